@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QColor>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+class QWidget;
+
+namespace qv {
+
+// Kinds of message boxes the program shows; tests script answers by kind.
+enum class BoxKind {
+    Notice,       // plain notice: application title, OK, no icon
+    Question,     // Yes/No, question icon, "Quorvane Question"
+    Information,  // OK, information icon, "Quorvane Information"
+    Confirmation, // Yes/No/Cancel with a caller's title
+    Error,        // error box with a caller's title (the general error report)
+};
+
+enum class Answer { Ok, Yes, No, Cancel };
+
+inline constexpr const char* kQuestionTitle = "Quorvane Question";
+inline constexpr const char* kInformationTitle = "Quorvane Information";
+
+// Everything the windows need from the desktop. The program uses QtPlatform; tests use a scripted
+// fake. Windows receive it at construction and never show a box or dialog of their own.
+class Platform {
+public:
+    virtual ~Platform() = default;
+
+    // Title of plain notices and of the application; a language file may replace it.
+    virtual void SetAppTitle(const QString& title) = 0;
+    virtual QString AppTitle() const = 0;
+
+    virtual void Notice(const QString& text) = 0;
+    virtual bool Question(const QString& text) = 0; // true when answered Yes
+    virtual void Information(const QString& text) = 0;
+    virtual Answer Confirm(const QString& title, const QString& text) = 0;
+    virtual void Error(const QString& title, const QString& text) = 0;
+    virtual void Beep() = 0;
+
+    // Shows a window modally: every other window is disabled until it is hidden again.
+    virtual void ShowModal(QWidget* window) = 0;
+
+    // File dialogs for configuration files; empty text when the user cancels.
+    virtual QString OpenFileName(QWidget* owner) = 0;
+    virtual QString SaveFileName(QWidget* owner) = 0;
+    virtual std::optional<QColor> ChooseColor(QWidget* owner, const QColor& initial) = 0;
+
+    virtual void OpenUrl(const QString& url) = 0;
+    virtual void StartDetached(const QString& program, const QStringList& arguments) = 0;
+    // Blocks the calling thread (the restart's wait before starting the new instance).
+    virtual void Sleep(int milliseconds) = 0;
+
+    // Full path of the running executable, and its folder with a trailing separator: the
+    // configuration and log files live beside it.
+    virtual QString ExecutablePath() const = 0;
+    virtual QString ExecutableDir() const = 0;
+
+    // The application's taskbar entry; on Linux it is the main window's own entry, kept as
+    // state the windows can ask for.
+    virtual void SetTaskbarVisible(bool visible) = 0;
+    virtual bool TaskbarVisible() const = 0;
+};
+
+} // namespace qv

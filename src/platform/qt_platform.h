@@ -1,0 +1,43 @@
+#pragma once
+
+#include "platform/platform.h"
+
+namespace qv {
+
+// The platform layer of the running program, on Qt Widgets.
+class QtPlatform : public Platform {
+public:
+    QtPlatform();
+
+    void SetAppTitle(const QString& title) override { appTitle_ = title; }
+    QString AppTitle() const override { return appTitle_; }
+
+    void Notice(const QString& text) override;
+    bool Question(const QString& text) override;
+    void Information(const QString& text) override;
+    Answer Confirm(const QString& title, const QString& text) override;
+    void Error(const QString& title, const QString& text) override;
+    void Beep() override;
+
+    void ShowModal(QWidget* window) override;
+
+    QString OpenFileName(QWidget* owner) override;
+    QString SaveFileName(QWidget* owner) override;
+    std::optional<QColor> ChooseColor(QWidget* owner, const QColor& initial) override;
+
+    void OpenUrl(const QString& url) override;
+    void StartDetached(const QString& program, const QStringList& arguments) override;
+    void Sleep(int milliseconds) override;
+
+    QString ExecutablePath() const override;
+    QString ExecutableDir() const override;
+
+    void SetTaskbarVisible(bool visible) override { taskbarVisible_ = visible; }
+    bool TaskbarVisible() const override { return taskbarVisible_; }
+
+private:
+    QString appTitle_;
+    bool taskbarVisible_ = false;
+};
+
+} // namespace qv
