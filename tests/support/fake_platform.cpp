@@ -1,1 +1,95 @@
-# tests
+#include "support/fake_platform.h"
+
+#include <QTest>
+#include <QWidget>
+
+#include "shell/app_title.h"
+
+namespace qvtest {
+
+namespace {
+const char* KindName(qv::BoxKind kind) {
+    switch (kind) {
+    case qv::BoxKind::Notice:
+        return "notice";
+    case qv::BoxKind::Question:
+        return "question";
+    case qv::BoxKind::Information:
+        return "information";
+    case qv::BoxKind::Confirmation:
+        return "confirmation";
+    case qv::BoxKind::Error:
+        return "error";
+    }
+    return "?";
+}
+
+void FailUnexpected(qv::BoxKind kind, const QString& text) {
+    const QByteArray message = QByteArray("unexpected ") + KindName(kind) + " box: " + text.toLatin1();
+    QTest::qFail(message.constData(), __FILE__, __LINE__);
+}
+} // namespace
+
+FakePlatform::FakePlatform(QString executableDir)
+    : dir_(std::move(executableDir)), appTitle_(QString::fromLatin1(qv::kAppTitle)) {
+    if (!dir_.endsWith(QLatin1Char('/')))
+        dir_ += QLatin1Char('/');
+}
+
+QStringList FakePlatform::BoxTexts() const {
+    QStringList texts;
+    for (const BoxRecord& box : boxes_)
+        texts.append(box.text);
+    return texts;
+}
+
+void FakePlatform::Inform(qv::BoxKind kind, const QString& title, const QString& text) {
+    boxes_.append({kind, title, text});
+    if (expected_.isEmpty() || expected_.constFirst() != kind) {
+        FailUnexpected(kind, text);
+        return;
+    }
+    expected_.removeFirst();
+}
+
+qv::Answer FakePlatform::Ask(qv::BoxKind kind, const QString& title, const QString& text) {
+    boxes_.append({kind, title, text});
+    if (answers_.isEmpty()) {
+        FailUnexpected(kind, text);
+        return qv::Answer::No;
+    }
+    return answers_.takeFirst();
+}
+
+void FakePlatform::Notice(const QString& text) { Inform(qv::BoxKind::Notice, appTitle_, text); }
+
+bool FakePlatform::Question(const QString& text) {
+    return Ask(qv::BoxKind::Question, QString::fromLatin1(qv::kQuestionTitle), text) == qv::Answer::Yes;
+}
+
+void FakePlatform::Information(const QString& text) {
+    Inform(qv::BoxKind::Information, QString::fromLatin1(qv::kInformationTitle), text);
+}
+
+qv::Answer FakePlatform::Confirm(const QString& title, const QString& text) {
+    return Ask(qv::BoxKind::Confirmation, title, text);
+}
+
+void FakePlatform::Error(const QString& title, const QString& text) { Inform(qv::BoxKind::Error, title, text); }
+
+void FakePlatform::ShowModal(QWidget* window) {
+    modalShown_.append(window);
+    if (modalHandler_)
+        modalHandler_(window);
+}
+
+QString FakePlatform::NextFileName() { return fileNames_.isEmpty() ? QString() : fileNames_.takeFirst(); }
+QString FakePlatform::OpenFileName(QWidget*) { return NextFileName(); }
+QString FakePlatform::SaveFileName(QWidget*) { return NextFileName(); }
+std::optional<QColor> FakePlatform::ChooseColor(QWidget*, const QColor&) { return color_; }
+
+void FakePlatform::StartDetached(const QString& program, const QStringList& arguments) {
+    started_.append({program, arguments, slept_});
+}
+
+} // namespace qvtest

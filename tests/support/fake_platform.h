@@ -1,0 +1,93 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+#include "platform/platform.h"
+
+namespace qvtest {
+
+struct BoxRecord {
+    qv::BoxKind kind;
+    QString title;
+    QString text;
+};
+
+// Scripted stand-in for the desktop. Every box is recorded; boxes that ask something take the next
+// scripted answer, and a box nobody scripted fails the running test.
+class FakePlatform : public qv::Platform {
+public:
+    explicit FakePlatform(QString executableDir);
+
+    // Answers for the next boxes that ask (Question, Confirmation), in order.
+    void Answer(qv::Answer answer) { answers_.append(answer); }
+    // Allows the next boxes of this kind that only inform (Notice, Information, Error).
+    void ExpectBox(qv::BoxKind kind) { expected_.append(kind); }
+    int PendingScript() const { return static_cast<int>(answers_.size() + expected_.size()); }
+
+    const QList<BoxRecord>& Boxes() const { return boxes_; }
+    QStringList BoxTexts() const;
+    void ClearBoxes() { boxes_.clear(); }
+    int Beeps() const { return beeps_; }
+
+    // Runs instead of blocking when a window is shown modally; the window is left visible
+    // unless the handler hides it.
+    void OnShowModal(std::function<void(QWidget*)> handler) { modalHandler_ = std::move(handler); }
+    const QList<QWidget*>& ModalShown() const { return modalShown_; }
+
+    void SetFileNames(QStringList names) { fileNames_ = std::move(names); }
+    void SetChosenColor(std::optional<QColor> color) { color_ = color; }
+
+    const QStringList& OpenedUrls() const { return urls_; }
+    struct Started {
+        QString program;
+        QStringList arguments;
+        int sleptBeforeMs;
+    };
+    const QList<Started>& StartedProcesses() const { return started_; }
+    int SleptMs() const { return slept_; }
+
+    void SetAppTitle(const QString& title) override { appTitle_ = title; }
+    QString AppTitle() const override { return appTitle_; }
+    void Notice(const QString& text) override;
+    bool Question(const QString& text) override;
+    void Information(const QString& text) override;
+    qv::Answer Confirm(const QString& title, const QString& text) override;
+    void Error(const QString& title, const QString& text) override;
+    void Beep() override { ++beeps_; }
+    void ShowModal(QWidget* window) override;
+    QString OpenFileName(QWidget* owner) override;
+    QString SaveFileName(QWidget* owner) override;
+    std::optional<QColor> ChooseColor(QWidget* owner, const QColor& initial) override;
+    void OpenUrl(const QString& url) override { urls_.append(url); }
+    void StartDetached(const QString& program, const QStringList& arguments) override;
+    void Sleep(int milliseconds) override { slept_ += milliseconds; }
+    QString ExecutablePath() const override { return dir_ + QStringLiteral("quorvane"); }
+    QString ExecutableDir() const override { return dir_; }
+    void SetTaskbarVisible(bool visible) override { taskbarVisible_ = visible; }
+    bool TaskbarVisible() const override { return taskbarVisible_; }
+
+private:
+    void Inform(qv::BoxKind kind, const QString& title, const QString& text);
+    qv::Answer Ask(qv::BoxKind kind, const QString& title, const QString& text);
+    QString NextFileName();
+
+    QString dir_;
+    QString appTitle_;
+    QList<BoxRecord> boxes_;
+    QList<qv::Answer> answers_;
+    QList<qv::BoxKind> expected_;
+    int beeps_ = 0;
+    std::function<void(QWidget*)> modalHandler_;
+    QList<QWidget*> modalShown_;
+    QStringList fileNames_;
+    std::optional<QColor> color_;
+    QStringList urls_;
+    QList<Started> started_;
+    int slept_ = 0;
+    bool taskbarVisible_ = false;
+};
+
+} // namespace qvtest
