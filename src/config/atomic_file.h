@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace qv {
+
+// Replaces the file at path with exactly these bytes, all or nothing: the bytes go to a new file beside
+// it, reach the disk, and then take the old file's place in one rename. An existing file keeps its
+// permission bits; a symbolic link keeps pointing at the file it names, which is the one replaced.
+// Returns false (the old file untouched, no temporary file left) when any step fails; errno tells why.
+bool ReplaceFileAtomically(const std::string& path, std::string_view bytes);
+
+// Reads the whole file into bytes. Returns 0, or the errno of the failure with bytes empty; something
+// other than a regular file at path gives EINVAL (a pipe or device is never waited on).
+int ReadWholeFile(const std::string& path, std::string& bytes);
+
+} // namespace qv

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace qv {
+
+// A value read from a profile file is cut to this many bytes, as a reader with a 2048-byte buffer does.
+inline constexpr size_t kMaxProfileValueLength = 2047;
+
+// A profile file could not be written; what() is "Unable to write to <path>".
+class WriteError : public std::runtime_error {
+public:
+    explicit WriteError(const std::string& path);
+    const std::string& Path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+// The value of the key, at most kMaxProfileValueLength bytes; empty when the file, the section or the
+// key does not exist or the file cannot be read. Never throws.
+std::string ReadString(const std::string& path, std::string_view section, std::string_view key);
+
+// Stores the value (any bytes) under the key, creating the file, section and key as needed. The file is
+// replaced as a whole: on failure it is left exactly as it was and WriteError is thrown.
+void WriteString(const std::string& path, std::string_view section, std::string_view key,
+                 std::string_view value);
+
+// Removes the key. A missing file, section or key, or a file that cannot be written, is no error.
+void DeleteKey(const std::string& path, std::string_view section, std::string_view key);
+
+// Several changes that reach the file together as one new file, so a failure leaves none of them.
+class ProfileBatch {
+public:
+    explicit ProfileBatch(std::string path) : path_(std::move(path)) {}
+
+    const std::string& Path() const { return path_; }
+    ProfileBatch& Write(std::string_view section, std::string_view key, std::string_view value);
+    ProfileBatch& Delete(std::string_view section, std::string_view key);
+    // Applies the changes, in the order given, to the file as it is now; throws WriteError on failure.
+    // The batch is empty again afterwards, whatever the outcome. An empty batch touches nothing.
+    void Commit();
+
+private:
+    struct Change {
+        std::string section;
+        std::string key;
+        std::string value;
+        bool remove = false;
+    };
+    std::string path_;
+    std::vector<Change> changes_;
+};
+
+// Writes several keys of one section as one new file; throws WriteError on failure.
+void WriteStrings(const std::string& path, std::string_view section,
+                  const std::vector<std::pair<std::string, std::string>>& keyValues);
+
+} // namespace qv
