@@ -1,0 +1,168 @@
+// Stopping a listener: its wait, the links it closes, and what is left behind.
+#include "relay_harness.h"
+
+#include <condition_variable>
+
+namespace qvtest {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+TEST(RelayStopTest, StopWithoutLinksWaitsOneStepOfAQuarterSecond) {
+    EventLog log;
+    qv::TRelayListener listener;
+    StartRelay(listener, log, RefusingPort().Port());
+    auto start = Clock::now();
+    listener.SetActive(false);
+    auto took = Clock::now() - start;
+    EXPECT_GE(took, 250ms);
+    EXPECT_LT(took, 1000ms);
+    EXPECT_FALSE(listener.Active());
+}
+
+TEST(RelayStopTest, StopClosesEveryLinkAndRaisesOneDisconnectEach) {
+    LocalServer server(ServerMode::Echo);
+    EventLog log;
+    StepCounter stops;
+    qv::TRelayListener listener;
+    stops.Attach(listener);
+    listener.SetTerminateWaitTime(6000);
+    StartRelay(listener, log, server.Port());
+    std::vector<Fd> clients;
+    for (int i = 0; i < 5; ++i) {
+        clients.emplace_back(ConnectLoopback(listener.ListeningPort()));
+        ASSERT_TRUE(SendAll(clients.back().Get(), "x"));
+        ASSERT_EQ(ReadExactly(clients.back().Get(), 1, 5s), "x");
+    }
+    listener.SetActive(false);
+    EXPECT_EQ(log.Disconnects(), 5); // all counted by the time the stop returns
+    EXPECT_LE(stops.steps.load(), 2);
+    for (Fd& c : clients) {
+        bool eof = false;
+        ReadToEnd(c.Get(), 5s, &eof);
+        EXPECT_TRUE(eof);
+    }
+    EXPECT_TRUE(WaitUntil([&] { return server.Closed() == 5; }));
+    EXPECT_TRUE(log.Paired());
+}
+
+TEST(RelayStopTest, StopReachesALinkStuckConnecting) {
+    StuckPort stuck;
+    EventLog log;
+    StepCounter stops;
+    qv::TRelayListener listener;
+    stops.Attach(listener);
+    listener.SetTerminateWaitTime(6000);
+    StartRelay(listener, log, stuck.Port());
+    Fd client(ConnectLoopback(listener.ListeningPort()));
+    ASSERT_TRUE(WaitUntil([&] { return log.Connects() == 1; }));
+    listener.SetActive(false);
+    EXPECT_LE(stops.steps.load(), 2) << "the stop waited on a link that could not hear it";
+    EXPECT_EQ(log.Disconnects(), 1);
+    EXPECT_TRUE(log.Paired());
+}
+
+// A disconnect handler that waits for the test to let it go: the link outlives the stop's wait.
+struct Gate {
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool open = false;
+    void Pass() {
+        std::unique_lock lock(mutex);
+        cv.wait(lock, [this] { return open; });
+    }
+    void Open() {
+        std::lock_guard lock(mutex);
+        open = true;
+        cv.notify_all();
+    }
+};
+
+TEST(RelayStopTest, StopGivesUpAfterTerminateWaitTimeAndTheLateLinkEndsByItself) {
+    LocalServer server(ServerMode::Echo);
+    Gate gate;
+    std::atomic<int> late{0};
+    std::size_t threadsBefore = CountThreads();
+    std::size_t fdsBefore = CountOpenFds();
+    {
+        EventLog log;
+        StepCounter stops;
+        qv::TRelayListener listener;
+        stops.Attach(listener);
+        listener.SetTerminateWaitTime(1100); // four whole steps
+        StartRelay(listener, log, server.Port());
+        listener.OnDisconnect = [&](qv::TRelayLink&) {
+            gate.Pass();
+            ++late;
+        };
+        Fd client(ConnectLoopback(listener.ListeningPort()));
+        ASSERT_TRUE(WaitUntil([&] { return server.Accepted() == 1; }));
+        listener.SetActive(false);
+        EXPECT_EQ(stops.steps.load(), 4);
+        EXPECT_EQ(late.load(), 0);
+        gate.Open();
+        EXPECT_TRUE(WaitUntil([&] { return late.load() == 1; }));
+    }
+    // The server's own thread for the connection ends once the relay has closed it.
+    EXPECT_TRUE(WaitUntil([&] { return server.Closed() == 1 && CountThreads() == threadsBefore; }));
+    EXPECT_EQ(CountOpenFds(), fdsBefore);
+}
+
+TEST(RelayStopTest, DestroyingAnActiveListenerWithLinksLeavesNoThreadAndNoDescriptor) {
+    LocalServer server(ServerMode::Echo);
+    StuckPort stuck;
+    std::size_t threadsBefore = CountThreads();
+    std::size_t fdsBefore = CountOpenFds();
+    std::vector<Fd> clients;
+    {
+        EventLog log1, log2;
+        StepCounter stops1, stops2;
+        qv::TRelayListener relaying, connecting;
+        stops1.Attach(relaying);
+        stops2.Attach(connecting);
+        StartRelay(relaying, log1, server.Port());
+        StartRelay(connecting, log2, stuck.Port());
+        for (int i = 0; i < 3; ++i) {
+            clients.emplace_back(ConnectLoopback(relaying.ListeningPort()));
+            ASSERT_TRUE(SendAll(clients.back().Get(), "x"));
+            ASSERT_EQ(ReadExactly(clients.back().Get(), 1, 5s), "x");
+            clients.emplace_back(ConnectLoopback(connecting.ListeningPort()));
+        }
+        ASSERT_TRUE(WaitUntil([&] { return log2.Connects() == 3; }));
+    }
+    clients.clear();
+    EXPECT_TRUE(WaitUntil([&] { return server.Closed() == 3 && CountThreads() == threadsBefore; }));
+    EXPECT_EQ(CountOpenFds(), fdsBefore);
+}
+
+TEST(RelayStopTest, ThousandShortConnectionsLeaveNoThreadAndNoDescriptorBehind) {
+    LocalServer server(ServerMode::Echo);
+    std::size_t threadsBefore = CountThreads();
+    std::size_t fdsBefore = CountOpenFds();
+    EventLog log;
+    {
+        StepCounter stops;
+        qv::TRelayListener listener;
+        stops.Attach(listener);
+        StartRelay(listener, log, server.Port());
+        std::size_t busiest = 0;
+        for (int i = 0; i < 1000; ++i) {
+            Fd client(ConnectLoopback(listener.ListeningPort()));
+            ASSERT_TRUE(SendAll(client.Get(), "ping"));
+            ASSERT_EQ(ReadExactly(client.Get(), 4, 5s), "ping");
+            client.Reset();
+            busiest = std::max(busiest, CountThreads());
+        }
+        ASSERT_TRUE(WaitUntil([&] { return log.Disconnects() == 1000; }));
+        // Finished link threads are taken up by the next link rather than piling up.
+        EXPECT_LT(busiest, threadsBefore + 20);
+        listener.SetActive(false);
+        EXPECT_TRUE(WaitUntil([&] { return server.Closed() == 1000 && CountThreads() == threadsBefore; }));
+    }
+    EXPECT_TRUE(log.Paired());
+    EXPECT_EQ(CountOpenFds(), fdsBefore);
+    EXPECT_EQ(CountThreads(), threadsBefore);
+}
+
+} // namespace
+} // namespace qvtest
