@@ -52,6 +52,8 @@ public:
     virtual void StartDetached(const QString& program, const QStringList& arguments) = 0;
     // Blocks the calling thread (the restart's wait before starting the new instance).
     virtual void Sleep(int milliseconds) = 0;
+    // Leaves the message loop once control returns to it; the windows are destroyed afterwards.
+    virtual void EndApplication() = 0;
 
     // Full path of the running executable, and its folder with a trailing separator: the
     // configuration and log files live beside it.

@@ -136,6 +136,10 @@ void QtPlatform::StartDetached(const QString& program, const QStringList& argume
 
 void QtPlatform::Sleep(int milliseconds) { QThread::msleep(static_cast<unsigned long>(milliseconds)); }
 
+// exit() rather than quit(): quit() would first ask every window to close, and the main window's
+// close means "go to the tray" or "ask to exit", not "end now".
+void QtPlatform::EndApplication() { QCoreApplication::exit(0); }
+
 QString QtPlatform::ExecutablePath() const { return QCoreApplication::applicationFilePath(); }
 
 QString QtPlatform::ExecutableDir() const {

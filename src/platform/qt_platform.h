@@ -28,6 +28,7 @@ public:
     void OpenUrl(const QString& url) override;
     void StartDetached(const QString& program, const QStringList& arguments) override;
     void Sleep(int milliseconds) override;
+    void EndApplication() override;
 
     QString ExecutablePath() const override;
     QString ExecutableDir() const override;

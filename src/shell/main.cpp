@@ -1,9 +1,27 @@
-#include <QApplication>
+#include <csignal>
 
+#include "platform/qt_platform.h"
 #include "shell/app_title.h"
+#include "shell/application.h"
+#include "shell/image_list.h"
+#include "shell/roster.h"
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
+    // A peer that goes away mid-write must not end the program.
+    std::signal(SIGPIPE, SIG_IGN);
+    qv::QuorvaneApplication app(argc, argv);
+    // The main window hides into the tray; only closing the tray window ends the program.
+    QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setApplicationName(QString::fromLatin1(qv::kAppTitle));
-    return 0;
+    QApplication::setWindowIcon(qv::ProgramIcon());
+
+    qv::QtPlatform platform;
+    app.SetPlatform(&platform);
+    int result = 0;
+    {
+        qv::TRoster roster(platform);
+        result = QApplication::exec();
+    }
+    app.SetPlatform(nullptr);
+    return result;
 }

@@ -64,6 +64,8 @@ public:
     void OpenUrl(const QString& url) override { urls_.append(url); }
     void StartDetached(const QString& program, const QStringList& arguments) override;
     void Sleep(int milliseconds) override { slept_ += milliseconds; }
+    void EndApplication() override { ++endRequests_; }
+    int EndRequests() const { return endRequests_; }
     QString ExecutablePath() const override { return dir_ + QStringLiteral("quorvane"); }
     QString ExecutableDir() const override { return dir_; }
     void SetTaskbarVisible(bool visible) override { taskbarVisible_ = visible; }
@@ -87,6 +89,7 @@ private:
     QStringList urls_;
     QList<Started> started_;
     int slept_ = 0;
+    int endRequests_ = 0;
     bool taskbarVisible_ = false;
 };
 

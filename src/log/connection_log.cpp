@@ -1,0 +1,134 @@
+#include "log/connection_log.h"
+
+#include <QHBoxLayout>
+#include <QVBoxLayout>
+
+#include "config/config_names.h"
+#include "config/profile_file.h"
+#include "config/scramble.h"
+#include "platform/error_report.h"
+#include "platform/hint.h"
+
+namespace qv {
+
+namespace {
+// The small buttons sit in a column of fixed geometry, as the list's hide/show moves them.
+constexpr int kColumnWidth = 150;
+constexpr int kButtonHeight = 28;
+constexpr int kBevelTall = 121;
+constexpr int kBevelShort = 23;
+// "Enable Logging" starts where "Disable Logging" is and moves up once the list is hidden.
+constexpr int kELogsTop = 48;
+constexpr int kELogsRaisedTop = 0;
+
+QPushButton* NewButton(QWidget* parent, const char* name, const char* caption, const char* hint) {
+    auto* button = new QPushButton(QString::fromLatin1(caption), parent);
+    button->setObjectName(QString::fromLatin1(name));
+    SetHint(button, hint);
+    return button;
+}
+} // namespace
+
+TConnectionLog::TConnectionLog(Platform& platform, std::string logPath, QWidget* parent)
+    : QWidget(parent), logPath_(std::move(logPath)) {
+    setObjectName(QStringLiteral("ConnectionLog"));
+    connection_ = new QLabel(QStringLiteral("Connections List (Logs) :"), this);
+    connection_->setObjectName(QStringLiteral("Connection"));
+    listCient_ = new QListWidget(this);
+    listCient_->setObjectName(QStringLiteral("ListCient"));
+    SetHint(listCient_, "Connection|Remote Connection List");
+    checkBox1_ = new QCheckBox(QStringLiteral("Save Connections List (Logs File) In The File CLogs.txt."), this);
+    checkBox1_->setObjectName(QStringLiteral("CheckBox1"));
+    SetHint(checkBox1_, "Save Connections List (Logs File) In CLogs.txt");
+
+    auto* column = new QWidget(this);
+    column->setFixedWidth(kColumnWidth);
+    column->setMinimumHeight(kBevelTall + kButtonHeight);
+    bevel3_ = new QFrame(column);
+    bevel3_->setObjectName(QStringLiteral("Bevel3"));
+    bevel3_->setFrameShape(QFrame::StyledPanel);
+    bevel3_->setGeometry(0, 0, kColumnWidth, kBevelTall);
+    clearLogs_ = NewButton(column, "ClearLogs", "Clear Logs Windows", "");
+    clearLogs_->setEnabled(false);
+    dLogs_ = NewButton(column, "DLogs", "Disable Logging", "Disable Logging|Disable Logging Screen");
+    button2_ = NewButton(column, "Button2", "Disconnect", "Disconnect|Disconnect User Selected");
+    button2_->setEnabled(false);
+    eLogs_ = NewButton(column, "ELogs", "Enable Logging", "Enable Logging|Enable Logging Screen");
+    eLogs_->hide();
+    const int inner = kColumnWidth - 16;
+    clearLogs_->setGeometry(8, 6, inner, kButtonHeight);
+    dLogs_->setGeometry(8, 6 + 38, inner, kButtonHeight);
+    button2_->setGeometry(8, 6 + 76, inner, kButtonHeight);
+    eLogs_->setGeometry(8, kELogsTop, inner, kButtonHeight);
+
+    auto* listSide = new QVBoxLayout;
+    listSide->addWidget(connection_);
+    listSide->addWidget(listCient_, 1);
+    listSide->addWidget(checkBox1_);
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addLayout(listSide, 1);
+    layout->addWidget(column, 0, Qt::AlignTop);
+
+    OnSignal(clearLogs_, &QPushButton::clicked, this, platform, [this] { ClearLogsClick(); });
+    OnSignal(dLogs_, &QPushButton::clicked, this, platform, [this] { DLogsClick(); });
+    OnSignal(eLogs_, &QPushButton::clicked, this, platform, [this] { ELogsClick(); });
+}
+
+void TConnectionLog::AddLogEntry(const QString& text) {
+    listCient_->addItem(text);
+    clearLogs_->setEnabled(true);
+}
+
+void TConnectionLog::RemoveLogEntry(const QString& text) {
+    for (int row = 0; row < listCient_->count(); ++row) {
+        if (listCient_->item(row)->text().compare(text, Qt::CaseInsensitive) == 0) {
+            delete listCient_->takeItem(row);
+            return;
+        }
+    }
+}
+
+void TConnectionLog::AppendLogLine(std::string_view fileText, LogLineForm form) {
+    if (checkBox1_->isChecked())
+        AppendLogFileLine(logPath_, fileText, form);
+}
+
+void TConnectionLog::PersistSaveSwitch(const std::string& configPath) {
+    if (checkBox1_->isChecked())
+        WriteString(configPath, kSettingsSection, "CLLogsSave", ScrambleText("Save", kCLLogsSaveShiftKey));
+    else
+        DeleteKey(configPath, kSettingsSection, "CLLogsSave");
+}
+
+void TConnectionLog::ClearLogsClick() {
+    clearLogs_->setEnabled(false);
+    listCient_->clear();
+}
+
+void TConnectionLog::DLogsClick() {
+    for (QWidget* w : std::initializer_list<QWidget*>{listCient_, connection_, dLogs_}) {
+        w->setEnabled(false);
+        w->hide();
+    }
+    clearLogs_->hide();
+    button2_->hide();
+    eLogs_->move(eLogs_->x(), kELogsRaisedTop);
+    eLogs_->setEnabled(true);
+    eLogs_->show();
+    bevel3_->setFixedHeight(kBevelShort);
+}
+
+void TConnectionLog::ELogsClick() {
+    for (QWidget* w : std::initializer_list<QWidget*>{listCient_, connection_, dLogs_}) {
+        w->setEnabled(true);
+        w->show();
+    }
+    clearLogs_->show();
+    button2_->show();
+    eLogs_->hide();
+    eLogs_->setEnabled(false);
+    bevel3_->setFixedHeight(kBevelTall);
+}
+
+} // namespace qv

@@ -1,0 +1,90 @@
+#include "mapping/mapping_slot.h"
+
+#include <QGridLayout>
+#include <QHBoxLayout>
+
+#include "mapping/port_key_filter.h"
+#include "platform/hint.h"
+#include "platform/latin1_validator.h"
+#include "shell/main_window.h"
+
+namespace qv {
+
+QString TMappingSlot::ControlName(const char* base, int number) {
+    QString name = QString::fromLatin1(base);
+    if (number > 1)
+        name += QString::number(number);
+    return name;
+}
+
+namespace {
+QLineEdit* NewField(QWidget* parent, const QString& name, int maxLength, const char* hint) {
+    auto* field = new QLineEdit(parent);
+    field->setObjectName(name);
+    if (maxLength > 0)
+        field->setMaxLength(maxLength);
+    field->setValidator(new Latin1Validator(field));
+    SetHint(field, hint);
+    return field;
+}
+
+QPushButton* NewButton(QWidget* parent, const QString& name, const char* caption, const char* hint) {
+    auto* button = new QPushButton(QString::fromLatin1(caption), parent);
+    button->setObjectName(name);
+    button->setEnabled(false);
+    SetHint(button, hint);
+    return button;
+}
+} // namespace
+
+TMappingSlot::TMappingSlot(int number, TQuorvaneMapping& window, QWidget* parent, QGridLayout* grid)
+    : QObject(parent), number_(number), window_(window) {
+    setObjectName(QStringLiteral("Slot%1").arg(number));
+    auto* heading = new QLabel(QStringLiteral("Mapping #%1").arg(number), parent);
+    heading->setObjectName(QStringLiteral("Label%1").arg(number + 5));
+    const QByteArray headingHint = QStringLiteral("PortMapping#%1|Port Mapping #%1").arg(number).toLatin1();
+    SetHint(heading, headingHint.constData());
+    heading->setAlignment(Qt::AlignCenter);
+
+    incommingPort_ = NewField(parent, ControlName("IncommingPort", number), 5,
+                              "IncommingPort|Enter the incomming port number 1 to 65535 (TCP)");
+    outcommingPort_ = NewField(parent, ControlName("OutcommingPort", number), 5,
+                               "OutcommingPort|Enter the outcomming port number 1 to 65535 (TCP)");
+    outcommingIp_ = NewField(parent, ControlName("OutcommingIp", number), 0,
+                             "OutcommingIp|Enter the outcomming ip adress exemple : 255.255.255.0");
+    auto* keyFilter = new PortKeyFilter(this);
+    incommingPort_->installEventFilter(keyFilter);
+    outcommingPort_->installEventFilter(keyFilter);
+
+    mappingEnable_ = NewButton(parent, ControlName("MappingEnable", number), "Enable", "Enable|Enable Mapping");
+    mappingDisable_ = NewButton(parent, ControlName("MappingDisable", number), "Disable", "Disable|Disable Mapping");
+    ncMapping_ = new QLabel(QStringLiteral("0"), parent);
+    ncMapping_->setObjectName(QStringLiteral("NCMapping%1").arg(number));
+    ncMapping_->setAlignment(Qt::AlignCenter);
+    ncMapping_->hide();
+
+    auto* buttons = new QHBoxLayout;
+    buttons->setSpacing(2);
+    buttons->addWidget(mappingEnable_);
+    buttons->addWidget(mappingDisable_);
+    grid->addWidget(heading, 0, number);
+    grid->addWidget(incommingPort_, 1, number);
+    grid->addWidget(outcommingPort_, 2, number);
+    grid->addWidget(outcommingIp_, 3, number);
+    grid->addLayout(buttons, 4, number);
+    grid->addWidget(ncMapping_, 5, number);
+
+    for (QLineEdit* field : {incommingPort_, outcommingPort_, outcommingIp_})
+        connect(field, &QLineEdit::textChanged, this, &TMappingSlot::Change);
+}
+
+// Any change, typed or loaded, is an unsaved change; a slot with all three fields filled may be
+// switched on. Emptying a field later leaves "Enable" as it is: the switch-on checks again.
+void TMappingSlot::Change() {
+    window_.MarkUnsaved();
+    if (!incommingPort_->text().isEmpty() && !outcommingPort_->text().isEmpty() &&
+        !outcommingIp_->text().isEmpty())
+        mappingEnable_->setEnabled(true);
+}
+
+} // namespace qv

@@ -1,0 +1,7 @@
+#include "platform/error_report.h"
+
+namespace qv {
+
+void ReportError(Platform& platform, const QString& text) { platform.Error(platform.AppTitle(), text); }
+
+} // namespace qv

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QObject>
+#include <exception>
+
+#include "platform/platform.h"
+
+namespace qv {
+
+// The general error report: shows the text of an error that escaped a handler in one box.
+void ReportError(Platform& platform, const QString& text);
+
+// Runs one user-interface handler. An exception thrown inside it is reported and the handler's
+// remaining steps are skipped; nothing ever propagates into Qt's event loop.
+template <class Handler>
+void Guarded(Platform& platform, Handler&& handler) {
+    try {
+        handler();
+    } catch (const std::exception& error) {
+        ReportError(platform, QString::fromLatin1(error.what()));
+    } catch (...) {
+        ReportError(platform, QStringLiteral("Unknown error"));
+    }
+}
+
+// connect() for handlers: the slot runs through Guarded and ignores the signal's arguments.
+template <class Sender, class Signal, class Handler>
+QMetaObject::Connection OnSignal(Sender* sender, Signal signal, QObject* context, Platform& platform,
+                                 Handler handler) {
+    return QObject::connect(sender, signal, context,
+                            [&platform, handler = std::move(handler)]() { Guarded(platform, handler); });
+}
+
+} // namespace qv

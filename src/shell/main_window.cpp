@@ -1,0 +1,183 @@
+#include "shell/main_window.h"
+
+#include <QCloseEvent>
+#include <QFileInfo>
+#include <QStatusTipEvent>
+
+#include "config/config_names.h"
+#include "config/profile_file.h"
+#include "config/scramble.h"
+#include "config/version_marker.h"
+#include "info/about_window.h"
+#include "log/connection_log.h"
+#include "mapping/mapping_slot.h"
+#include "platform/error_report.h"
+#include "prefs/settings_window.h"
+#include "shell/app_title.h"
+#include "shell/exit_flow.h"
+#include "shell/image_list.h"
+#include "shell/roster.h"
+#include "shell/tray_window.h"
+#include "shell/visibility.h"
+
+namespace qv {
+
+namespace {
+constexpr const char* kVendorPage = "https://www.quorvane.example/";
+constexpr const char* kOldFileNotice =
+    "It is a old file (The new file is encrypted for more security). Error loading the configuration file.\r\n"
+    "This file version is not 2.0, or the file is empty.\r\n"
+    "If it is a old configuration click (File - Load a older configuration) to open that file.\r\n"
+    "When you have openned your old file save and overwrite on that file.";
+
+// The eighteen slot fields in the order start-up reads them.
+constexpr const char* kFieldOrder[] = {"OutcommingIp", "OutcommingPort", "IncommingPort"};
+} // namespace
+
+TQuorvaneMapping::TQuorvaneMapping(TRoster& roster)
+    : QMainWindow(nullptr), roster_(roster), platform_(roster.platform()) {
+    setObjectName(QStringLiteral("TQuorvaneMapping"));
+    setWindowTitle(QString::fromLatin1(kAppTitle));
+    setWindowIcon(ProgramIcon());
+    resize(917, 478);
+    BuildControls();
+    BuildMenu();
+    BuildStatusBar();
+    BuildTimers();
+    Guarded(platform_, [this] { FormCreate(); });
+}
+
+TQuorvaneMapping::~TQuorvaneMapping() { Guarded(platform_, [this] { FormDestroy(); }); }
+
+void TQuorvaneMapping::SetLoadSaveEnabled(bool enabled) {
+    for (QPushButton* button : {loadIni_, saveIni_})
+        button->setEnabled(enabled);
+    for (QAction* item : {loadIni2_, saveIni2_})
+        item->setEnabled(enabled);
+}
+
+void TQuorvaneMapping::MarkUnsaved() { SetLoadSaveEnabled(true); }
+
+void TQuorvaneMapping::DisableFileControls() {
+    SetLoadSaveEnabled(false);
+    log_->ELogs()->setEnabled(false);
+}
+
+void TQuorvaneMapping::FormCreate() {
+    const std::string path = roster_.ConfigPath();
+    if (!QFileInfo::exists(QFile::decodeName(path.c_str()))) {
+        // First run: the file holds the version marker alone; no notice.
+        DisableFileControls();
+        showMaximized();
+        WriteVersionMarker(path);
+        return;
+    }
+    if (!IsCurrentVersion(path)) {
+        DisableFileControls();
+        showMaximized();
+        platform_.Beep();
+        platform_.Notice(QString::fromLatin1(kOldFileNotice));
+        return;
+    }
+    if (UnscrambleText(ReadString(path, kSettingsSection, "CLLogsSave"), kCLLogsSaveShiftKey) == "Save")
+        log_->CheckBox1()->setChecked(true);
+    Timer(7)->SetEnabled(true);
+    Timer(8)->SetEnabled(true);
+    for (const char* field : kFieldOrder) {
+        for (int number = 1; number <= 6; ++number) {
+            const QString key = TMappingSlot::ControlName(field, number);
+            const std::string value = UnscrambleText(ReadString(path, kMappingSection, key.toStdString()),
+                                                     kMappingDataShiftKey);
+            auto* edit = findChild<QLineEdit*>(key);
+            edit->setText(QString::fromLatin1(value.data(), static_cast<qsizetype>(value.size())));
+        }
+    }
+    // Loading is not an unsaved change.
+    DisableFileControls();
+    setWindowState(Qt::WindowMaximized);
+    if (UnscrambleText(ReadString(path, kSettingsSection, "WindowsState"), kWindowsStateShiftKey) == "Minimized")
+        Timer(6)->SetEnabled(true);
+    else
+        show();
+}
+
+void TQuorvaneMapping::FormDestroy() {
+    if (destroyed_)
+        return;
+    destroyed_ = true;
+    if (log_->CheckBox1()->isChecked())
+        log_->AppendLogLine(" Quorvane - Internet Port Mapping is closing.");
+    log_->PersistSaveSwitch(roster_.ConfigPath());
+}
+
+void TQuorvaneMapping::closeEvent(QCloseEvent* event) {
+    // Nothing is hidden unless the handler gets to its end.
+    event->ignore();
+    Guarded(platform_, [this, event] { FormClose(event); });
+}
+
+void TQuorvaneMapping::FormClose(QCloseEvent* event) {
+    if (roster_.Ending()) {
+        event->accept();
+        return;
+    }
+    TQuorvaneTray& tray = roster_.Tray();
+    if (!roster_.Settings().CheckBox4()->isChecked()) {
+        // Without a tray icon, closing means exiting; the window itself stays as it was.
+        RunExitFlow(roster_, EndKind::Exit);
+        return;
+    }
+    tray.Minimize()->setEnabled(false);
+    tray.Show()->setEnabled(true);
+    tray.PopupMenu1()->setDefaultAction(tray.Show());
+    log_->PersistSaveSwitch(roster_.ConfigPath());
+    event->accept();
+}
+
+bool TQuorvaneMapping::event(QEvent* event) {
+    if (event->type() == QEvent::StatusTip) {
+        // The long hint goes to panel 0; the other panels keep their texts.
+        const QString tip = static_cast<QStatusTipEvent*>(event)->tip();
+        panels_[0]->setText(tip.isEmpty() ? QStringLiteral("No information") : tip);
+        return true;
+    }
+    return QMainWindow::event(event);
+}
+
+void TQuorvaneMapping::ShowModal(QWidget* window) { platform_.ShowModal(window); }
+
+void TQuorvaneMapping::Exit1Click() { RunExitFlow(roster_, EndKind::Exit); }
+void TQuorvaneMapping::Restart1Click() { RunExitFlow(roster_, EndKind::Restart); }
+void TQuorvaneMapping::Minimize2Click() { HidingSequence(roster_); }
+
+void TQuorvaneMapping::About2Click() {
+    roster_.Tray().About3()->setEnabled(false);
+    ShowModal(&roster_.About());
+}
+
+void TQuorvaneMapping::Checkfor1Click() { platform_.OpenUrl(QString::fromLatin1(kVendorPage)); }
+
+void TQuorvaneMapping::Timer2Timer() { Timer(1)->SetEnabled(false); }
+
+void TQuorvaneMapping::Timer3Timer() { SetLoadSaveEnabled(false); }
+
+void TQuorvaneMapping::Timer5Timer() { ShowModal(&roster_.Settings()); }
+
+// Start in the tray: the window never appears; the tray offers "Show".
+void TQuorvaneMapping::Timer6Timer() {
+    TQuorvaneTray& tray = roster_.Tray();
+    setWindowState(Qt::WindowMaximized);
+    tray.Minimize()->setEnabled(false);
+    minimize2_->setEnabled(false);
+    platform_.SetTaskbarVisible(false);
+    setWindowState(Qt::WindowMinimized);
+    tray.Show()->setEnabled(true);
+    tray.PopupMenu1()->setDefaultAction(tray.Show());
+}
+
+void TQuorvaneMapping::Timer7Timer() {
+    if (log_->CheckBox1()->isChecked())
+        log_->AppendLogLine(" Quorvane - Internet Port Mapping is starting.");
+}
+
+} // namespace qv

@@ -1,0 +1,95 @@
+#pragma once
+
+#include <QAction>
+#include <QLabel>
+#include <QMainWindow>
+#include <QPushButton>
+#include <array>
+#include <memory>
+
+#include "platform/ui_timer.h"
+
+class QPlainTextEdit;
+
+namespace qv {
+
+class Platform;
+class TRoster;
+class TMappingSlot;
+class TConnectionLog;
+
+// The main window: the mapping grid, the connection list, the menu, the status bar and the
+// program's one-shot timers.
+class TQuorvaneMapping : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit TQuorvaneMapping(TRoster& roster);
+    ~TQuorvaneMapping() override;
+
+    TMappingSlot& Slot(int number) const { return *slots_.at(number - 1); }
+    TConnectionLog& Log() const { return *log_; }
+    UiTimer* Timer(int number) const { return timers_.at(number - 1); }
+    QLabel* StatusPanel(int index) const { return panels_.at(index); }
+
+    QPushButton* LoadIni() const { return loadIni_; }
+    QPushButton* SaveIni() const { return saveIni_; }
+    QAction* LoadIni2() const { return loadIni2_; }
+    QAction* SaveIni2() const { return saveIni2_; }
+    QAction* Minimize2() const { return minimize2_; }
+    QAction* Restart1() const { return restart1_; }
+    QAction* Exit1() const { return exit1_; }
+    QPushButton* Button1() const { return button1_; }
+
+    // The change rule's first step: the configuration now has unsaved changes.
+    void MarkUnsaved();
+    // LoadIni, SaveIni, LoadIni2, SaveIni2 and ELogs.
+    void DisableFileControls();
+
+    void Exit1Click();
+    void Restart1Click();
+    void Minimize2Click();
+    void About2Click();
+    void Checkfor1Click();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool event(QEvent* event) override;
+
+private:
+    void BuildControls();
+    void BuildMenu();
+    void BuildStatusBar();
+    void BuildTimers();
+    void FormCreate();
+    void FormClose(QCloseEvent* event);
+    void FormDestroy();
+    void ShowModal(QWidget* window);
+    void SetLoadSaveEnabled(bool enabled);
+    void Timer2Timer();
+    void Timer3Timer();
+    void Timer5Timer();
+    void Timer6Timer();
+    void Timer7Timer();
+
+    TRoster& roster_;
+    Platform& platform_;
+    std::array<TMappingSlot*, 6> slots_{};
+    TConnectionLog* log_ = nullptr;
+    std::array<UiTimer*, 8> timers_{};
+    std::array<QLabel*, 3> panels_{};
+    QPushButton* loadIni_ = nullptr;
+    QPushButton* saveIni_ = nullptr;
+    QPushButton* button1_ = nullptr;
+    QPushButton* button4_ = nullptr;
+    QPushButton* button5_ = nullptr;
+    QPushButton* button6_ = nullptr;
+    QPushButton* remoteButton_ = nullptr;
+    QAction* saveIni2_ = nullptr;
+    QAction* loadIni2_ = nullptr;
+    QAction* minimize2_ = nullptr;
+    QAction* restart1_ = nullptr;
+    QAction* exit1_ = nullptr;
+    bool destroyed_ = false;
+};
+
+} // namespace qv

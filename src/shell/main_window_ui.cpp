@@ -1,0 +1,237 @@
+// Construction of the main window's controls, menu, status bar and timers.
+#include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QStatusBar>
+#include <QVBoxLayout>
+
+#include "info/changes_news_window.h"
+#include "lock/lock_window.h"
+#include "log/connection_log.h"
+#include "mapping/advanced_window.h"
+#include "mapping/mapping_slot.h"
+#include "platform/error_report.h"
+#include "platform/hint.h"
+#include "prefs/settings_window.h"
+#include "remote/remote_window.h"
+#include "shell/image_list.h"
+#include "shell/main_window.h"
+#include "shell/roster.h"
+
+namespace qv {
+
+namespace {
+
+QLabel* NewLabel(QWidget* parent, const char* name, const char* caption) {
+    auto* label = new QLabel(QString::fromLatin1(caption), parent);
+    label->setObjectName(QString::fromLatin1(name));
+    return label;
+}
+
+QPushButton* NewButton(QWidget* parent, const char* name, const char* caption, const char* hint, bool enabled) {
+    auto* button = new QPushButton(QString::fromLatin1(caption), parent);
+    button->setObjectName(QString::fromLatin1(name));
+    if (hint)
+        SetHint(button, hint);
+    button->setEnabled(enabled);
+    return button;
+}
+
+struct MenuItem {
+    const char* name;
+    const char* caption;
+    QKeyCombination shortcut;
+    int image;
+    const char* hint;
+};
+
+QAction* AddItem(QMenu* menu, const MenuItem& item) {
+    QAction* action = menu->addAction(QString::fromLatin1(item.caption));
+    action->setObjectName(QString::fromLatin1(item.name));
+    if (item.shortcut.key() != Qt::Key_unknown)
+        action->setShortcut(QKeySequence(item.shortcut));
+    if (item.image >= 0)
+        action->setIcon(ImageListIcon(item.image));
+    if (item.hint)
+        SetHint(action, item.hint);
+    return action;
+}
+
+QMenu* AddMenu(QMenuBar* bar, const char* name, const char* caption, const char* hint) {
+    QMenu* menu = bar->addMenu(QString::fromLatin1(caption));
+    menu->setObjectName(QString::fromLatin1(name));
+    menu->menuAction()->setObjectName(QString::fromLatin1(name));
+    SetHint(menu->menuAction(), hint);
+    return menu;
+}
+
+QAction* AddSeparator(QMenu* menu, const char* name) {
+    QAction* separator = menu->addSeparator();
+    separator->setObjectName(QString::fromLatin1(name));
+    return separator;
+}
+
+constexpr QKeyCombination kNone = QKeyCombination(Qt::Key_unknown);
+constexpr QKeyCombination Ctrl(Qt::Key key) { return QKeyCombination(Qt::ControlModifier, key); }
+
+} // namespace
+
+void TQuorvaneMapping::BuildControls() {
+    auto* central = new QWidget(this);
+    central->setObjectName(QStringLiteral("Central"));
+    setCentralWidget(central);
+
+    // The mapping grid inside its frame.
+    auto* bevel1 = new QFrame(central);
+    bevel1->setObjectName(QStringLiteral("Bevel1"));
+    bevel1->setFrameShape(QFrame::StyledPanel);
+    auto* gridBox = new QVBoxLayout(bevel1);
+    QLabel* heading = NewLabel(bevel1, "Label4", "Mapping Options");
+    QFont bold = heading->font();
+    bold.setBold(true);
+    heading->setFont(bold);
+    gridBox->addWidget(heading);
+    auto* grid = new QGridLayout;
+    grid->setHorizontalSpacing(8);
+    grid->setVerticalSpacing(4);
+    grid->addWidget(NewLabel(bevel1, "Label1", "Incomming Port :"), 1, 0);
+    grid->addWidget(NewLabel(bevel1, "Label2", "Outcomming Port :"), 2, 0);
+    grid->addWidget(NewLabel(bevel1, "Label3", "Outcomming Ip Adress :"), 3, 0);
+    grid->addWidget(NewLabel(bevel1, "Label12", "User(s) Connected :"), 5, 0);
+    for (int number = 1; number <= 6; ++number) {
+        slots_[number - 1] = new TMappingSlot(number, *this, bevel1, grid);
+        grid->setColumnStretch(number, 1);
+    }
+    gridBox->addLayout(grid);
+
+    QLabel* note = NewLabel(central, "Label5", "Note : You need a restart to take the change in Incomming Port .");
+    note->setStyleSheet(QStringLiteral("color: red;"));
+
+    button6_ = NewButton(central, "Button6", "Advanced Options", "AvdancedOptions|Advanced Options", true);
+    loadIni_ = NewButton(central, "LoadIni", "Load Configuration",
+                         "Load Configurations|Load Configurations from DataQRVN.qrvd", false);
+    saveIni_ = NewButton(central, "SaveIni", "Save Changes", "Save Configurations|Save Configurations on DataQRVN.qrvd",
+                         false);
+    remoteButton_ = NewButton(central, "RemoteButton", "Remote", "Remote|Remote Settings & Remote Connections", true);
+    button4_ = NewButton(central, "Button4", "Lock", "Lock|Lock all options with password. ", true);
+    button5_ = NewButton(central, "Button5", "Unlock", "Unlock|Unlock all options with password. ", false);
+    button1_ = NewButton(central, "Button1", "Disabled All", nullptr, false);
+    QPushButton* button3 = NewButton(central, "Button3", "Firewall Settings", nullptr, false);
+    auto* buttons = new QHBoxLayout;
+    for (QPushButton* button : {button6_, loadIni_, saveIni_, remoteButton_, button4_, button5_, button1_, button3})
+        buttons->addWidget(button);
+    buttons->addStretch();
+
+    log_ = new TConnectionLog(platform_, roster_.LogPath(), central);
+
+    // Hidden members read by the remote administration.
+    QLabel* version = NewLabel(central, "Version", "1.3 Build 47 07 11 2002");
+    version->hide();
+    auto* buffer1 = new QPlainTextEdit(central);
+    buffer1->setObjectName(QStringLiteral("Buffer1"));
+    buffer1->setGeometry(0, 0, 1, 1);
+    buffer1->setEnabled(false);
+    buffer1->hide();
+
+    auto* layout = new QVBoxLayout(central);
+    layout->addWidget(bevel1);
+    layout->addWidget(note);
+    layout->addLayout(buttons);
+    layout->addWidget(log_, 1);
+
+    OnSignal(button6_, &QPushButton::clicked, this, platform_, [this] { ShowModal(&roster_.MappingPlus()); });
+    OnSignal(remoteButton_, &QPushButton::clicked, this, platform_, [this] { ShowModal(&roster_.Remote()); });
+    OnSignal(button4_, &QPushButton::clicked, this, platform_, [this] { ShowModal(&roster_.Lock()); });
+}
+
+void TQuorvaneMapping::BuildMenu() {
+    QMenuBar* bar = menuBar();
+    bar->setObjectName(QStringLiteral("MainMenu1"));
+    QMenu* file = AddMenu(bar, "File1", "File", "File|File");
+    saveIni2_ = AddItem(file, {"SaveIni2", "Save Changes", Ctrl(Qt::Key_S), 8,
+                               "Save Configurations|Save Configurations on DataQRVN.qrvd"});
+    loadIni2_ = AddItem(file, {"LoadIni2", "Load Configuration", Ctrl(Qt::Key_O), 7,
+                               "Load Configurations|Load Configurations from DataQRVN.qrvd"});
+    saveIni2_->setEnabled(false);
+    loadIni2_->setEnabled(false);
+    AddItem(file, {"SaveConfigurationAs1", "Save Configuration As", Ctrl(Qt::Key_T), 8,
+                   "SaveConfigurationAs|Save Configuration As..."});
+    AddItem(file, {"LoadConfigurationFrom1", "Load Configuration From", Ctrl(Qt::Key_G), 7,
+                   "LoadConfigurationFrom|Load Configuration From..."});
+    AddItem(file, {"Loadaolderconfiguration1", "Load A Older Configuration", Ctrl(Qt::Key_H), 7,
+                   "LoadConfigurationFrom|Load Configuration From..."});
+    AddSeparator(file, "N1");
+    QAction* lock1 = AddItem(file, {"Lock1", "Lock", Ctrl(Qt::Key_L), 21, nullptr});
+    AddSeparator(file, "N2");
+    minimize2_ = AddItem(file, {"Minimize2", "Minimize", kNone, -1, "Minimize|Minimize to system tray"});
+    restart1_ = AddItem(file, {"Restart1", "Restart", kNone, -1, "Restart|Restart Application"});
+    exit1_ = AddItem(file, {"Exit1", "Exit", kNone, 16, "Exit|Exit Application"});
+
+    QMenu* options = AddMenu(bar, "Options1", "Options", "Options|Options");
+    QAction* advanced = AddItem(options, {"AdvancedOptions1", "Advanced Options", Ctrl(Qt::Key_P), -1,
+                                          "AvdancedOptions|Advanced Options"});
+    AddItem(options, {"Language1", "Language", Ctrl(Qt::Key_U), -1, nullptr});
+    QAction* remote1 = AddItem(options, {"Remote1", "Remote", Ctrl(Qt::Key_B), -1,
+                                         "Remote|Remote Settings & Remote Connections "});
+    QAction* settings1 = AddItem(options, {"Settings1", "Settings", Ctrl(Qt::Key_E), -1, nullptr});
+
+    QMenu* help = AddMenu(bar, "About1", "Help", "Help|Help");
+    QAction* about2 = AddItem(help, {"About2", "About", Ctrl(Qt::Key_A), 17, "About|About"});
+    QAction* changesNews1 = AddItem(help, {"ChangesNews1", "Changes/News", Ctrl(Qt::Key_N), 10, nullptr});
+    QAction* checkfor1 = AddItem(help, {"Checkfor1", "Upgrades", kNone, 19, "Upgrades|Check the latest version"});
+    AddItem(help, {"Help1", "Help", kNone, 18, "Help|Help"})->setEnabled(false);
+
+    OnSignal(lock1, &QAction::triggered, this, platform_, [this] { ShowModal(&roster_.Lock()); });
+    OnSignal(minimize2_, &QAction::triggered, this, platform_, [this] { Minimize2Click(); });
+    OnSignal(restart1_, &QAction::triggered, this, platform_, [this] { Restart1Click(); });
+    OnSignal(exit1_, &QAction::triggered, this, platform_, [this] { Exit1Click(); });
+    OnSignal(advanced, &QAction::triggered, this, platform_, [this] { ShowModal(&roster_.MappingPlus()); });
+    OnSignal(remote1, &QAction::triggered, this, platform_, [this] { ShowModal(&roster_.Remote()); });
+    OnSignal(settings1, &QAction::triggered, this, platform_, [this] { ShowModal(&roster_.Settings()); });
+    OnSignal(about2, &QAction::triggered, this, platform_, [this] { About2Click(); });
+    OnSignal(changesNews1, &QAction::triggered, this, platform_, [this] { ShowModal(&roster_.ChangesNews()); });
+    OnSignal(checkfor1, &QAction::triggered, this, platform_, [this] { Checkfor1Click(); });
+}
+
+void TQuorvaneMapping::BuildStatusBar() {
+    QStatusBar* bar = statusBar();
+    bar->setObjectName(QStringLiteral("StatusBar1"));
+    bar->setSizeGripEnabled(true);
+    const struct {
+        const char* text;
+        int width;
+    } panels[] = {{"No information", 325}, {"0", 100}, {"User(s) connected.", 200}};
+    for (int i = 0; i < 3; ++i) {
+        auto* panel = new QLabel(QString::fromLatin1(panels[i].text), bar);
+        panel->setObjectName(QStringLiteral("Panel%1").arg(i));
+        panel->setFixedWidth(panels[i].width);
+        panel->setFrameShape(QFrame::StyledPanel);
+        panel->setFrameShadow(QFrame::Sunken);
+        bar->addWidget(panel);
+        panels_[i] = panel;
+    }
+}
+
+void TQuorvaneMapping::BuildTimers() {
+    // Timer1 and Timer2 get the advanced mapping's start and stop times; until then they never tick.
+    // Timer8 applies the language file's captions.
+    const int intervals[8] = {0, 0, 9, 9500, 1, 1, 1, 1};
+    for (int i = 0; i < 8; ++i)
+        timers_[i] = new UiTimer(QStringLiteral("Timer%1").arg(i + 1), intervals[i], this);
+    const std::array<void (TQuorvaneMapping::*)(), 8> ticks = {
+        nullptr, &TQuorvaneMapping::Timer2Timer, &TQuorvaneMapping::Timer3Timer, nullptr, &TQuorvaneMapping::Timer5Timer,
+        &TQuorvaneMapping::Timer6Timer, &TQuorvaneMapping::Timer7Timer, nullptr};
+    for (int i = 0; i < 8; ++i) {
+        UiTimer* timer = timers_[i];
+        const auto tick = ticks[i];
+        OnSignal(timer, &UiTimer::Tick, this, platform_, [this, timer, tick] {
+            timer->SetEnabled(false);
+            if (tick)
+                (this->*tick)();
+        });
+    }
+}
+
+} // namespace qv

@@ -1,0 +1,57 @@
+#include "shell/roster.h"
+
+#include <QFile>
+
+#include "config/config_names.h"
+#include "info/about_window.h"
+#include "info/changes_news_window.h"
+#include "info/update_window.h"
+#include "lock/lock_window.h"
+#include "lock/unlock_window.h"
+#include "log/log_file.h"
+#include "mapping/advanced_window.h"
+#include "platform/platform.h"
+#include "prefs/settings_window.h"
+#include "remote/remote_window.h"
+#include "shell/main_window.h"
+#include "shell/tray_window.h"
+
+namespace qv {
+
+TRoster::TRoster(Platform& platform) : platform_(platform) {
+    // Each creation runs to its end before the next: the tray exists when the main window starts
+    // up, and the main window is filled before the others read their own settings.
+    tray_ = std::make_unique<TQuorvaneTray>(*this);
+    mapping_ = std::make_unique<TQuorvaneMapping>(*this);
+    about_ = std::make_unique<TAbout>(*this);
+    remote_ = std::make_unique<TQuorvaneRemote>(*this);
+    mappingPlus_ = std::make_unique<TQuorvaneMappingPlus>(*this);
+    update_ = std::make_unique<TQuorvaneUpdate>(*this);
+    unlock_ = std::make_unique<TQuorvaneMappingUnlock>(*this);
+    lock_ = std::make_unique<TQuorvaneMappingLock>(*this);
+    changesNews_ = std::make_unique<TQuorvaneChangesNews>(*this);
+    settings_ = std::make_unique<TQuorvaneSettings>(*this);
+}
+
+TRoster::~TRoster() {
+    ending_ = true;
+    settings_.reset();
+    changesNews_.reset();
+    lock_.reset();
+    unlock_.reset();
+    update_.reset();
+    mappingPlus_.reset();
+    remote_.reset();
+    about_.reset();
+    mapping_.reset();
+    tray_.reset();
+}
+
+std::string TRoster::FileBesideExecutable(const char* name) const {
+    return QFile::encodeName(platform_.ExecutableDir()).toStdString() + name;
+}
+
+std::string TRoster::ConfigPath() const { return FileBesideExecutable(kConfigFileName); }
+std::string TRoster::LogPath() const { return FileBesideExecutable(kLogFileName); }
+
+} // namespace qv

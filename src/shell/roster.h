@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QString>
+#include <memory>
+#include <string>
+
+namespace qv {
+
+class Platform;
+class TQuorvaneTray;
+class TQuorvaneMapping;
+class TAbout;
+class TQuorvaneRemote;
+class TQuorvaneMappingPlus;
+class TQuorvaneUpdate;
+class TQuorvaneMappingUnlock;
+class TQuorvaneMappingLock;
+class TQuorvaneChangesNews;
+class TQuorvaneSettings;
+
+// The ten windows of the program, created once in this order and destroyed in the reverse order.
+// Every window gets the roster at construction and reaches the others through it.
+class TRoster {
+public:
+    explicit TRoster(Platform& platform);
+    ~TRoster();
+    TRoster(const TRoster&) = delete;
+    TRoster& operator=(const TRoster&) = delete;
+
+    Platform& platform() const { return platform_; }
+
+    TQuorvaneTray& Tray() const { return *tray_; }
+    TQuorvaneMapping& Mapping() const { return *mapping_; }
+    TAbout& About() const { return *about_; }
+    TQuorvaneRemote& Remote() const { return *remote_; }
+    TQuorvaneMappingPlus& MappingPlus() const { return *mappingPlus_; }
+    TQuorvaneUpdate& Update() const { return *update_; }
+    TQuorvaneMappingUnlock& Unlock() const { return *unlock_; }
+    TQuorvaneMappingLock& Lock() const { return *lock_; }
+    TQuorvaneChangesNews& ChangesNews() const { return *changesNews_; }
+    TQuorvaneSettings& Settings() const { return *settings_; }
+
+    // Files beside the executable, as file-system paths.
+    std::string ConfigPath() const;
+    std::string LogPath() const;
+    std::string FileBesideExecutable(const char* name) const;
+
+    // Set once the process is ending, so closing the main window no longer asks anything.
+    bool Ending() const { return ending_; }
+    void SetEnding() { ending_ = true; }
+
+private:
+    Platform& platform_;
+    bool ending_ = false;
+    // Declared in creation order: members are destroyed in reverse, as the windows must be.
+    std::unique_ptr<TQuorvaneTray> tray_;
+    std::unique_ptr<TQuorvaneMapping> mapping_;
+    std::unique_ptr<TAbout> about_;
+    std::unique_ptr<TQuorvaneRemote> remote_;
+    std::unique_ptr<TQuorvaneMappingPlus> mappingPlus_;
+    std::unique_ptr<TQuorvaneUpdate> update_;
+    std::unique_ptr<TQuorvaneMappingUnlock> unlock_;
+    std::unique_ptr<TQuorvaneMappingLock> lock_;
+    std::unique_ptr<TQuorvaneChangesNews> changesNews_;
+    std::unique_ptr<TQuorvaneSettings> settings_;
+};
+
+} // namespace qv

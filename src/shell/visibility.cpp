@@ -1,0 +1,36 @@
+#include "shell/visibility.h"
+
+#include <QAction>
+#include <QMenu>
+
+#include "platform/platform.h"
+#include "shell/main_window.h"
+#include "shell/roster.h"
+#include "shell/tray_window.h"
+
+namespace qv {
+
+void ShowingSequence(TRoster& roster) {
+    TQuorvaneMapping& mapping = roster.Mapping();
+    TQuorvaneTray& tray = roster.Tray();
+    tray.Show()->setEnabled(false);
+    mapping.setWindowState(Qt::WindowMaximized);
+    mapping.show();
+    roster.platform().SetTaskbarVisible(true);
+    tray.Minimize()->setEnabled(true);
+    mapping.Minimize2()->setEnabled(true);
+}
+
+void HidingSequence(TRoster& roster) {
+    TQuorvaneMapping& mapping = roster.Mapping();
+    TQuorvaneTray& tray = roster.Tray();
+    tray.Minimize()->setEnabled(false);
+    mapping.Minimize2()->setEnabled(false);
+    roster.platform().SetTaskbarVisible(false);
+    mapping.hide();
+    mapping.setWindowState(Qt::WindowMinimized);
+    tray.Show()->setEnabled(true);
+    tray.PopupMenu1()->setDefaultAction(tray.Show());
+}
+
+} // namespace qv

@@ -1,0 +1,12 @@
+#pragma once
+
+namespace qv {
+
+class TRoster;
+
+// Brings the main window back maximized from the tray (tray "Show", left click, tray "About").
+void ShowingSequence(TRoster& roster);
+// Sends the main window into the tray (tray "Minimize", File "Minimize", the lock).
+void HidingSequence(TRoster& roster);
+
+} // namespace qv

@@ -1,0 +1,154 @@
+// Exit, Restart and closing the main window, with scripted answers.
+#include <QAction>
+#include <QCheckBox>
+#include <QPushButton>
+#include <QTest>
+
+#include "config/config_names.h"
+#include "config/profile_file.h"
+#include "config/scramble.h"
+#include "shell/main_window.h"
+#include "shell/tray_window.h"
+#include "support/qt_test_main.h"
+#include "support/roster_fixture.h"
+
+using namespace qvtest;
+
+namespace {
+const QString kLeaving = QStringLiteral("You are leaving without saving!");
+const QString kSureExit = QStringLiteral("Are you sure want to exit?");
+const QString kSureRestart = QStringLiteral("Are you sure want to restart?");
+
+struct Items {
+    QAction* exit1;
+    QAction* trayExit;
+    QAction* restart1;
+    QAction* trayRestart;
+};
+Items ItemsOf(qv::TRoster& roster) {
+    return {roster.Mapping().Exit1(), roster.Tray().Exit(), roster.Mapping().Restart1(), roster.Tray().Restart()};
+}
+} // namespace
+
+class ExitFlowTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void exitAndRestart_data() {
+        QTest::addColumn<QString>("from");
+        QTest::addColumn<bool>("restart");
+        QTest::addColumn<bool>("unsaved");
+        QTest::addColumn<bool>("yes");
+        for (const char* from : {"File", "Tray"})
+            for (bool restart : {false, true})
+                for (bool unsaved : {false, true})
+                    for (bool yes : {false, true})
+                        QTest::addRow("%s %s %s %s", from, restart ? "Restart" : "Exit",
+                                      unsaved ? "unsaved" : "saved", yes ? "Yes" : "No")
+                            << QString::fromLatin1(from) << restart << unsaved << yes;
+    }
+    void exitAndRestart() {
+        QFETCH(QString, from);
+        QFETCH(bool, restart);
+        QFETCH(bool, unsaved);
+        QFETCH(bool, yes);
+        RosterFixture f;
+        f.StoreCurrentMarker();
+        qv::TRoster& roster = f.Start();
+        if (unsaved)
+            f.Find<QLineEdit>("OutcommingIp4")->setText(QStringLiteral("changed"));
+        QCOMPARE(roster.Mapping().SaveIni()->isEnabled(), unsaved);
+
+        // While the boxes are up, both menus' Exit and Restart are disabled.
+        Items items = ItemsOf(roster);
+        QList<bool> seenEnabled;
+        if (unsaved)
+            f.platform.ExpectBox(qv::BoxKind::Information);
+        f.platform.Answer(yes ? qv::Answer::Yes : qv::Answer::No);
+        QObject::connect(items.exit1, &QAction::changed, [&] { seenEnabled << items.exit1->isEnabled(); });
+
+        QAction* item = from == QStringLiteral("File") ? (restart ? items.restart1 : items.exit1)
+                                                       : (restart ? items.trayRestart : items.trayExit);
+        item->trigger();
+
+        QStringList expected;
+        if (unsaved)
+            expected << kLeaving;
+        expected << (restart ? kSureRestart : kSureExit);
+        QCOMPARE(f.platform.BoxTexts(), expected);
+        QCOMPARE(f.platform.Boxes().last().title, QStringLiteral("Quorvane Question"));
+        if (unsaved)
+            QCOMPARE(f.platform.Boxes().first().title, QStringLiteral("Quorvane Information"));
+        QVERIFY(!seenEnabled.isEmpty() && !seenEnabled.first());
+
+        QCOMPARE(f.platform.EndRequests(), yes ? 1 : 0);
+        QAction* own = restart ? items.restart1 : items.exit1;
+        for (QAction* a : {items.exit1, items.trayExit, items.restart1, items.trayRestart})
+            QCOMPARE(a->isEnabled(), a == own ? !yes : true);
+
+        if (restart && yes) {
+            QCOMPARE(f.platform.StartedProcesses().size(), 1);
+            const auto& started = f.platform.StartedProcesses().first();
+            QCOMPARE(started.program, f.platform.ExecutablePath());
+            QCOMPARE(started.arguments, QStringList{QStringLiteral("-copy")});
+            QCOMPARE(started.sleptBeforeMs, 1000);
+        } else {
+            QVERIFY(f.platform.StartedProcesses().isEmpty());
+        }
+        QVERIFY(roster.Ending() == yes);
+    }
+
+    void closingWithTrayIconGoesIntoTheTray() {
+        RosterFixture f;
+        f.StoreCurrentMarker();
+        qv::TRoster& roster = f.Start();
+        f.Find<QCheckBox>("CheckBox1")->setChecked(true);
+        QVERIFY(roster.Mapping().close());
+        QVERIFY(!roster.Mapping().isVisible());
+        QVERIFY(f.platform.Boxes().isEmpty());
+        QVERIFY(roster.Tray().Show()->isEnabled());
+        QCOMPARE(roster.Tray().PopupMenu1()->defaultAction(), roster.Tray().Show());
+        QVERIFY(!roster.Tray().Minimize()->isEnabled());
+        QVERIFY(roster.Mapping().Minimize2()->isEnabled());
+        QCOMPARE(f.platform.EndRequests(), 0);
+        // The save switch reached the file at the close, not only at shutdown.
+        QCOMPARE(qv::UnscrambleText(qv::ReadString(f.ConfigPath(), qv::kSettingsSection, "CLLogsSave"),
+                                    qv::kCLLogsSaveShiftKey),
+                 std::string("Save"));
+    }
+
+    void closingWithoutTrayIconAsksToExit_data() {
+        QTest::addColumn<bool>("yes");
+        QTest::newRow("No") << false;
+        QTest::newRow("Yes") << true;
+    }
+    void closingWithoutTrayIconAsksToExit() {
+        QFETCH(bool, yes);
+        RosterFixture f;
+        f.StoreCurrentMarker();
+        qv::TRoster& roster = f.Start();
+        f.Find<QCheckBox>("CheckBox4")->setChecked(false);
+        f.platform.Answer(yes ? qv::Answer::Yes : qv::Answer::No);
+        QVERIFY(!roster.Mapping().close());
+        QCOMPARE(f.platform.BoxTexts(), QStringList{kSureExit});
+        QVERIFY(roster.Mapping().isVisible());
+        QCOMPARE(f.platform.EndRequests(), yes ? 1 : 0);
+        if (!yes)
+            for (QAction* a : {roster.Mapping().Exit1(), roster.Tray().Exit(), roster.Mapping().Restart1(),
+                               roster.Tray().Restart()})
+                QVERIFY(a->isEnabled());
+    }
+
+    void shutdownCloseAsksNothing() {
+        RosterFixture f;
+        f.StoreCurrentMarker();
+        qv::TRoster& roster = f.Start();
+        f.Find<QCheckBox>("CheckBox4")->setChecked(false);
+        roster.SetEnding();
+        QVERIFY(roster.Mapping().close());
+        QVERIFY(f.platform.Boxes().isEmpty());
+    }
+};
+
+QV_TEST_MAIN(ExitFlowTest)
+#include "exit_flow_test.moc"

@@ -1,0 +1,255 @@
+// Start-up of the main window for each state of the configuration file.
+#include <QAction>
+#include <QCheckBox>
+#include <QPushButton>
+#include <QTest>
+
+#include "config/config_names.h"
+#include "config/profile_file.h"
+#include "config/scramble.h"
+#include "shell/main_window.h"
+#include "shell/tray_window.h"
+#include "support/qt_test_main.h"
+#include "support/roster_fixture.h"
+
+using namespace qvtest;
+
+namespace {
+
+const char* const kOldNotice =
+    "It is a old file (The new file is encrypted for more security). Error loading the configuration file.\r\n"
+    "This file version is not 2.0, or the file is empty.\r\n"
+    "If it is a old configuration click (File - Load a older configuration) to open that file.\r\n"
+    "When you have openned your old file save and overwrite on that file.";
+
+QStringList FieldNames() {
+    QStringList names;
+    for (const char* base : {"IncommingPort", "OutcommingPort", "OutcommingIp"})
+        for (int n = 1; n <= 6; ++n)
+            names << (n == 1 ? QString::fromLatin1(base) : QString::fromLatin1(base) + QString::number(n));
+    return names;
+}
+
+// Counts the times a window named `name` is shown, from before it exists.
+class ShowCounter : public QObject {
+public:
+    explicit ShowCounter(const char* name) : name_(QString::fromLatin1(name)) { qApp->installEventFilter(this); }
+    ~ShowCounter() override { qApp->removeEventFilter(this); }
+    int shows = 0;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Show && watched->objectName() == name_)
+            ++shows;
+        return false;
+    }
+
+private:
+    QString name_;
+};
+
+} // namespace
+
+class StartupTest : public QObject {
+    Q_OBJECT
+
+private:
+    static void VerifyFileControlsDisabled(const RosterFixture& f) {
+        QVERIFY(!f.Find<QPushButton>("LoadIni")->isEnabled());
+        QVERIFY(!f.Find<QPushButton>("SaveIni")->isEnabled());
+        QVERIFY(!f.Find<QAction>("LoadIni2")->isEnabled());
+        QVERIFY(!f.Find<QAction>("SaveIni2")->isEnabled());
+    }
+    static void VerifyAllFieldsEmpty(const RosterFixture& f) {
+        for (const QString& name : FieldNames())
+            QVERIFY2(f.Find<QLineEdit>(name.toLatin1().constData())->text().isEmpty(), qPrintable(name));
+    }
+
+private slots:
+    void firstRunCreatesFileWithMarkerAlone() {
+        RosterFixture f;
+        qv::TRoster& roster = f.Start();
+        qv::TQuorvaneMapping& main = roster.Mapping();
+        QVERIFY(main.isVisible());
+        QVERIFY(main.windowState() & Qt::WindowMaximized);
+        QVERIFY(f.platform.Boxes().isEmpty());
+        QCOMPARE(f.platform.Beeps(), 0);
+        // Exactly one section with exactly the marker: "2.0" shifted by 118.
+        QCOMPARE(QByteArray::fromStdString(ReadAll(f.ConfigPath())),
+                 QByteArray("[QuorvaneDataMapping]\r\nVQRVNV=\xA8\xA4\xA6\r\n"));
+        VerifyFileControlsDisabled(f);
+        VerifyAllFieldsEmpty(f);
+        QVERIFY(!main.Timer(7)->Enabled());
+        QVERIFY(!main.Timer(8)->Enabled());
+        QVERIFY(!f.Find<QCheckBox>("CheckBox1")->isChecked());
+    }
+
+    void wrongMarkerBeepsAndShowsTheFourLineNotice_data() {
+        QTest::addColumn<QByteArray>("contents");
+        QTest::newRow("empty file") << QByteArray();
+        QTest::newRow("plain marker") << QByteArray("[QuorvaneDataMapping]\r\nVQRVNV=2.0\r\nIncommingPort=80\r\n");
+        QTest::newRow("marker under another key")
+            << QByteArray::fromStdString("[QuorvaneDataMapping]\r\nVQRVNV=" + qv::ScrambleText("2.0", "103") +
+                                         "\r\nIncommingPort=" + qv::ScrambleText("80", "118") + "\r\n");
+        QTest::newRow("empty marker") << QByteArray("[QuorvaneDataMapping]\r\nVQRVNV=\r\n");
+    }
+    void wrongMarkerBeepsAndShowsTheFourLineNotice() {
+        QFETCH(QByteArray, contents);
+        RosterFixture f;
+        WriteAll(f.ConfigPath(), contents.toStdString());
+        f.platform.ExpectBox(qv::BoxKind::Notice);
+        qv::TRoster& roster = f.Start();
+        QCOMPARE(f.platform.Beeps(), 1);
+        QCOMPARE(f.platform.BoxTexts(), QStringList{QString::fromLatin1(kOldNotice)});
+        QCOMPARE(f.platform.Boxes().first().title, QStringLiteral("Quorvane - Internet Port Mapping"));
+        QVERIFY(roster.Mapping().isVisible());
+        VerifyFileControlsDisabled(f);
+        VerifyAllFieldsEmpty(f);
+        QVERIFY(!roster.Mapping().Timer(7)->Enabled());
+        // The file is neither read nor rewritten.
+        f.Stop();
+        const std::string after = ReadAll(f.ConfigPath());
+        QCOMPARE(QByteArray::fromStdString(after), contents);
+    }
+
+    void validFileFillsFieldsWithoutSwitchingSlotsOn() {
+        RosterFixture f;
+        f.StoreCurrentMarker();
+        f.Store(qv::kMappingSection, "IncommingPort3", "8080", qv::kMappingDataShiftKey);
+        f.Store(qv::kMappingSection, "OutcommingPort3", "80", qv::kMappingDataShiftKey);
+        f.Store(qv::kMappingSection, "OutcommingIp3", "web.example.org", qv::kMappingDataShiftKey);
+        f.Store(qv::kMappingSection, "OutcommingIp5", "only the host", qv::kMappingDataShiftKey);
+        f.Store(qv::kSettingsSection, "CLLogsSave", "Save", qv::kCLLogsSaveShiftKey);
+        qv::TRoster& roster = f.Start();
+        qv::TQuorvaneMapping& main = roster.Mapping();
+        QCOMPARE(f.Find<QLineEdit>("IncommingPort3")->text(), QStringLiteral("8080"));
+        QCOMPARE(f.Find<QLineEdit>("OutcommingPort3")->text(), QStringLiteral("80"));
+        QCOMPARE(f.Find<QLineEdit>("OutcommingIp3")->text(), QStringLiteral("web.example.org"));
+        QCOMPARE(f.Find<QLineEdit>("OutcommingIp5")->text(), QStringLiteral("only the host"));
+        QVERIFY(f.Find<QPushButton>("MappingEnable3")->isEnabled());
+        QVERIFY(!f.Find<QPushButton>("MappingEnable5")->isEnabled());
+        QVERIFY(!f.Find<QPushButton>("MappingDisable3")->isEnabled());
+        VerifyFileControlsDisabled(f);
+        QVERIFY(f.Find<QCheckBox>("CheckBox1")->isChecked());
+        QVERIFY(main.Timer(7)->Enabled());
+        QVERIFY(main.Timer(8)->Enabled());
+        QVERIFY(main.isVisible());
+        QVERIFY(main.windowState() & Qt::WindowMaximized);
+        QVERIFY(f.platform.Boxes().isEmpty());
+    }
+
+    void markerAloneGivesEmptyFieldsAndRunsTheTimers() {
+        RosterFixture f;
+        f.StoreCurrentMarker();
+        qv::TRoster& roster = f.Start();
+        VerifyAllFieldsEmpty(f);
+        QVERIFY(roster.Mapping().Timer(7)->Enabled());
+        for (int n = 1; n <= 6; ++n)
+            QVERIFY(!roster.Mapping().findChild<QPushButton*>(n == 1 ? QStringLiteral("MappingEnable")
+                                                                     : QStringLiteral("MappingEnable%1").arg(n))
+                         ->isEnabled());
+        QVERIFY(!f.Find<QCheckBox>("CheckBox1")->isChecked());
+    }
+
+    // A file as a plain Windows profile writer leaves it: raw bytes, CR LF, blanks around "=".
+    void rawWindowsFileReadsIntoTheRightFields() {
+        RosterFixture f;
+        const std::string raw = "[QuorvaneDataSettings]\r\nCLLogsSave=" + qv::ScrambleText("Save", "103") +
+                                "\r\n\r\n[QuorvaneDataMapping]\r\nVQRVNV=" + qv::ScrambleText("2.0", "118") +
+                                "\r\nOutcommingIp2=" + qv::ScrambleText("host.example.net", "118") +
+                                "\r\nincommingport2 = " + qv::ScrambleText("8080", "118") +
+                                "\r\nOutcommingPort2=" + qv::ScrambleText("80", "118") + "\r\n";
+        WriteAll(f.ConfigPath(), raw);
+        f.Start();
+        QCOMPARE(f.Find<QLineEdit>("OutcommingIp2")->text(), QStringLiteral("host.example.net"));
+        QCOMPARE(f.Find<QLineEdit>("IncommingPort2")->text(), QStringLiteral("8080"));
+        QCOMPARE(f.Find<QLineEdit>("OutcommingPort2")->text(), QStringLiteral("80"));
+        QVERIFY(f.Find<QPushButton>("MappingEnable2")->isEnabled());
+        QVERIFY(f.Find<QCheckBox>("CheckBox1")->isChecked());
+    }
+
+    void storedMinimizedStartsInTheTrayWithoutFlashing() {
+        RosterFixture f;
+        f.StoreCurrentMarker();
+        f.Store(qv::kSettingsSection, "WindowsState", "Minimized", qv::kWindowsStateShiftKey);
+        ShowCounter shows("TQuorvaneMapping");
+        qv::TRoster& roster = f.Start();
+        QVERIFY(roster.Mapping().Timer(6)->Enabled());
+        QTRY_VERIFY(!roster.Mapping().Timer(6)->Enabled());
+        QCOMPARE(shows.shows, 0);
+        QVERIFY(!roster.Mapping().isVisible());
+        qv::TQuorvaneTray& tray = roster.Tray();
+        QVERIFY(tray.Show()->isEnabled());
+        QCOMPARE(tray.PopupMenu1()->defaultAction(), tray.Show());
+        QVERIFY(!tray.Minimize()->isEnabled());
+        QVERIFY(!roster.Mapping().Minimize2()->isEnabled());
+        QVERIFY(!f.platform.TaskbarVisible());
+    }
+
+    void otherWindowStatesStartOnScreen_data() {
+        QTest::addColumn<QString>("stored");
+        QTest::newRow("absent") << QString();
+        QTest::newRow("other word") << QStringLiteral("Maximized");
+        QTest::newRow("plain word") << QStringLiteral("plain");
+    }
+    void otherWindowStatesStartOnScreen() {
+        QFETCH(QString, stored);
+        RosterFixture f;
+        f.StoreCurrentMarker();
+        if (stored == QStringLiteral("plain"))
+            qv::WriteString(f.ConfigPath(), qv::kSettingsSection, "WindowsState", "Minimized");
+        else if (!stored.isEmpty())
+            f.Store(qv::kSettingsSection, "WindowsState", stored.toStdString(), qv::kWindowsStateShiftKey);
+        qv::TRoster& roster = f.Start();
+        QVERIFY(roster.Mapping().isVisible());
+        QVERIFY(!roster.Mapping().Timer(6)->Enabled());
+    }
+
+    void trayIconDisabledTakesMinimizeAway_data() {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<bool>("minimizeEnabled");
+        QTest::newRow("scrambled Disabled") << QStringLiteral("scrambled") << false;
+        QTest::newRow("plain Disabled") << QStringLiteral("plain") << true;
+        QTest::newRow("absent") << QString() << true;
+    }
+    void trayIconDisabledTakesMinimizeAway() {
+        QFETCH(QString, stored);
+        QFETCH(bool, minimizeEnabled);
+        RosterFixture f;
+        f.StoreCurrentMarker();
+        if (stored == QStringLiteral("scrambled"))
+            f.Store(qv::kSettingsSection, "TrayIcon", "Disabled", qv::kTrayIconShiftKey);
+        else if (stored == QStringLiteral("plain"))
+            qv::WriteString(f.ConfigPath(), qv::kSettingsSection, "TrayIcon", "Disabled");
+        qv::TRoster& roster = f.Start();
+        QTRY_VERIFY(!roster.Tray().Timer(3)->Enabled());
+        QCOMPARE(roster.Mapping().Minimize2()->isEnabled(), minimizeEnabled);
+        QCOMPARE(f.Find<QCheckBox>("CheckBox4")->isChecked(), minimizeEnabled);
+    }
+
+    void saveSwitchIsPersistedAtShutdown() {
+        RosterFixture f;
+        f.StoreCurrentMarker();
+        f.Start();
+        f.Find<QCheckBox>("CheckBox1")->setChecked(true);
+        f.Stop();
+        QCOMPARE(qv::UnscrambleText(qv::ReadString(f.ConfigPath(), qv::kSettingsSection, "CLLogsSave"),
+                                    qv::kCLLogsSaveShiftKey),
+                 std::string("Save"));
+        // The closing line went to the log; no start line, as the switch was off at start.
+        const std::string log = ReadAll(f.LogPath());
+        QVERIFY(log.find(" Quorvane - Internet Port Mapping is closing.\r\n") != std::string::npos);
+        QVERIFY(log.find("is starting.") == std::string::npos);
+
+        f.Start();
+        QVERIFY(f.Find<QCheckBox>("CheckBox1")->isChecked());
+        QTRY_VERIFY(ReadAll(f.LogPath()).find(" Quorvane - Internet Port Mapping is starting.\r\n") !=
+                    std::string::npos);
+        f.Find<QCheckBox>("CheckBox1")->setChecked(false);
+        f.Stop();
+        QVERIFY(qv::ReadString(f.ConfigPath(), qv::kSettingsSection, "CLLogsSave").empty());
+    }
+};
+
+QV_TEST_MAIN(StartupTest)
+#include "startup_test.moc"

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QWidget>
+#include <memory>
+#include <string>
+
+#include "shell/roster.h"
+#include "support/fake_platform.h"
+#include "support/temp_dir.h"
+
+namespace qvtest {
+
+// A whole program on the scripted platform, its executable folder a fresh temporary folder.
+struct RosterFixture {
+    TempDir dir;
+    FakePlatform platform{QString::fromStdString(dir.Path().string())};
+    std::unique_ptr<qv::TRoster> roster;
+
+    std::string ConfigPath() const { return dir.File("DataQRVN.qrvd"); }
+    std::string LogPath() const { return dir.File("CLogs.txt"); }
+
+    // Writes one scrambled value as the program would store it.
+    void Store(const char* section, const char* key, const std::string& plain, const char* shiftKey) const;
+    // The current version marker, as the program writes it.
+    void StoreCurrentMarker() const;
+
+    qv::TRoster& Start() {
+        roster = std::make_unique<qv::TRoster>(platform);
+        return *roster;
+    }
+    void Stop() { roster.reset(); }
+
+    template <class T = QWidget>
+    T* Find(const char* name) const;
+};
+
+template <class T>
+T* RosterFixture::Find(const char* name) const {
+    for (QWidget* top : QApplication::topLevelWidgets())
+        if (T* found = top->findChild<T*>(QString::fromLatin1(name)))
+            return found;
+    return nullptr;
+}
+
+} // namespace qvtest
