@@ -20,6 +20,10 @@ std::string AllByteValues() {
     return bytes;
 }
 
+std::string Reversed(const std::string& text) {
+    return std::string(text.rbegin(), text.rend());
+}
+
 size_t FilesIn(const fs::path& folder) {
     return static_cast<size_t>(std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
 }
@@ -62,7 +66,7 @@ TEST_P(ProfileFileValue, ReadsBackExactlyAndLeavesNeighboursAlone) {
 
 const ValueCase kValues[] = {
     {"EveryByteValue", AllByteValues()},
-    {"EveryByteValueReversed", std::string(AllByteValues().rbegin(), AllByteValues().rend())},
+    {"EveryByteValueReversed", Reversed(AllByteValues())},
     {"Nul", std::string(1, '\0')},
     {"CrLf", "\r\n"},
     {"LineInjection", "x\r\n[S]\r\nbefore=666"},
