@@ -38,7 +38,7 @@ void TRelayLink::Relay() {
             outFd_ = -1;
         }
         if (outFd_ >= 0)
-            PumpRelay(inFd_, outFd_, closing_);
+            PumpRelay(inFd_, outFd_, closing_, listener_.pipes_);
     }
     try {
         if (listener_.OnDisconnect)

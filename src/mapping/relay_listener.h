@@ -1,6 +1,7 @@
 #pragma once
 #include "mapping/relay_connect.h"
 #include "mapping/relay_link.h"
+#include "mapping/relay_pipes.h"
 #include "mapping/relay_socket.h"
 #include "mapping/relay_workers.h"
 
@@ -80,6 +81,7 @@ private:
     TRelayLink* links_ = nullptr;
 
     TRelayResolvers resolvers_;
+    TRelayPipes pipes_;
     // Last, so it is destroyed first: its destructor waits for the link threads, which use all of the above.
     TRelayWorkers workers_;
 };

@@ -1,5 +1,6 @@
 #include "mapping/relay_pump.h"
 
+#include "mapping/relay_pipes.h"
 #include "mapping/relay_socket.h"
 
 #include <cerrno>
@@ -17,8 +18,9 @@ namespace {
 // where the pipe cannot be had, through a buffer of one chunk.
 class Channel {
 public:
-    Channel(int src, int dst) : src_(src), dst_(dst) {}
+    Channel(int src, int dst, TRelayPipes& pipes) : src_(src), dst_(dst), pipes_(pipes) {}
     ~Channel() {
+        // A pipe with bytes still in it cannot serve another link.
         CloseFd(pipe_[0]);
         CloseFd(pipe_[1]);
     }
@@ -31,7 +33,7 @@ public:
 
     // Takes in at most one chunk. False on a failure; nothing there yet is no failure.
     bool Fill() {
-        if (splice_ && pipe_[0] < 0 && ::pipe2(pipe_, O_CLOEXEC | O_NONBLOCK) != 0)
+        if (splice_ && pipe_[0] < 0 && !pipes_.Take(pipe_))
             splice_ = false;
         for (;;) {
             ssize_t n;
@@ -56,11 +58,15 @@ public:
             }
             if (n == 0) {
                 eof_ = true;
+                ReleasePipe();
                 return true;
             }
             if (errno == EINTR)
                 continue;
-            return errno == EAGAIN || errno == EWOULDBLOCK;
+            if (errno != EAGAIN && errno != EWOULDBLOCK)
+                return false;
+            ReleasePipe();
+            return true;
         }
     }
 
@@ -79,12 +85,20 @@ public:
                 return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
             }
         }
+        ReleasePipe();
         return true;
     }
 
 private:
+    // The pipe goes back to the spare ones as soon as it is empty: an idle link holds none.
+    void ReleasePipe() {
+        if (pipe_[0] >= 0)
+            pipes_.Give(pipe_);
+    }
+
     int src_;
     int dst_;
+    TRelayPipes& pipes_;
     int pipe_[2] = {-1, -1};
     bool splice_ = true;
     std::unique_ptr<char[]> buffer_;
@@ -109,9 +123,9 @@ bool Step(Channel& c, bool readable, bool writable) {
 
 } // namespace
 
-void PumpRelay(int inFd, int outFd, const std::atomic<bool>& stop) {
-    Channel up(inFd, outFd);
-    Channel down(outFd, inFd);
+void PumpRelay(int inFd, int outFd, const std::atomic<bool>& stop, TRelayPipes& pipes) {
+    Channel up(inFd, outFd, pipes);
+    Channel down(outFd, inFd, pipes);
     bool outShut = false;
     for (;;) {
         short inEvents = (up.Reading() ? POLLIN : 0) | (down.Writing() ? POLLOUT : 0);

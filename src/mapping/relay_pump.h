@@ -2,6 +2,8 @@
 #include <atomic>
 #include <cstddef>
 
+#include "mapping/relay_pipes.h"
+
 namespace qv {
 
 inline constexpr std::size_t kRelayChunk = 32768;
@@ -13,6 +15,6 @@ inline constexpr std::size_t kRelayChunk = 32768;
 // Neither direction ever blocks the other: each holds at most one chunk of kRelayChunk bytes and is not
 // read again until that chunk has been written whole. An end of stream from the client is passed on to the
 // destination as a shutdown of the sending side, and the destination's reply keeps flowing back.
-void PumpRelay(int inFd, int outFd, const std::atomic<bool>& stop);
+void PumpRelay(int inFd, int outFd, const std::atomic<bool>& stop, TRelayPipes& pipes);
 
 } // namespace qv

@@ -1,0 +1,29 @@
+#pragma once
+#include <mutex>
+#include <utility>
+#include <vector>
+
+namespace qv {
+
+// Empty pipes for splicing, shared by the links of one listener. A link holds a pipe only while a chunk
+// is in it, so thousands of idle links do not hold two pipes (four descriptors) each.
+class TRelayPipes {
+public:
+    TRelayPipes() = default;
+    ~TRelayPipes(); // closes the spare pipes
+    TRelayPipes(const TRelayPipes&) = delete;
+    TRelayPipes& operator=(const TRelayPipes&) = delete;
+
+    // An empty pipe (read end, write end), created when none is spare; false when none can be had.
+    bool Take(int pipe[2]);
+    // Takes back a pipe that is empty again, or closes it when enough are spare. Sets both ends to -1.
+    void Give(int pipe[2]);
+
+    static constexpr std::size_t kMaxSpare = 64;
+
+private:
+    std::mutex mutex_;
+    std::vector<std::pair<int, int>> spare_;
+};
+
+} // namespace qv
