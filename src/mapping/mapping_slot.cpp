@@ -3,12 +3,18 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 
+#include "mapping/connection_event_queue.h"
 #include "mapping/port_key_filter.h"
+#include "platform/error_report.h"
 #include "platform/hint.h"
 #include "platform/latin1_validator.h"
 #include "shell/main_window.h"
 
 namespace qv {
+
+namespace {
+constexpr int kSlotStopWaitMs = 6000;
+} // namespace
 
 QString TMappingSlot::ControlName(const char* base, int number) {
     QString name = QString::fromLatin1(base);
@@ -76,6 +82,15 @@ TMappingSlot::TMappingSlot(int number, TQuorvaneMapping& window, QWidget* parent
 
     for (QLineEdit* field : {incommingPort_, outcommingPort_, outcommingIp_})
         connect(field, &QLineEdit::textChanged, this, &TMappingSlot::Change);
+    OnSignal(mappingEnable_, &QPushButton::clicked, this, window.platform(), [this] { MappingEnableClick(); });
+    OnSignal(mappingDisable_, &QPushButton::clicked, this, window.platform(), [this] { MappingDisableClick(); });
+
+    // Link threads only post; the user-interface thread applies the events in order.
+    listener_.SetTerminateWaitTime(kSlotStopWaitMs);
+    TConnectionEventQueue& events = window.Events();
+    listener_.OnConnect = [&events, number](TRelayLink&) { events.Post({number, true}); };
+    listener_.OnDisconnect = [&events, number](TRelayLink&) { events.Post({number, false}); };
+    listener_.StopWaitStep = [&events](std::chrono::milliseconds step) { events.DrainFor(step); };
 }
 
 // Any change, typed or loaded, is an unsaved change; a slot with all three fields filled may be

@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QPushButton>
 
+#include "mapping/relay_listener.h"
+
 class QGridLayout;
 
 namespace qv {
@@ -32,8 +34,31 @@ public:
     // Control name of slot N: slot 1 carries no digit ("IncommingPort"), the others end in theirs.
     static QString ControlName(const char* base, int number);
 
+    // The relay listener IdMappedPortTCP<N> that serves this slot.
+    TRelayListener& Listener() { return listener_; }
+
+    // "Enable": checks the fields, starts the listener and lists and logs the switch-on.
+    void MappingEnableClick();
+    // "Disable": stops the listener and lists and logs the switch-off.
+    void MappingDisableClick();
+    // Switch-off without a log-file line ("Disabled All", loading a configuration); does nothing
+    // while the slot is Off.
+    void SwitchOffQuietly();
+    // Stops the listener, applying the connection events of its closing links while it waits.
+    void StopListener();
+
+    // Connection events of the slot's listener, applied on the user-interface thread.
+    void IdMappedPortTCPConnect();
+    void IdMappedPortTCPDisconnect();
+
 private:
     void Change();
+    QString PortText() const { return incommingPort_->text(); }
+    QString EnabledEntry() const;
+    QString DisabledEntry() const;
+    void SetFieldsEnabled(bool enabled);
+    void ReturnToOff();
+    void AddToCount(int delta);
 
     int number_;
     TQuorvaneMapping& window_;
@@ -43,6 +68,7 @@ private:
     QPushButton* mappingEnable_;
     QPushButton* mappingDisable_;
     QLabel* ncMapping_;
+    TRelayListener listener_;
 };
 
 } // namespace qv

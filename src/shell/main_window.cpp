@@ -10,6 +10,7 @@
 #include "config/version_marker.h"
 #include "info/about_window.h"
 #include "log/connection_log.h"
+#include "mapping/connection_event_queue.h"
 #include "mapping/mapping_slot.h"
 #include "platform/error_report.h"
 #include "prefs/settings_window.h"
@@ -40,6 +41,7 @@ TQuorvaneMapping::TQuorvaneMapping(TRoster& roster)
     setWindowTitle(QString::fromLatin1(kAppTitle));
     setWindowIcon(ProgramIcon());
     resize(917, 478);
+    events_ = new TConnectionEventQueue([this](const ConnectionEvent& event) { ApplyConnectionEvent(event); }, this);
     BuildControls();
     BuildMenu();
     BuildStatusBar();
@@ -105,9 +107,53 @@ void TQuorvaneMapping::FormDestroy() {
     if (destroyed_)
         return;
     destroyed_ = true;
+    // Every listener stops while the list and the counts it reports to still exist.
+    for (TMappingSlot* slot : slots_)
+        slot->StopListener();
     if (log_->CheckBox1()->isChecked())
         log_->AppendLogLine(" Quorvane - Internet Port Mapping is closing.");
     log_->PersistSaveSwitch(roster_.ConfigPath());
+}
+
+void TQuorvaneMapping::ApplyConnectionEvent(const ConnectionEvent& event) {
+    if (event.listener < 1 || event.listener > 6)
+        return;
+    TMappingSlot& slot = Slot(event.listener);
+    if (event.connected)
+        slot.IdMappedPortTCPConnect();
+    else
+        slot.IdMappedPortTCPDisconnect();
+}
+
+void TQuorvaneMapping::AddToTotal(int delta) {
+    QLabel* total = panels_[1];
+    total->setText(QString::number(std::max(0, total->text().toInt() + delta)));
+}
+
+void TQuorvaneMapping::UpdateDisabledAll() {
+    bool anyOn = false;
+    for (const TMappingSlot* slot : slots_)
+        anyOn = anyOn || slot->IsOn();
+    button1_->setEnabled(anyOn);
+}
+
+void TQuorvaneMapping::AppendRelayLine(const std::string& fileText, LogLineForm form) {
+    try {
+        log_->AppendLogLine(fileText, form);
+    } catch (const std::exception&) {
+        // The line is lost; the connection, the counts and the list are not disturbed.
+    }
+}
+
+// Arming comes with the advanced options window; until it can be armed it never is.
+bool TQuorvaneMapping::AdvancedArmed() const { return false; }
+
+void TQuorvaneMapping::Button1Click() {
+    if (!platform_.Question(QStringLiteral("Are you sure want to disable all port?")))
+        return;
+    for (TMappingSlot* slot : slots_)
+        slot->SwitchOffQuietly();
+    button1_->setEnabled(false);
 }
 
 void TQuorvaneMapping::closeEvent(QCloseEvent* event) {

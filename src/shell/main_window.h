@@ -7,6 +7,7 @@
 #include <array>
 #include <memory>
 
+#include "log/log_time_format.h"
 #include "platform/ui_timer.h"
 
 class QPlainTextEdit;
@@ -17,6 +18,8 @@ class Platform;
 class TRoster;
 class TMappingSlot;
 class TConnectionLog;
+class TConnectionEventQueue;
+struct ConnectionEvent;
 
 // The main window: the mapping grid, the connection list, the menu, the status bar and the
 // program's one-shot timers.
@@ -26,7 +29,9 @@ public:
     explicit TQuorvaneMapping(TRoster& roster);
     ~TQuorvaneMapping() override;
 
+    Platform& platform() const { return platform_; }
     TMappingSlot& Slot(int number) const { return *slots_.at(number - 1); }
+    TConnectionEventQueue& Events() const { return *events_; }
     TConnectionLog& Log() const { return *log_; }
     UiTimer* Timer(int number) const { return timers_.at(number - 1); }
     QLabel* StatusPanel(int index) const { return panels_.at(index); }
@@ -45,6 +50,16 @@ public:
     // LoadIni, SaveIni, LoadIni2, SaveIni2 and ELogs.
     void DisableFileControls();
 
+    // Status bar panel 1: users connected over all six slots.
+    void AddToTotal(int delta);
+    // "Disabled All" is available while at least one slot is On.
+    void UpdateDisabledAll();
+    // A log-file line of a relayed connection: a failing file loses the line and nothing else.
+    void AppendRelayLine(const std::string& fileText, LogLineForm form);
+    // The advanced timed mapping is armed (its window's "Disable" is enabled).
+    bool AdvancedArmed() const;
+
+    void Button1Click();
     void Exit1Click();
     void Restart1Click();
     void Minimize2Click();
@@ -64,6 +79,7 @@ private:
     void FormClose(QCloseEvent* event);
     void FormDestroy();
     void ShowModal(QWidget* window);
+    void ApplyConnectionEvent(const ConnectionEvent& event);
     void SetLoadSaveEnabled(bool enabled);
     void Timer2Timer();
     void Timer3Timer();
@@ -73,6 +89,7 @@ private:
 
     TRoster& roster_;
     Platform& platform_;
+    TConnectionEventQueue* events_ = nullptr;
     std::array<TMappingSlot*, 6> slots_{};
     TConnectionLog* log_ = nullptr;
     std::array<UiTimer*, 8> timers_{};

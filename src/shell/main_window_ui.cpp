@@ -144,6 +144,7 @@ void TQuorvaneMapping::BuildControls() {
     OnSignal(button6_, &QPushButton::clicked, this, platform_, [this] { ShowModal(&roster_.MappingPlus()); });
     OnSignal(remoteButton_, &QPushButton::clicked, this, platform_, [this] { ShowModal(&roster_.Remote()); });
     OnSignal(button4_, &QPushButton::clicked, this, platform_, [this] { ShowModal(&roster_.Lock()); });
+    OnSignal(button1_, &QPushButton::clicked, this, platform_, [this] { Button1Click(); });
 }
 
 void TQuorvaneMapping::BuildMenu() {

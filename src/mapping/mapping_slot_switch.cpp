@@ -1,0 +1,135 @@
+// Switching a mapping slot on and off, and the connection events of its listener.
+#include "log/connection_log.h"
+#include "mapping/connection_event_queue.h"
+#include "mapping/mapping_slot.h"
+#include "platform/platform.h"
+#include "platform/str_to_int.h"
+#include "shell/main_window.h"
+
+namespace qv {
+
+namespace {
+std::string FileText(const QString& listText) { return " " + listText.toLatin1().toStdString(); }
+} // namespace
+
+QString TMappingSlot::EnabledEntry() const {
+    return QStringLiteral("Enabled Mapping #%1 on port : %2").arg(number_).arg(PortText());
+}
+
+QString TMappingSlot::DisabledEntry() const {
+    return QStringLiteral("Disabled Mapping #%1 on port : %2").arg(number_).arg(PortText());
+}
+
+void TMappingSlot::SetFieldsEnabled(bool enabled) {
+    for (QWidget* control : std::initializer_list<QWidget*>{incommingPort_, outcommingPort_, outcommingIp_,
+                                                             mappingEnable_})
+        control->setEnabled(enabled);
+}
+
+void TMappingSlot::MappingEnableClick() {
+    Platform& platform = window_.platform();
+    const auto notice = [&](const char* text) { platform.Notice(QString::fromLatin1(text).arg(number_)); };
+    if (outcommingIp_->text().isEmpty())
+        return notice("No outcomming ip adress/hostname in mapping #%1.");
+    if (outcommingPort_->text().isEmpty())
+        return notice("No outcomming port number in mapping #%1.");
+    if (incommingPort_->text().isEmpty())
+        return notice("No incomming port number in mapping #%1.");
+    ncMapping_->setText(QStringLiteral("0"));
+    const int listenPort = StrToInt(incommingPort_->text());
+    const int destinationPort = StrToInt(outcommingPort_->text());
+    // Port 0 would listen on a port of the system's choosing; five digits go past 65535.
+    const auto outOfRange = [](int port) { return port < 1 || port > 65535; };
+    if (outOfRange(destinationPort))
+        return notice("Invalid outcomming port number in mapping #%1.");
+    if (outOfRange(listenPort))
+        return notice("Invalid incomming port number in mapping #%1.");
+
+    listener_.SetDefaultPort(listenPort);
+    listener_.SetMappedPort(destinationPort);
+    listener_.SetMappedHost(outcommingIp_->text().toLatin1().toStdString());
+    SetFieldsEnabled(false);
+    try {
+        listener_.SetActive(true);
+    } catch (...) {
+        // A slot that cannot listen goes back to Off, so the user can change the port and retry.
+        SetFieldsEnabled(true);
+        throw;
+    }
+    mappingDisable_->setEnabled(true);
+    TConnectionLog& log = window_.Log();
+    log.AddLogEntry(EnabledEntry());
+    log.RemoveLogEntry(DisabledEntry());
+    log.ClearLogs()->setEnabled(true);
+    ncMapping_->show();
+    window_.UpdateDisabledAll();
+    log.AppendLogLine(FileText(EnabledEntry()));
+}
+
+void TMappingSlot::MappingDisableClick() {
+    TConnectionLog& log = window_.Log();
+    log.RemoveLogEntry(EnabledEntry());
+    log.AddLogEntry(DisabledEntry());
+    mappingDisable_->setEnabled(false);
+    StopListener();
+    ReturnToOff();
+    window_.UpdateDisabledAll();
+    log.AppendLogLine(FileText(DisabledEntry()));
+}
+
+void TMappingSlot::SwitchOffQuietly() {
+    if (!IsOn())
+        return;
+    TConnectionLog& log = window_.Log();
+    log.RemoveLogEntry(EnabledEntry());
+    log.AddLogEntry(DisabledEntry());
+    StopListener();
+    ReturnToOff();
+    mappingDisable_->setEnabled(false);
+}
+
+void TMappingSlot::ReturnToOff() {
+    SetFieldsEnabled(true);
+    window_.Log().ClearLogs()->setEnabled(true);
+    ncMapping_->hide();
+    ncMapping_->setText(QStringLiteral("0"));
+}
+
+void TMappingSlot::StopListener() {
+    TConnectionEventQueue& events = window_.Events();
+    listener_.SetActive(false);
+    // Links that ended during the last wait step posted their disconnections after it.
+    events.Drain();
+}
+
+void TMappingSlot::AddToCount(int delta) {
+    // A connection counted before a switch-off may end after it reset the count: never below zero.
+    const int count = std::max(0, ncMapping_->text().toInt() + delta);
+    ncMapping_->setText(QString::number(count));
+}
+
+void TMappingSlot::IdMappedPortTCPConnect() {
+    const bool armed = window_.AdvancedArmed();
+    if (number_ == 1 && armed) {
+        window_.Timer(1)->SetEnabled(true);
+        window_.Timer(2)->SetEnabled(true);
+    }
+    AddToCount(1);
+    window_.AddToTotal(1);
+    const QString entry = QStringLiteral("Connection on Mapping #%1").arg(number_);
+    window_.Log().AddLogEntry(entry);
+    const bool timeOnly = number_ == 4 || (number_ == 1 && !armed);
+    window_.AppendRelayLine(FileText(entry), timeOnly ? LogLineForm::TimeOnly : LogLineForm::Full);
+}
+
+void TMappingSlot::IdMappedPortTCPDisconnect() {
+    AddToCount(-1);
+    window_.AddToTotal(-1);
+    TConnectionLog& log = window_.Log();
+    log.RemoveLogEntry(QStringLiteral("Connection on Mapping #%1").arg(number_));
+    const QString entry = QStringLiteral("Disconnected on Mapping #%1").arg(number_);
+    log.AddLogEntry(entry);
+    window_.AppendRelayLine(FileText(entry), number_ == 4 ? LogLineForm::TimeOnly : LogLineForm::Full);
+}
+
+} // namespace qv

@@ -1,0 +1,397 @@
+// The six mapping slots end to end: real TCP on 127.0.0.1 through the main window.
+#include <QCheckBox>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTest>
+#include <clocale>
+#include <filesystem>
+#include <sys/socket.h>
+
+#include "shell/main_window.h"
+#include "support/echo_server.h"
+#include "support/qt_test_main.h"
+#include "support/roster_fixture.h"
+#include "support/tcp_probe.h"
+
+using namespace qvtest;
+using namespace std::chrono_literals;
+
+namespace {
+
+QString Name(const char* base, int slot) {
+    return slot == 1 ? QString::fromLatin1(base) : QString::fromLatin1(base) + QString::number(slot);
+}
+
+// Drives one program instance: fills and switches slots, reads counts, list and log file.
+struct Program : RosterFixture {
+    Program() {
+        StoreCurrentMarker();
+        Start();
+        // The start line is due at the first tick; saving is still off then, so the file stays ours.
+        QTRY_VERIFY(!roster->Mapping().Timer(7)->Enabled());
+    }
+    QLineEdit* Field(const char* base, int slot) const { return Find<QLineEdit>(Name(base, slot).toLatin1()); }
+    QPushButton* Button(const char* base, int slot) const {
+        return Find<QPushButton>(Name(base, slot).toLatin1());
+    }
+    void Fill(int slot, int in, int out, const QString& host = QStringLiteral("127.0.0.1")) const {
+        Field("IncommingPort", slot)->setText(QString::number(in));
+        Field("OutcommingPort", slot)->setText(QString::number(out));
+        Field("OutcommingIp", slot)->setText(host);
+    }
+    void Enable(int slot) const { Button("MappingEnable", slot)->click(); }
+    void Disable(int slot) const { Button("MappingDisable", slot)->click(); }
+    QString Count(int slot) const {
+        return roster->Mapping().findChild<QLabel*>(QStringLiteral("NCMapping%1").arg(slot))->text();
+    }
+    QString Total() const { return roster->Mapping().StatusPanel(1)->text(); }
+    QStringList List() const {
+        QStringList entries;
+        auto* list = Find<QListWidget>("ListCient");
+        for (int i = 0; i < list->count(); ++i)
+            entries << list->item(i)->text();
+        return entries;
+    }
+    void SaveLog(bool on) const { Find<QCheckBox>("CheckBox1")->setChecked(on); }
+    QStringList LogLines() const {
+        QStringList lines = QString::fromLatin1(ReadAll(LogPath())).split(QStringLiteral("\r\n"));
+        if (!lines.isEmpty() && lines.last().isEmpty())
+            lines.removeLast();
+        return lines;
+    }
+};
+
+// A client of the relay: connects, then sends and reads through it.
+Fd Client(int port) { return Fd(ConnectLoopback(port)); }
+
+bool RoundTrip(const Fd& client, const std::string& text) {
+    return SendAll(client.Get(), text) && ReadExactly(client.Get(), text.size(), 5s) == text;
+}
+
+const QRegularExpression kFullLine(QStringLiteral(R"(^\d\d/\d\d/\d\d \d\d:\d\d:\d\d (.*)$)"));
+const QRegularExpression kTimeOnlyLine(QStringLiteral(R"(^\d\d:\d\d:\d\d (.*)$)"));
+
+} // namespace
+
+class SlotTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() {
+        // Log lines are checked under the C locale: month/day/two-digit year, 24-hour clock.
+        std::setlocale(LC_TIME, "C");
+    }
+
+    void oneClientOnSlot2() {
+        LocalServer echo(ServerMode::Echo);
+        Program p;
+        p.SaveLog(true);
+        const int port = FreePort();
+        p.Fill(2, port, echo.Port());
+        p.Enable(2);
+        const QString enabled = QStringLiteral("Enabled Mapping #2 on port : %1").arg(port);
+        QCOMPARE(p.List(), QStringList{enabled});
+        QVERIFY(!p.Button("MappingEnable", 2)->isEnabled() && p.Button("MappingDisable", 2)->isEnabled());
+        QVERIFY(!p.Field("IncommingPort", 2)->isEnabled());
+        QCOMPARE(p.Count(2), QStringLiteral("0"));
+        {
+            Fd client = Client(port);
+            QVERIFY(RoundTrip(client, "ping through slot 2"));
+            QTRY_COMPARE(p.Count(2), QStringLiteral("1"));
+            QCOMPARE(p.Total(), QStringLiteral("1"));
+            QCOMPARE(p.List(), (QStringList{enabled, QStringLiteral("Connection on Mapping #2")}));
+        }
+        QTRY_COMPARE(p.Count(2), QStringLiteral("0"));
+        QCOMPARE(p.Total(), QStringLiteral("0"));
+        QCOMPARE(p.List(), (QStringList{enabled, QStringLiteral("Disconnected on Mapping #2")}));
+
+        QStringList texts;
+        for (const QString& line : p.LogLines()) {
+            const auto match = kFullLine.match(line);
+            QVERIFY2(match.hasMatch(), qPrintable(line));
+            texts << match.captured(1);
+        }
+        QCOMPARE(texts, (QStringList{enabled, QStringLiteral("Connection on Mapping #2"),
+                                     QStringLiteral("Disconnected on Mapping #2")}));
+    }
+
+    void threeClientsAtOnceOnSlot5() {
+        LocalServer echo(ServerMode::Echo);
+        Program p;
+        const int port = FreePort();
+        p.Fill(5, port, echo.Port());
+        p.Enable(5);
+        std::vector<Fd> clients;
+        for (int i = 0; i < 3; ++i) {
+            clients.push_back(Client(port));
+            QVERIFY(RoundTrip(clients.back(), "client " + std::to_string(i)));
+        }
+        QTRY_COMPARE(p.Count(5), QStringLiteral("3"));
+        QCOMPARE(p.Total(), QStringLiteral("3"));
+        clients.clear();
+        QTRY_COMPARE(p.Total(), QStringLiteral("0"));
+        QCOMPARE(p.Count(5), QStringLiteral("0"));
+        QCOMPARE(p.List().count(QStringLiteral("Disconnected on Mapping #5")), 3);
+        QVERIFY(!p.List().contains(QStringLiteral("Connection on Mapping #5")));
+    }
+
+    void refusedDestinationCountsUpAndDown() {
+        RefusingPort refusing;
+        Program p;
+        const int port = FreePort();
+        p.Fill(3, port, refusing.Port());
+        p.Enable(3);
+        Fd client = Client(port);
+        bool eof = false;
+        QCOMPARE(ReadToEnd(client.Get(), 5s, &eof), std::string());
+        QVERIFY(eof);
+        QTRY_VERIFY(p.List().contains(QStringLiteral("Disconnected on Mapping #3")));
+        QCOMPARE(p.Count(3), QStringLiteral("0"));
+        QCOMPARE(p.Total(), QStringLiteral("0"));
+        QVERIFY(!p.List().contains(QStringLiteral("Connection on Mapping #3")));
+    }
+
+    void switchingOffClosesOpenConnectionsAndCountsThemDown() {
+        LocalServer echo(ServerMode::Echo);
+        Program p;
+        p.SaveLog(true);
+        const int port = FreePort();
+        p.Fill(6, port, echo.Port());
+        p.Enable(6);
+        std::vector<Fd> clients;
+        for (int i = 0; i < 3; ++i) {
+            clients.push_back(Client(port));
+            QVERIFY(RoundTrip(clients.back(), "x"));
+        }
+        QTRY_COMPARE(p.Total(), QStringLiteral("3"));
+        p.Disable(6);
+        // The stop itself applied the three disconnections.
+        QCOMPARE(p.Total(), QStringLiteral("0"));
+        QCOMPARE(p.Count(6), QStringLiteral("0"));
+        QVERIFY(!p.roster->Mapping().findChild<QLabel*>(QStringLiteral("NCMapping6"))->isVisible());
+        for (const Fd& client : clients) {
+            bool eof = false;
+            ReadToEnd(client.Get(), 5s, &eof);
+            QVERIFY(eof);
+        }
+        QVERIFY(p.Field("IncommingPort", 6)->isEnabled() && p.Button("MappingEnable", 6)->isEnabled());
+        QVERIFY(!p.Button("MappingDisable", 6)->isEnabled());
+        const QString disabled = QStringLiteral("Disabled Mapping #6 on port : %1").arg(port);
+        QVERIFY(p.List().contains(disabled));
+        QVERIFY(!p.List().contains(QStringLiteral("Enabled Mapping #6 on port : %1").arg(port)));
+        QVERIFY(p.LogLines().last().endsWith(QLatin1Char(' ') + disabled));
+        // No connection of the slot is left listening.
+        QCOMPARE(ConnectLoopback(port, 1s), -1);
+    }
+
+    void disabledAllFollowsTheSlotsAndAsks() {
+        LocalServer echo(ServerMode::Echo);
+        Program p;
+        p.SaveLog(true);
+        QPushButton* all = p.Find<QPushButton>("Button1");
+        QVERIFY(!all->isEnabled());
+        const int port1 = FreePort(), port3 = FreePort(), port4 = FreePort();
+        p.Fill(1, port1, echo.Port());
+        p.Fill(3, port3, echo.Port());
+        p.Fill(4, port4, echo.Port());
+        p.Enable(1);
+        QVERIFY(all->isEnabled());
+        p.Enable(4);
+        p.Disable(4);
+        QVERIFY(all->isEnabled());
+        p.Enable(3);
+        const QStringList before = p.List();
+        const QStringList fileBefore = p.LogLines();
+
+        p.platform.Answer(qv::Answer::No);
+        all->click();
+        QCOMPARE(p.platform.BoxTexts().last(), QStringLiteral("Are you sure want to disable all port?"));
+        QCOMPARE(p.List(), before);
+        QVERIFY(p.Button("MappingDisable", 1)->isEnabled() && p.Button("MappingDisable", 3)->isEnabled());
+
+        p.platform.Answer(qv::Answer::Yes);
+        all->click();
+        QVERIFY(!all->isEnabled());
+        for (int slot : {1, 3, 4}) {
+            QVERIFY(!p.Button("MappingDisable", slot)->isEnabled());
+            QVERIFY(p.Button("MappingEnable", slot)->isEnabled());
+        }
+        QCOMPARE(p.List(), (QStringList{QStringLiteral("Disabled Mapping #4 on port : %1").arg(port4),
+                                     QStringLiteral("Disabled Mapping #1 on port : %1").arg(port1),
+                                     QStringLiteral("Disabled Mapping #3 on port : %1").arg(port3)}));
+        QCOMPARE(p.LogLines(), fileBefore);
+        QCOMPARE(ConnectLoopback(port1, 1s), -1);
+
+        // Switching the last On slot off by its own button also takes "Disabled All" away.
+        p.Enable(3);
+        QVERIFY(all->isEnabled());
+        p.Disable(3);
+        QVERIFY(!all->isEnabled());
+    }
+
+    void changedPortTakesEffectOnlyAfterRestart() {
+        LocalServer echo(ServerMode::Echo);
+        Program p;
+        const int first = FreePort();
+        p.Fill(1, first, echo.Port());
+        p.Enable(1);
+        p.Disable(1);
+        const int second = FreePort();
+        p.Field("IncommingPort", 1)->setText(QString::number(second));
+        p.Enable(1);
+        QVERIFY(p.List().contains(QStringLiteral("Enabled Mapping #1 on port : %1").arg(second)));
+        Fd client = Client(first);
+        QVERIFY(RoundTrip(client, "still the first port"));
+        QCOMPARE(ConnectLoopback(second, 1s), -1);
+    }
+
+    void portInUseReturnsTheSlotToOff() {
+        LocalServer echo(ServerMode::Echo);
+        Program p;
+        Fd taken(ListenLoopback(5));
+        const int busy = LocalPort(taken.Get());
+        p.Fill(2, busy, echo.Port());
+        p.platform.ExpectBox(qv::BoxKind::Error);
+        p.Enable(2);
+        QCOMPARE(p.platform.BoxTexts(),
+                 QStringList{QStringLiteral("Could not bind socket. Address and port are already in use.")});
+        QVERIFY(p.Field("IncommingPort", 2)->isEnabled() && p.Field("OutcommingIp", 2)->isEnabled());
+        QVERIFY(p.Button("MappingEnable", 2)->isEnabled());
+        QVERIFY(!p.Button("MappingDisable", 2)->isEnabled());
+        QVERIFY(p.List().isEmpty());
+        QVERIFY(!p.Find<QPushButton>("Button1")->isEnabled());
+
+        // The failed start did not fix the port: the next start takes the field's new one.
+        const int free = FreePort();
+        p.Field("IncommingPort", 2)->setText(QString::number(free));
+        p.Enable(2);
+        Fd client = Client(free);
+        QVERIFY(RoundTrip(client, "after the retry"));
+    }
+
+    void fieldsAreCheckedBeforeAnythingChanges_data() {
+        QTest::addColumn<QString>("in");
+        QTest::addColumn<QString>("out");
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<QString>("notice");
+        QTest::newRow("all empty") << "" << "" << "" << "No outcomming ip adress/hostname in mapping #4.";
+        QTest::newRow("ports empty") << "" << "" << "h" << "No outcomming port number in mapping #4.";
+        QTest::newRow("incoming empty") << "" << "80" << "h" << "No incomming port number in mapping #4.";
+        QTest::newRow("incoming 0") << "0" << "80" << "h" << "Invalid incomming port number in mapping #4.";
+        QTest::newRow("incoming 65536") << "65536" << "80" << "h" << "Invalid incomming port number in mapping #4.";
+        QTest::newRow("outgoing 99999") << "8080" << "99999" << "h" << "Invalid outcomming port number in mapping #4.";
+        QTest::newRow("both 0") << "0" << "0" << "h" << "Invalid outcomming port number in mapping #4.";
+    }
+    void fieldsAreCheckedBeforeAnythingChanges() {
+        QFETCH(QString, in);
+        QFETCH(QString, out);
+        QFETCH(QString, host);
+        QFETCH(QString, notice);
+        Program p;
+        // Filled once so that "Enable" is available, then set to the case's texts.
+        p.Fill(4, 1, 1, QStringLiteral("x"));
+        p.Field("IncommingPort", 4)->setText(in);
+        p.Field("OutcommingPort", 4)->setText(out);
+        p.Field("OutcommingIp", 4)->setText(host);
+        p.platform.ExpectBox(qv::BoxKind::Notice);
+        p.Enable(4);
+        QCOMPARE(p.platform.BoxTexts(), QStringList{notice});
+        QVERIFY(p.Button("MappingEnable", 4)->isEnabled() && p.Field("IncommingPort", 4)->isEnabled());
+        QVERIFY(!p.Button("MappingDisable", 4)->isEnabled());
+        QVERIFY(p.List().isEmpty());
+    }
+
+    void pastedNonNumberIsReportedAndTheSlotStaysOff() {
+        Program p;
+        p.Fill(2, 1, 80);
+        p.Field("IncommingPort", 2)->setText(QStringLiteral("8a"));
+        p.platform.ExpectBox(qv::BoxKind::Error);
+        p.Enable(2);
+        QCOMPARE(p.platform.BoxTexts(), QStringList{QStringLiteral("'8a' is not a valid integer value")});
+        QVERIFY(p.Button("MappingEnable", 2)->isEnabled() && !p.Button("MappingDisable", 2)->isEnabled());
+        QVERIFY(p.List().isEmpty());
+    }
+
+    void timeOnlyLinesForSlot4AndUnarmedSlot1() {
+        LocalServer echo(ServerMode::Echo);
+        Program p;
+        p.SaveLog(true);
+        const int port1 = FreePort(), port4 = FreePort();
+        p.Fill(1, port1, echo.Port());
+        p.Fill(4, port4, echo.Port());
+        p.Enable(1);
+        p.Enable(4);
+        for (int port : {port1, port4}) {
+            Fd client = Client(port);
+            QVERIFY(RoundTrip(client, "x"));
+        }
+        QTRY_COMPARE(p.LogLines().size(), 6);
+        QStringList full, timeOnly;
+        for (const QString& line : p.LogLines()) {
+            if (const auto m = kFullLine.match(line); m.hasMatch())
+                full << m.captured(1);
+            else if (const auto t = kTimeOnlyLine.match(line); t.hasMatch())
+                timeOnly << t.captured(1);
+            else
+                QFAIL(qPrintable(line));
+        }
+        QCOMPARE(timeOnly, (QStringList{"Connection on Mapping #1", "Connection on Mapping #4",
+                                        "Disconnected on Mapping #4"}));
+        QVERIFY(full.contains(QStringLiteral("Disconnected on Mapping #1")));
+    }
+
+    void savingOffWritesNothing() {
+        LocalServer echo(ServerMode::Echo);
+        Program p;
+        const int port = FreePort();
+        p.Fill(2, port, echo.Port());
+        p.Enable(2);
+        {
+            Fd client = Client(port);
+            QVERIFY(RoundTrip(client, "x"));
+        }
+        QTRY_COMPARE(p.Total(), QStringLiteral("0"));
+        p.Disable(2);
+        QVERIFY(!std::filesystem::exists(p.LogPath()));
+    }
+
+    void deletedLogFileIsCreatedAgain() {
+        LocalServer echo(ServerMode::Echo);
+        Program p;
+        p.SaveLog(true);
+        const int port = FreePort();
+        p.Fill(2, port, echo.Port());
+        p.Enable(2);
+        std::filesystem::remove(p.LogPath());
+        Fd client = Client(port);
+        QVERIFY(RoundTrip(client, "x"));
+        QTRY_COMPARE(p.LogLines().size(), 1);
+        QVERIFY(p.LogLines().first().endsWith(QStringLiteral(" Connection on Mapping #2")));
+    }
+
+    // A log file that cannot be written loses its lines and nothing else.
+    void failingLogFileNeverDisturbsRelaying() {
+        LocalServer echo(ServerMode::Echo);
+        Program p;
+        p.SaveLog(true);
+        std::filesystem::create_directory(p.LogPath()); // opening it for appending fails, even as root
+        const int port = FreePort();
+        p.Fill(2, port, echo.Port());
+        p.platform.ExpectBox(qv::BoxKind::Error); // the switch-on's own line is reported
+        p.Enable(2);
+        QVERIFY(p.Button("MappingDisable", 2)->isEnabled());
+        {
+            Fd client = Client(port);
+            QVERIFY(RoundTrip(client, "bytes still flow"));
+            QTRY_COMPARE(p.Total(), QStringLiteral("1"));
+        }
+        QTRY_COMPARE(p.Total(), QStringLiteral("0"));
+        QCOMPARE(p.List().last(), QStringLiteral("Disconnected on Mapping #2"));
+        QCOMPARE(p.platform.Boxes().size(), 1);
+        p.SaveLog(false);
+    }
+};
+
+QV_TEST_MAIN(SlotTest)
+#include "slot_test.moc"
