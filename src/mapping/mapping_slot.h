@@ -41,9 +41,11 @@ public:
     void MappingEnableClick();
     // "Disable": stops the listener and lists and logs the switch-off.
     void MappingDisableClick();
-    // Switch-off without a log-file line ("Disabled All", loading a configuration); does nothing
-    // while the slot is Off.
+    // Switch-off without a log-file line ("Disabled All"); does nothing while the slot is Off.
     void SwitchOffQuietly();
+    // Before a configuration replaces the fields: every slot, On or not, lists its switch-off and
+    // stops; its "Enable" button is left as it is.
+    void StopForReplacement();
     // Stops the listener, applying the connection events of its closing links while it waits.
     void StopListener();
 
@@ -57,7 +59,7 @@ private:
     QString EnabledEntry() const;
     QString DisabledEntry() const;
     void SetFieldsEnabled(bool enabled);
-    void ReturnToOff();
+    void SwitchOff(bool enableButton);
     void AddToCount(int delta);
 
     int number_;

@@ -67,30 +67,29 @@ void TMappingSlot::MappingEnableClick() {
 }
 
 void TMappingSlot::MappingDisableClick() {
-    TConnectionLog& log = window_.Log();
-    log.RemoveLogEntry(EnabledEntry());
-    log.AddLogEntry(DisabledEntry());
-    mappingDisable_->setEnabled(false);
-    StopListener();
-    ReturnToOff();
+    SwitchOff(true);
     window_.UpdateDisabledAll();
-    log.AppendLogLine(FileText(DisabledEntry()));
+    window_.Log().AppendLogLine(FileText(DisabledEntry()));
 }
 
 void TMappingSlot::SwitchOffQuietly() {
-    if (!IsOn())
-        return;
+    if (IsOn())
+        SwitchOff(true);
+}
+
+void TMappingSlot::StopForReplacement() { SwitchOff(false); }
+
+void TMappingSlot::SwitchOff(bool enableButton) {
     TConnectionLog& log = window_.Log();
     log.RemoveLogEntry(EnabledEntry());
     log.AddLogEntry(DisabledEntry());
-    StopListener();
-    ReturnToOff();
     mappingDisable_->setEnabled(false);
-}
-
-void TMappingSlot::ReturnToOff() {
-    SetFieldsEnabled(true);
-    window_.Log().ClearLogs()->setEnabled(true);
+    StopListener();
+    for (QLineEdit* field : {incommingPort_, outcommingPort_, outcommingIp_})
+        field->setEnabled(true);
+    if (enableButton)
+        mappingEnable_->setEnabled(true);
+    log.ClearLogs()->setEnabled(true);
     ncMapping_->hide();
     ncMapping_->setText(QStringLiteral("0"));
 }

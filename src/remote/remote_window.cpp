@@ -1,8 +1,174 @@
 #include "remote/remote_window.h"
 
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QVBoxLayout>
+
+#include "config/config_names.h"
+#include "config/config_messages.h"
+#include "config/profile_file.h"
+#include "config/scramble.h"
+#include "config/version_marker.h"
+#include "mapping/port_key_filter.h"
+#include "platform/error_report.h"
+#include "platform/hint.h"
+#include "platform/latin1_validator.h"
+#include "platform/platform.h"
+#include "shell/main_window.h"
+#include "shell/roster.h"
+
 namespace qv {
 
+namespace {
+struct FieldSpec {
+    const char* name;
+    const char* label;
+    const char* initial;
+    const char* hint;
+    bool port;
+    bool password;
+};
+
+constexpr FieldSpec kClientFields[] = {
+    {"RemoteIp", "Remote Ip Adress :", "255.255.255.0", "Remote Ip Adress|Remote Connection Ip Adress", false, false},
+    {"RemotePort", "Remote Port Number :", "6586", "Remote Port Number|Remote Connection Port Number Default : 6586",
+     true, false},
+    {"RemoteLogin", "Login :", "", "Remote Login|Remote Connection Login", false, false},
+    {"RemotePassword", "Password :", "", "Remote Password|Remote Connection Password", false, true},
+};
+constexpr FieldSpec kServerFields[] = {
+    {"ServerName", "Server Name :", "Quorvane", "Server Name|Server Name", false, false},
+    {"ServerPort", "Server Port :", "6586", "Server Port Number|Server Connection Port Number Default : 6586", true,
+     false},
+    {"ServerLogin", "Server Login :", "", "Server Login|Server Connection Login", false, false},
+    {"ServerPassword", "Server Password :", "", "Server Password|Server Connection Password", false, true},
+};
+
+QPushButton* NewButton(QWidget* parent, const char* name, const char* caption, const char* hint) {
+    auto* button = new QPushButton(QString::fromLatin1(caption), parent);
+    button->setObjectName(QString::fromLatin1(name));
+    SetHint(button, hint);
+    return button;
+}
+} // namespace
+
 TQuorvaneRemote::TQuorvaneRemote(TRoster& roster)
-    : SecondaryWindow(roster, "TQuorvaneRemote", "Quorvane - Internet Port Mapping - Remote Settings & Remote Connections", QSize(640, 440)) {}
+    : SecondaryWindow(roster, "TQuorvaneRemote",
+                      "Quorvane - Internet Port Mapping - Remote Settings & Remote Connections", QSize(640, 440)) {
+    BuildControls();
+    Guarded(roster.platform(), [this] { FormCreate(); });
+}
+
+void TQuorvaneRemote::BuildControls() {
+    auto* page = new QWidget(this);
+    auto* keyFilter = new PortKeyFilter(this);
+    const auto group = [&](const char* title, const auto& specs) {
+        auto* box = new QGroupBox(QString::fromLatin1(title), page);
+        auto* form = new QFormLayout(box);
+        for (const FieldSpec& spec : specs) {
+            auto* edit = new QLineEdit(QString::fromLatin1(spec.initial), box);
+            edit->setObjectName(QString::fromLatin1(spec.name));
+            edit->setValidator(new Latin1Validator(edit));
+            SetHint(edit, spec.hint);
+            if (spec.port) {
+                edit->setMaxLength(5);
+                edit->installEventFilter(keyFilter);
+            }
+            if (spec.password)
+                edit->setEchoMode(QLineEdit::Password);
+            form->addRow(QString::fromLatin1(spec.label), edit);
+        }
+        return box;
+    };
+    auto* groups = new QHBoxLayout;
+    groups->addWidget(group("Remote Connection", kClientFields));
+    groups->addWidget(group("Remote Server", kServerFields));
+
+    loadIni_ = NewButton(page, "LoadIni", "Load Configuration",
+                         "Load Configurations|Load Configurations from DataQRVN.qrvd");
+    saveIni_ = NewButton(page, "SaveIni", "Save Changes", "Save Configurations|Save Configurations on DataQRVN.qrvd");
+    button1_ = NewButton(page, "Button1", "Close", "Close|Close this windows");
+    loadIni_->setEnabled(false);
+    saveIni_->setEnabled(false);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(loadIni_);
+    buttons->addWidget(saveIni_);
+    buttons->addStretch();
+    buttons->addWidget(button1_);
+
+    auto* layout = new QVBoxLayout(page);
+    layout->addLayout(groups);
+    layout->addStretch();
+    layout->addLayout(buttons);
+    setCentralWidget(page);
+
+    Platform& platform = roster_.platform();
+    // Connected after the built-in texts are in, so only real changes count.
+    for (const char* name : kFieldNames)
+        OnSignal(Field(name), &QLineEdit::textChanged, this, platform, [this] { Change(); });
+    OnSignal(loadIni_, &QPushButton::clicked, this, platform, [this] { LoadIniClick(); });
+    OnSignal(saveIni_, &QPushButton::clicked, this, platform, [this] { SaveIniClick(); });
+    OnSignal(button1_, &QPushButton::clicked, this, platform, [this] { hide(); });
+}
+
+QLineEdit* TQuorvaneRemote::Field(const char* name) const {
+    return findChild<QLineEdit*>(QString::fromLatin1(name));
+}
+
+void TQuorvaneRemote::Change() {
+    loadIni_->setEnabled(true);
+    saveIni_->setEnabled(true);
+    roster_.Mapping().MarkUnsaved();
+}
+
+void TQuorvaneRemote::ReadFields() {
+    const std::string path = roster_.ConfigPath();
+    for (const char* name : kFieldNames) {
+        const std::string value = UnscrambleText(ReadString(path, kRemoteSection, name), kMappingDataShiftKey);
+        Field(name)->setText(QString::fromLatin1(value.data(), static_cast<qsizetype>(value.size())));
+    }
+}
+
+void TQuorvaneRemote::FormCreate() {
+    const std::string path = roster_.ConfigPath();
+    if (!QFileInfo::exists(QFile::decodeName(path.c_str())))
+        return;
+    if (!IsCurrentVersion(path)) {
+        saveIni_->hide();
+        return;
+    }
+    ReadFields();
+    loadIni_->setEnabled(false);
+    saveIni_->setEnabled(false);
+    roster_.Mapping().SetLoadSaveEnabled(false);
+}
+
+void TQuorvaneRemote::LoadIniClick() {
+    Platform& platform = roster_.platform();
+    if (!CheckLoadable(platform, roster_.ConfigPath()))
+        return;
+    loadIni_->setEnabled(false);
+    button1_->setEnabled(false);
+    if (platform.Question(QString::fromLatin1(kReplaceWithOldQuestion))) {
+        ReadFields();
+        saveIni_->show();
+        saveIni_->setEnabled(false);
+    }
+    loadIni_->setEnabled(true);
+    button1_->setEnabled(true);
+}
+
+void TQuorvaneRemote::SaveIniClick() {
+    loadIni_->setEnabled(false);
+    saveIni_->setEnabled(false);
+    ProfileBatch batch(roster_.ConfigPath());
+    batch.Write(kMappingSection, kVersionKey, ScrambleText(kVersionMarkerText, kMappingDataShiftKey));
+    for (const char* name : kFieldNames)
+        batch.Write(kRemoteSection, name, ScrambleText(Field(name)->text().toLatin1().toStdString(),
+                                                        kMappingDataShiftKey));
+    batch.Commit();
+}
 
 } // namespace qv

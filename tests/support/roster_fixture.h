@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "shell/main_window.h"
 #include "shell/roster.h"
 #include "support/fake_platform.h"
 #include "support/temp_dir.h"
@@ -36,8 +37,12 @@ struct RosterFixture {
     T* Find(const char* name) const;
 };
 
+// Names repeat across windows ("LoadIni"): the main window's control wins, then the others'.
 template <class T>
 T* RosterFixture::Find(const char* name) const {
+    if (roster)
+        if (T* found = roster->Mapping().findChild<T*>(QString::fromLatin1(name)))
+            return found;
     for (QWidget* top : QApplication::topLevelWidgets())
         if (T* found = top->findChild<T*>(QString::fromLatin1(name)))
             return found;

@@ -1,0 +1,273 @@
+#include "config/configuration_commands.h"
+
+#include <QAction>
+#include <QFile>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QPushButton>
+#include <array>
+#include <stdexcept>
+#include <utility>
+#include <vector>
+
+#include "config/config_messages.h"
+#include "config/config_names.h"
+#include "config/profile_file.h"
+#include "config/scramble.h"
+#include "config/version_marker.h"
+#include "mapping/advanced_window.h"
+#include "mapping/mapping_slot.h"
+#include "platform/platform.h"
+#include "remote/remote_window.h"
+#include "shell/main_window.h"
+#include "shell/roster.h"
+
+namespace qv {
+
+namespace {
+
+constexpr std::array<const char*, 5> kAdvancedFields = {"TimerStart", "IncommingPAd", "OutcommingPAd",
+                                                        "OutcommingIpAd", "TimerStop"};
+constexpr std::array<const char*, 3> kMainFieldOrder = {"OutcommingIp", "OutcommingPort", "IncommingPort"};
+constexpr std::array<const char*, 3> kClearOrder = {"IncommingPort", "OutcommingPort", "OutcommingIp"};
+constexpr std::array<const char*, 3> kFileItems = {"SaveConfigurationAs1", "LoadConfigurationFrom1",
+                                                   "Loadaolderconfiguration1"};
+
+// One stored field: where its key lives and which edit shows it.
+struct Field {
+    const char* section;
+    QString key;
+    QLineEdit* edit;
+};
+
+std::string Bytes(const QString& text) { return text.toLatin1().toStdString(); }
+QString Text(const std::string& bytes) {
+    return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+std::string FilePath(const QString& name) { return QFile::encodeName(name).toStdString(); }
+
+} // namespace
+
+QString TConfigurationCommands::WithDefaultExtension(const QString& fileName) {
+    return QFileInfo(fileName).suffix().isEmpty() ? fileName + QStringLiteral(".qrvd") : fileName;
+}
+
+QLineEdit* TConfigurationCommands::FieldOf(QWidget* window, const char* name) const {
+    auto* edit = window->findChild<QLineEdit*>(QString::fromLatin1(name));
+    if (!edit)
+        throw std::logic_error(std::string("no field ") + name);
+    return edit;
+}
+
+QPushButton* TConfigurationCommands::SecondaryButton(QWidget* window, const char* name) const {
+    auto* button = window->findChild<QPushButton*>(QString::fromLatin1(name));
+    if (!button)
+        throw std::logic_error(std::string("no button ") + name);
+    return button;
+}
+
+void TConfigurationCommands::SetFileItemsEnabled(bool enabled) const {
+    for (const char* name : kFileItems)
+        roster_.Mapping().findChild<QAction*>(QString::fromLatin1(name))->setEnabled(enabled);
+}
+
+void TConfigurationCommands::SetSecondaryLoadSaveEnabled(bool enabled) const {
+    for (QWidget* window : {static_cast<QWidget*>(&roster_.Remote()), static_cast<QWidget*>(&roster_.MappingPlus())})
+        for (const char* name : {"LoadIni", "SaveIni"})
+            SecondaryButton(window, name)->setEnabled(enabled);
+}
+
+void TConfigurationCommands::ShowSecondarySaveButtons() const {
+    SecondaryButton(&roster_.Remote(), "SaveIni")->show();
+    SecondaryButton(&roster_.MappingPlus(), "SaveIni")->show();
+}
+
+// Marker, then remote, advanced and main fields, as one new file: a failed save leaves the old file.
+void TConfigurationCommands::WriteConfiguration(const std::string& path) const {
+    ProfileBatch batch(path);
+    batch.Write(kMappingSection, kVersionKey, ScrambleText(kVersionMarkerText, kMappingDataShiftKey));
+    const auto write = [&](const char* section, QWidget* window, const char* name) {
+        batch.Write(section, name, ScrambleText(Bytes(FieldOf(window, name)->text()), kMappingDataShiftKey));
+    };
+    for (const char* name : TQuorvaneRemote::kFieldNames)
+        write(kRemoteSection, &roster_.Remote(), name);
+    for (const char* name : kAdvancedFields)
+        write(kMappingSection, &roster_.MappingPlus(), name);
+    for (const char* base : kMainFieldOrder)
+        for (int slot = 1; slot <= 6; ++slot)
+            write(kMappingSection, &roster_.Mapping(), TMappingSlot::ControlName(base, slot).toLatin1().constData());
+    batch.Commit();
+}
+
+void TConfigurationCommands::ReplaceConfiguration(const std::string& path, Values values) const {
+    TQuorvaneMapping& mapping = roster_.Mapping();
+    for (int slot = 1; slot <= 6; ++slot)
+        mapping.Slot(slot).StopForReplacement();
+    mapping.UpdateDisabledAll();
+    for (const char* base : kClearOrder)
+        for (int slot = 1; slot <= 6; ++slot)
+            FieldOf(&mapping, TMappingSlot::ControlName(base, slot).toLatin1().constData())->clear();
+    for (int slot = 1; slot <= 6; ++slot)
+        mapping.Slot(slot).MappingEnable()->setEnabled(false);
+
+    std::vector<Field> fields;
+    const auto add = [&](const char* section, QWidget* window, const QString& key) {
+        fields.push_back({section, key, FieldOf(window, key.toLatin1().constData())});
+    };
+    const auto addRemote = [&] {
+        for (const char* name : TQuorvaneRemote::kFieldNames)
+            add(kRemoteSection, &roster_.Remote(), QString::fromLatin1(name));
+    };
+    const auto addAdvanced = [&] {
+        for (const char* name : kAdvancedFields)
+            add(kMappingSection, &roster_.MappingPlus(), QString::fromLatin1(name));
+    };
+    const auto addMain = [&] {
+        for (const char* base : kMainFieldOrder)
+            for (int slot = 1; slot <= 6; ++slot)
+                add(kMappingSection, &mapping, TMappingSlot::ControlName(base, slot));
+    };
+    // A current file is read remote, advanced, main; an old one main, advanced, remote.
+    if (values == Values::Scrambled) {
+        addRemote();
+        addAdvanced();
+        addMain();
+    } else {
+        addMain();
+        addAdvanced();
+        addRemote();
+    }
+    for (const Field& field : fields) {
+        std::string value = ReadString(path, field.section, Bytes(field.key));
+        if (values == Values::Scrambled)
+            value = UnscrambleText(value, kMappingDataShiftKey);
+        // Setting the text runs the field's change handling, as typing would.
+        field.edit->setText(Text(value));
+    }
+}
+
+void TConfigurationCommands::SaveChanges() {
+    TQuorvaneMapping& mapping = roster_.Mapping();
+    WriteConfiguration(roster_.ConfigPath());
+    SetSecondaryLoadSaveEnabled(false);
+    ShowSecondarySaveButtons();
+    mapping.LoadIni()->setEnabled(false);
+    mapping.SaveIni()->setEnabled(false);
+    mapping.SaveIni()->show();
+    mapping.SaveIni2()->setVisible(true);
+    mapping.LoadIni2()->setEnabled(false);
+    mapping.SaveIni2()->setEnabled(false);
+}
+
+void TConfigurationCommands::SaveConfigurationAs() {
+    Platform& platform = roster_.platform();
+    TQuorvaneMapping& mapping = roster_.Mapping();
+    const QString chosen = platform.SaveFileName(&mapping);
+    if (chosen.isEmpty()) {
+        SetFileItemsEnabled(true);
+        return;
+    }
+    const QString name = WithDefaultExtension(chosen);
+    if (QFileInfo::exists(name) &&
+        platform.Confirm(platform.AppTitle(),
+                         QStringLiteral("The file is alrealy exist.\r\nAre you sure want to overwrite this file %1?")
+                             .arg(name)) != Answer::Yes)
+        return;
+    SetFileItemsEnabled(false);
+    try {
+        WriteConfiguration(FilePath(name));
+    } catch (...) {
+        // The items are given back after a failed write too, so the user can choose another file.
+        SetFileItemsEnabled(true);
+        throw;
+    }
+    SetFileItemsEnabled(true);
+    SetSecondaryLoadSaveEnabled(false);
+    mapping.SaveIni()->setEnabled(false);
+    mapping.SaveIni2()->setEnabled(false);
+}
+
+void TConfigurationCommands::LoadConfiguration() {
+    Platform& platform = roster_.platform();
+    TQuorvaneMapping& mapping = roster_.Mapping();
+    const std::string path = roster_.ConfigPath();
+    if (!CheckLoadable(platform, path))
+        return;
+    mapping.LoadIni()->setEnabled(false);
+    mapping.LoadIni2()->setEnabled(false);
+    if (!platform.Question(QString::fromLatin1(kReplaceWithOldQuestion))) {
+        mapping.LoadIni()->setEnabled(true);
+        mapping.LoadIni2()->setEnabled(true);
+        return;
+    }
+    ReplaceConfiguration(path, Values::Scrambled);
+    mapping.Timer(3)->SetEnabled(true);
+    SetSecondaryLoadSaveEnabled(false);
+    ShowSecondarySaveButtons();
+    mapping.SetLoadSaveEnabled(false);
+    mapping.LoadIni2()->setEnabled(true);
+}
+
+// The fields now equal the file: every Load and Save control goes off.
+void TConfigurationCommands::Timer3Tick() {
+    SetSecondaryLoadSaveEnabled(false);
+    roster_.Mapping().SetLoadSaveEnabled(false);
+}
+
+void TConfigurationCommands::LoadConfigurationFrom() {
+    Platform& platform = roster_.platform();
+    TQuorvaneMapping& mapping = roster_.Mapping();
+    const QString chosen = platform.OpenFileName(&mapping);
+    if (chosen.isEmpty())
+        return;
+    const std::string path = FilePath(WithDefaultExtension(chosen));
+    if (!CheckCurrentVersion(platform, path))
+        return;
+    SetFileItemsEnabled(false);
+    if (!platform.Question(QString::fromLatin1(kReplaceQuestion))) {
+        SetFileItemsEnabled(true);
+        return;
+    }
+    ReplaceConfiguration(path, Values::Scrambled);
+    SetFileItemsEnabled(true);
+    // Loaded from elsewhere: unsaved until written to the configuration beside the executable.
+    mapping.SetLoadSaveEnabled(true);
+    SetSecondaryLoadSaveEnabled(true);
+    ShowSecondarySaveButtons();
+}
+
+void TConfigurationCommands::LoadOlderConfiguration() {
+    Platform& platform = roster_.platform();
+    TQuorvaneMapping& mapping = roster_.Mapping();
+    const QString chosen = platform.OpenFileName(&mapping);
+    if (chosen.isEmpty()) {
+        SetFileItemsEnabled(true);
+        return;
+    }
+    const std::string path = FilePath(WithDefaultExtension(chosen));
+    SetFileItemsEnabled(false);
+    if (IsCurrentVersion(path)) {
+        const std::string version = UnscrambleText(ReadString(path, kMappingSection, kVersionKey), kMappingDataShiftKey);
+        platform.Beep();
+        platform.Notice(QStringLiteral("It is not a old file. Error loading configuration file.\r\nFile version ") +
+                        Text(version) + QStringLiteral(".\r\nThis option support only the version 1.0."));
+        SetFileItemsEnabled(true);
+        return;
+    }
+    if (!platform.Question(QString::fromLatin1(kReplaceQuestion))) {
+        SetFileItemsEnabled(true);
+        return;
+    }
+    ReplaceConfiguration(path, Values::Plain);
+    SetFileItemsEnabled(true);
+    for (QWidget* window : {static_cast<QWidget*>(&roster_.Remote()), static_cast<QWidget*>(&roster_.MappingPlus())}) {
+        SecondaryButton(window, "LoadIni")->setEnabled(true);
+        QPushButton* save = SecondaryButton(window, "SaveIni");
+        save->setEnabled(false);
+        save->hide();
+    }
+    mapping.SaveIni()->setEnabled(true);
+    mapping.SaveIni2()->setEnabled(true);
+}
+
+} // namespace qv
