@@ -4,6 +4,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <filesystem>
+#include <map>
 
 #include "config/config_names.h"
 #include "config/configuration_commands.h"
@@ -374,6 +375,50 @@ private slots:
         Item("LoadIni2")->trigger();
         QCOMPARE(p.Find<QLineEdit>("OutcommingIp")->text(), QStringLiteral("10.0.0.2"));
         QCOMPARE(p.Find<QLineEdit>("ServerLogin")->text(), QStringLiteral("admin"));
+    }
+
+    // Another program writes the file as a plain profile writer would, and reads ours the same way.
+    void filesOfAnIndependentWriterAndReader() {
+        const auto shift = [](const std::string& text) {
+            std::string out;
+            for (unsigned char c : text)
+                out += static_cast<char>((c + 118) % 256);
+            return out;
+        };
+        Program p(false);
+        WriteAll(p.ConfigPath(), "[QuorvaneDataMapping]\r\nVQRVNV=" + shift("2.0") + "\r\nIncommingPort5=" +
+                                     shift("2121") + "\r\nOutcommingPort5=" + shift("21") + "\r\nOutcommingIp5=" +
+                                     shift("ftp.example.net") + "\r\nTimerStop=" + shift("4500") +
+                                     "\r\n\r\n[QuorvaneDataRemoteMapping]\r\nServerName=" + shift("Relay box") +
+                                     "\r\n");
+        p.Start();
+        QCOMPARE(p.Find<QLineEdit>("IncommingPort5")->text(), QStringLiteral("2121"));
+        QCOMPARE(p.Find<QLineEdit>("OutcommingIp5")->text(), QStringLiteral("ftp.example.net"));
+        QCOMPARE(p.Find<QLineEdit>("TimerStop")->text(), QStringLiteral("4500"));
+        QCOMPARE(p.Find<QLineEdit>("ServerName")->text(), QStringLiteral("Relay box"));
+        QVERIFY(p.Find<QPushButton>("MappingEnable5")->isEnabled());
+
+        p.Find<QLineEdit>("OutcommingIp2")->setText(QStringLiteral("10.0.0.7"));
+        Item("SaveIni2")->trigger();
+        // The plain reader: CR LF lines, [section], key=value split at the first "=".
+        std::map<std::string, std::string> values;
+        std::string section;
+        const std::string text = ReadAll(p.ConfigPath());
+        for (size_t start = 0, end; start < text.size(); start = end + 2) {
+            end = text.find("\r\n", start);
+            QVERIFY(end != std::string::npos);
+            const std::string line = text.substr(start, end - start);
+            if (!line.empty() && line.front() == '[')
+                section = line.substr(1, line.size() - 2);
+            else if (const size_t eq = line.find('='); eq != std::string::npos)
+                values.emplace(section + "/" + line.substr(0, eq), line.substr(eq + 1));
+        }
+        QCOMPARE(values["QuorvaneDataMapping/VQRVNV"], shift("2.0"));
+        QCOMPARE(values["QuorvaneDataMapping/OutcommingIp2"], shift("10.0.0.7"));
+        QCOMPARE(values["QuorvaneDataMapping/IncommingPort5"], shift("2121"));
+        QCOMPARE(values["QuorvaneDataMapping/TimerStop"], shift("4500"));
+        QCOMPARE(values["QuorvaneDataRemoteMapping/ServerName"], shift("Relay box"));
+        QCOMPARE(values["QuorvaneDataMapping/IncommingPort"], std::string());
     }
 
     void defaultExtension_data() {
