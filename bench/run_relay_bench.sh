@@ -1,0 +1,182 @@
+#!/usr/bin/env bash
+# Relay benchmark: the relay engine (relay_runner) side by side with socat, haproxy (tcp mode) and nginx
+# (stream module), all relaying to the same local destination server, plus the destination reached
+# directly as the ceiling. Prints a Markdown table of medians and ratios.
+#
+#   bench/run_relay_bench.sh BUILD_DIR        (REPS=5 SECS=1.5 BASE_PORT=17200 to change the run)
+set -euo pipefail
+
+BUILD=${1:-build}
+BIN=$BUILD/bench
+REPS=${REPS:-5}
+SECS=${SECS:-1.5}
+BASE=${BASE_PORT:-17200}
+IDLE_COUNTS=${IDLE_COUNTS:-"1000 5000"}
+
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO="sudo"
+missing=()
+for p in socat haproxy nginx libnginx-mod-stream; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ "${#missing[@]}" -gt 0 ]; then
+  $SUDO apt-get update
+  $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
+fi
+cmake --build "$BUILD" --target relay_runner relay_bench_server relay_loadgen >/dev/null
+
+WORK=$(mktemp -d /tmp/relay-bench.XXXXXX)
+PIDS=()
+cleanup() {
+  for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+ulimit -n "$(ulimit -Hn)"
+
+SERVER=$BASE
+declare -A PORT=([direct]=$BASE [quorvane]=$((BASE + 1)) [socat]=$((BASE + 2)) [haproxy]=$((BASE + 3)) [nginx]=$((BASE + 4)))
+TARGETS=(direct quorvane haproxy nginx socat)
+declare -A MAINPID CMD
+
+cat >"$WORK/haproxy.cfg" <<CFG
+global
+  maxconn 9000
+defaults
+  mode tcp
+  timeout connect 5s
+  timeout client 1h
+  timeout server 1h
+listen relay
+  bind 127.0.0.1:${PORT[haproxy]}
+  server destination 127.0.0.1:$SERVER
+CFG
+cat >"$WORK/nginx.conf" <<CFG
+load_module /usr/lib/nginx/modules/ngx_stream_module.so;
+daemon off;
+worker_processes auto;
+worker_rlimit_nofile 20000;
+pid $WORK/nginx.pid;
+error_log $WORK/nginx.err;
+events { worker_connections 15000; }
+stream {
+  server {
+    listen 127.0.0.1:${PORT[nginx]};
+    proxy_pass 127.0.0.1:$SERVER;
+  }
+}
+CFG
+
+CMD[server]="$BIN/relay_bench_server $SERVER 2"
+CMD[quorvane]="$BIN/relay_runner ${PORT[quorvane]} 127.0.0.1 $SERVER"
+CMD[socat]="socat TCP-LISTEN:${PORT[socat]},reuseaddr,fork TCP:127.0.0.1:$SERVER"
+CMD[haproxy]="haproxy -db -f $WORK/haproxy.cfg"
+CMD[nginx]="nginx -c $WORK/nginx.conf -p $WORK"
+for name in server quorvane socat haproxy nginx; do
+  ${CMD[$name]} >"$WORK/$name.log" 2>&1 &
+  MAINPID[$name]=$!
+  PIDS+=($!)
+done
+for t in "${TARGETS[@]}"; do
+  for _ in $(seq 100); do
+    (exec 3<>/dev/tcp/127.0.0.1/${PORT[$t]}) 2>/dev/null && break
+    sleep 0.1
+  done
+done
+sleep 0.5
+
+median() { sort -g | awk '{v[NR] = $1} END {if (NR == 0) print "nan"; else if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
+field() { tr ' ' '\n' | awk -F= -v k="$1" '$1 == k {print $2}'; }
+
+declare -A RESULT
+# run KEY FIELD loadgen-args...: REPS rounds, the targets taking turns within each round.
+run() {
+  local key=$1 fld=$2
+  shift 2
+  local t rep
+  for t in "${TARGETS[@]}"; do : >"$WORK/$key.$t"; done
+  for rep in $(seq "$REPS"); do
+    for t in "${TARGETS[@]}"; do
+      "$BIN/relay_loadgen" "$1" "${PORT[$t]}" "${@:2}" 2>/dev/null | field "$fld" >>"$WORK/$key.$t" || true
+    done
+  done
+  for t in "${TARGETS[@]}"; do RESULT[$key.$t]=$(median <"$WORK/$key.$t"); done
+}
+
+echo "Running ($REPS rounds of each test, $SECS s each) ..." >&2
+run up1 value bulk-up 1 "$SECS"
+run down1 value bulk-down 1 "$SECS"
+run up8 value bulk-up 8 "$SECS"
+run down8 value bulk-down 8 "$SECS"
+run dup1 value duplex E "$SECS"
+run dup2 value duplex D "$SECS"
+run conn1 value connrate 1 "$SECS"
+run conn16 value connrate 16 "$SECS"
+run rtt50 p50 latency 20000
+run rtt99 p99 latency 20000
+
+# Memory and threads of a relay: its main process and its children (socat forks, nginx workers).
+family() { echo "$1" $(pgrep -P "$1" || true); }
+status() { awk -v k="$2:" '$1 == k {print $2}' /proc/$1/status 2>/dev/null || true; }
+sum_status() { local s=0 p v; for p in $(family "$1"); do v=$(status "$p" "$2"); s=$((s + ${v:-0})); done; echo $s; }
+rss_kib() { sum_status "$1" VmRSS; }
+threads() { sum_status "$1" Threads; }
+
+for n in $IDLE_COUNTS; do
+  for t in quorvane haproxy nginx socat; do
+    pid=${MAINPID[$t]}
+    sleep 1
+    before=$(rss_kib "$pid")
+    "$BIN/relay_loadgen" idle "${PORT[$t]}" "$n" 3 >"$WORK/idle.out" 2>&1 &
+    gen=$!
+    for _ in $(seq 600); do grep -q ready "$WORK/idle.out" && break; kill -0 $gen 2>/dev/null || break; sleep 0.1; done
+    sleep 0.5
+    after=$(rss_kib "$pid")
+    RESULT[thr$n.$t]=$(threads "$pid")
+    wait $gen || true
+    RESULT[rss$n.$t]=$(awk -v a="$after" -v b="$before" -v n="$n" 'BEGIN {printf "%.1f", (a - b) / n}')
+    RESULT[echo$n.$t]=$(field echoing <"$WORK/idle.out" | tail -1)
+  done
+done
+
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN {if (b + 0 == 0 || a == "nan") print "-"; else printf "%.2f", a / b}'; }
+best() { awk -v a="$1" -v b="$2" -v m="$3" 'BEGIN {if (m == "min") print (a < b ? a : b); else print (a > b ? a : b)}'; }
+
+row() { # label key better(max|min) against(peers|haproxy)
+  local label=$1 key=$2 mode=$3 against=$4 ref
+  if [ "$against" = haproxy ]; then ref=${RESULT[$key.haproxy]}; else ref=$(best "${RESULT[$key.haproxy]}" "${RESULT[$key.nginx]}" "$mode"); fi
+  printf '| %s | %s | %s | %s | %s | %s | %s |\n' "$label" "${RESULT[$key.direct]}" "${RESULT[$key.quorvane]}" \
+    "${RESULT[$key.haproxy]}" "${RESULT[$key.nginx]}" "${RESULT[$key.socat]}" "$(ratio "${RESULT[$key.quorvane]}" "$ref")"
+}
+
+echo
+echo "Relay benchmark, $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores, medians of $REPS runs of $SECS s"
+echo "(haproxy $(haproxy -v 2>/dev/null | head -1 | awk '{print $3}'), nginx $(nginx -v 2>&1 | sed 's|.*/||'), socat $(socat -V 2>/dev/null | awk '/socat version/ {print $3}'))"
+echo
+echo "| Test | direct | quorvane | haproxy | nginx | socat | quorvane ÷ reference |"
+echo "|---|---|---|---|---|---|---|"
+row "Bulk client→server, 1 conn (MB/s)" up1 max peers
+row "Bulk server→client, 1 conn (MB/s)" down1 max peers
+row "Bulk client→server, 8 conns (MB/s)" up8 max peers
+row "Bulk server→client, 8 conns (MB/s)" down8 max peers
+row "Full duplex, echo (MB/s both ways)" dup1 max peers
+row "Full duplex, echo twice (MB/s both ways)" dup2 max peers
+row "Short connections, sequential (conn/s)" conn1 max haproxy
+row "Short connections, 16 at a time (conn/s)" conn16 max haproxy
+row "1-byte round trip p50 (µs)" rtt50 min peers
+row "1-byte round trip p99 (µs)" rtt99 min peers
+echo
+echo "| Idle echoing connections | quorvane | haproxy | nginx | socat |"
+echo "|---|---|---|---|---|"
+for n in $IDLE_COUNTS; do
+  printf '| %s: RSS per connection (KiB) | %s | %s | %s | %s |\n' "$n" "${RESULT[rss$n.quorvane]}" "${RESULT[rss$n.haproxy]}" "${RESULT[rss$n.nginx]}" "${RESULT[rss$n.socat]}"
+  printf '| %s: threads (all processes) | %s | %s | %s | %s |\n' "$n" "${RESULT[thr$n.quorvane]}" "${RESULT[thr$n.haproxy]}" "${RESULT[thr$n.nginx]}" "${RESULT[thr$n.socat]}"
+  printf '| %s: still echoing | %s | %s | %s | %s |\n' "$n" "${RESULT[echo$n.quorvane]:--}" "${RESULT[echo$n.haproxy]:--}" "${RESULT[echo$n.nginx]:--}" "${RESULT[echo$n.socat]:--}"
+done
+echo
+echo "Reference: the better of haproxy and nginx (higher throughput, lower latency); haproxy for connection rates."
+echo "Destination: relay_bench_server (sink, source, echo, echo twice; chosen by the first byte)."
+echo "Command lines:"
+for name in server quorvane socat haproxy nginx; do echo "    ${CMD[$name]}"; done
+echo "    relay_loadgen bulk-up|bulk-down PORT 1|8 $SECS; duplex PORT E|D $SECS; connrate PORT 1|16 $SECS; latency PORT 20000; idle PORT N 3"
