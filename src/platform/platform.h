@@ -1,10 +1,13 @@
 #pragma once
 
 #include <QColor>
+#include <QIcon>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <optional>
 
+class QMenu;
 class QWidget;
 
 namespace qv {
@@ -22,6 +25,24 @@ enum class Answer { Ok, Yes, No, Cancel };
 
 inline constexpr const char* kQuestionTitle = "Quorvane Question";
 inline constexpr const char* kInformationTitle = "Quorvane Information";
+
+// Mouse events of the tray icon, numbered as the desktop reports them; the layer delivers only
+// these two.
+enum class TrayMouse { LeftButtonDown = 513, RightButtonDown = 516 };
+
+// The tray icon as a window hands it to the desktop. The window keeps it for the whole run:
+// deleting the icon names the same window and id.
+struct TrayIconRecord {
+    static constexpr int kMessageValid = 1, kIconValid = 2, kTipValid = 4;
+    QWidget* window = nullptr;
+    int id = 1;
+    int flags = kMessageValid | kIconValid | kTipValid;
+    int callbackMessage = 1024 + 100;
+    QIcon icon;
+    QString tip;
+    // Receives (callbackMessage, mouse event) while kMessageValid is set.
+    std::function<void(int message, TrayMouse mouse)> callback;
+};
 
 // Everything the windows need from the desktop. The program uses QtPlatform; tests use a scripted
 // fake. Windows receive it at construction and never show a box or dialog of their own.
@@ -64,6 +85,15 @@ public:
     // state the windows can ask for.
     virtual void SetTaskbarVisible(bool visible) = 0;
     virtual bool TaskbarVisible() const = 0;
+
+    // Whether the desktop has a notification area at all; without one the icon counts as off.
+    virtual bool TrayAvailable() const = 0;
+    // Adding an icon that is already there leaves the one icon as it is; deleting one that is
+    // not there is harmless.
+    virtual void AddTrayIcon(const TrayIconRecord& record) = 0;
+    virtual void DeleteTrayIcon(const TrayIconRecord& record) = 0;
+    // Pops the icon's menu up at the mouse cursor.
+    virtual void PopupTrayMenu(QMenu* menu) = 0;
 };
 
 } // namespace qv

@@ -1,6 +1,12 @@
 #pragma once
 
+#include <QPointer>
+#include <map>
+#include <utility>
+
 #include "platform/platform.h"
+
+class QSystemTrayIcon;
 
 namespace qv {
 
@@ -8,6 +14,7 @@ namespace qv {
 class QtPlatform : public Platform {
 public:
     QtPlatform();
+    ~QtPlatform() override;
 
     void SetAppTitle(const QString& title) override { appTitle_ = title; }
     QString AppTitle() const override { return appTitle_; }
@@ -36,9 +43,16 @@ public:
     void SetTaskbarVisible(bool visible) override { taskbarVisible_ = visible; }
     bool TaskbarVisible() const override { return taskbarVisible_; }
 
+    bool TrayAvailable() const override;
+    void AddTrayIcon(const TrayIconRecord& record) override;
+    void DeleteTrayIcon(const TrayIconRecord& record) override;
+    void PopupTrayMenu(QMenu* menu) override;
+
 private:
     QString appTitle_;
     bool taskbarVisible_ = false;
+    // Icons by window and id; each icon is a child of its window, so it never outlives it.
+    std::map<std::pair<const QWidget*, int>, QPointer<QSystemTrayIcon>> trayIcons_;
 };
 
 } // namespace qv

@@ -97,7 +97,9 @@ void TQuorvaneMapping::FormCreate() {
     // Loading is not an unsaved change.
     DisableFileControls();
     setWindowState(Qt::WindowMaximized);
-    if (UnscrambleText(ReadString(path, kSettingsSection, "WindowsState"), kWindowsStateShiftKey) == "Minimized")
+    // Only a window with a tray icon can start in the tray: without one it could never come back.
+    if (UnscrambleText(ReadString(path, kSettingsSection, "WindowsState"), kWindowsStateShiftKey) == "Minimized" &&
+        roster_.Tray().IconShown())
         Timer(6)->SetEnabled(true);
     else
         show();
@@ -168,8 +170,9 @@ void TQuorvaneMapping::FormClose(QCloseEvent* event) {
         return;
     }
     TQuorvaneTray& tray = roster_.Tray();
-    if (!roster_.Settings().CheckBox4()->isChecked()) {
-        // Without a tray icon, closing means exiting; the window itself stays as it was.
+    if (!roster_.Settings().CheckBox4()->isChecked() || !platform_.TrayAvailable()) {
+        // Without a tray icon, or a notification area to hold one, closing means exiting; the
+        // window itself stays as it was.
         RunExitFlow(roster_, EndKind::Exit);
         return;
     }

@@ -21,6 +21,9 @@
 namespace qv {
 
 namespace {
+// The first user message number plus 100.
+constexpr int kIconMessage = 1024 + 100;
+
 QAction* AddItem(QMenu* menu, const char* name, const char* caption, int image, const char* hint) {
     QAction* action = menu->addAction(QString::fromLatin1(caption));
     action->setObjectName(QString::fromLatin1(name));
@@ -41,9 +44,23 @@ TQuorvaneTray::TQuorvaneTray(TRoster& roster)
     BuildMenu();
     for (int i = 0; i < 3; ++i)
         timers_[i] = new UiTimer(QStringLiteral("Timer%1").arg(i + 1), 1, this);
+    OnSignal(timers_[0], &UiTimer::Tick, this, platform_, [this] { Timer1Timer(); });
+    OnSignal(timers_[1], &UiTimer::Tick, this, platform_, [this] { Timer2Timer(); });
     OnSignal(timers_[2], &UiTimer::Tick, this, platform_, [this] { Timer3Timer(); });
+    iconRecord_.window = this;
+    iconRecord_.id = 1;
+    iconRecord_.flags =
+        TrayIconRecord::kMessageValid | TrayIconRecord::kIconValid | TrayIconRecord::kTipValid;
+    iconRecord_.callbackMessage = kIconMessage;
+    iconRecord_.icon = ProgramIcon();
+    iconRecord_.tip = QString::fromLatin1(kAppTitle);
+    iconRecord_.callback = [this](int message, TrayMouse mouse) {
+        Guarded(platform_, [this, message, mouse] { IconMessage(message, mouse); });
+    };
     Guarded(platform_, [this] { FormCreate(); });
 }
+
+TQuorvaneTray::~TQuorvaneTray() { DeleteIcon(); }
 
 void TQuorvaneTray::BuildMenu() {
     popupMenu1_ = new QMenu(this);
@@ -74,14 +91,64 @@ void TQuorvaneTray::BuildMenu() {
 void TQuorvaneTray::FormCreate() {
     const std::string value =
         UnscrambleText(ReadString(roster_.ConfigPath(), kSettingsSection, "TrayIcon"), kTrayIconShiftKey);
-    // Without an icon the main window, created next, must not offer "Minimize".
-    if (value == "Disabled")
+    // Without an icon the main window, created next, must not offer "Minimize". A desktop
+    // without a notification area counts as the icon switched off; the setting stays as stored.
+    if (value == "Disabled" || !platform_.TrayAvailable()) {
         timers_[2]->SetEnabled(true);
+        return;
+    }
+    AddIcon();
+}
+
+void TQuorvaneTray::AddIcon() {
+    platform_.AddTrayIcon(iconRecord_);
+    iconShown_ = platform_.TrayAvailable();
+}
+
+void TQuorvaneTray::DeleteIcon() {
+    platform_.DeleteTrayIcon(iconRecord_);
+    iconShown_ = false;
+}
+
+// The settings switched the icon on.
+void TQuorvaneTray::Timer1Timer() {
+    timers_[0]->SetEnabled(false);
+    AddIcon();
+    if (iconShown_)
+        roster_.Mapping().Minimize2()->setEnabled(true);
+    DeleteKey(roster_.ConfigPath(), kSettingsSection, "TrayIcon");
+}
+
+// The settings switched the icon off.
+void TQuorvaneTray::Timer2Timer() {
+    timers_[1]->SetEnabled(false);
+    DeleteIcon();
+    roster_.Mapping().Minimize2()->setEnabled(false);
+    WriteString(roster_.ConfigPath(), kSettingsSection, "TrayIcon",
+                ScrambleText("Disabled", kTrayIconShiftKey));
 }
 
 void TQuorvaneTray::Timer3Timer() {
     timers_[2]->SetEnabled(false);
     roster_.Mapping().Minimize2()->setEnabled(false);
+}
+
+void TQuorvaneTray::IconMessage(int message, TrayMouse mouse) {
+    if (message != kIconMessage)
+        return;
+    if (mouse == TrayMouse::RightButtonDown) {
+        platform_.PopupTrayMenu(popupMenu1_);
+    } else if (mouse == TrayMouse::LeftButtonDown) {
+        if (unlock1_->isVisible()) {
+            // Locked: only the password brings the window back.
+            QWidget& unlock = roster_.Unlock();
+            unlock.show();
+            unlock.activateWindow();
+            unlock1_->setEnabled(false);
+        } else {
+            Show1Click();
+        }
+    }
 }
 
 void TQuorvaneTray::Show1Click() {
@@ -104,7 +171,9 @@ void TQuorvaneTray::Unlock1Click() {
 }
 
 void TQuorvaneTray::closeEvent(QCloseEvent* event) {
-    // The program ends once control is back in the message loop; the windows are destroyed then.
+    // The icon goes at once; the program ends once control is back in the message loop, and the
+    // windows are destroyed then.
+    DeleteIcon();
     roster_.SetEnding();
     platform_.EndApplication();
     event->accept();

@@ -16,6 +16,7 @@ void ShowingSequence(TRoster& roster) {
     tray.Show()->setEnabled(false);
     mapping.setWindowState(Qt::WindowMaximized);
     mapping.show();
+    mapping.activateWindow();
     roster.platform().SetTaskbarVisible(true);
     tray.Minimize()->setEnabled(true);
     mapping.Minimize2()->setEnabled(true);

@@ -89,7 +89,28 @@ QString FakePlatform::SaveFileName(QWidget*) { return NextFileName(); }
 std::optional<QColor> FakePlatform::ChooseColor(QWidget*, const QColor&) { return color_; }
 
 void FakePlatform::StartDetached(const QString& program, const QStringList& arguments) {
-    started_.append({program, arguments, slept_});
+    started_.append({program, arguments, slept_, trayIcon_.has_value()});
+}
+
+void FakePlatform::AddTrayIcon(const qv::TrayIconRecord& record) {
+    ++trayAdds_;
+    if (trayAvailable_ && !trayIcon_)
+        trayIcon_ = record;
+}
+
+void FakePlatform::DeleteTrayIcon(const qv::TrayIconRecord& record) {
+    ++trayDeletes_;
+    if (trayIcon_ && trayIcon_->window == record.window && trayIcon_->id == record.id)
+        trayIcon_.reset();
+}
+
+bool FakePlatform::ClickTray(qv::TrayMouse mouse) {
+    if (!trayIcon_ || !(trayIcon_->flags & qv::TrayIconRecord::kMessageValid) || !trayIcon_->callback)
+        return false;
+    // A copy: the handler may delete the icon it was called for.
+    const auto callback = trayIcon_->callback;
+    callback(trayIcon_->callbackMessage, mouse);
+    return true;
 }
 
 } // namespace qvtest

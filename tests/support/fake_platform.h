@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <optional>
 
 #include "platform/platform.h"
 
@@ -45,6 +46,7 @@ public:
         QString program;
         QStringList arguments;
         int sleptBeforeMs;
+        bool trayIconShown; // the icon was still in the tray when the process started
     };
     const QList<Started>& StartedProcesses() const { return started_; }
     int SleptMs() const { return slept_; }
@@ -71,6 +73,21 @@ public:
     void SetTaskbarVisible(bool visible) override { taskbarVisible_ = visible; }
     bool TaskbarVisible() const override { return taskbarVisible_; }
 
+    // The tray: one icon at most is shown; adds and deletes are counted even when they change
+    // nothing. Without a notification area an added icon is never shown.
+    void SetTrayAvailable(bool available) { trayAvailable_ = available; }
+    bool TrayAvailable() const override { return trayAvailable_; }
+    void AddTrayIcon(const qv::TrayIconRecord& record) override;
+    void DeleteTrayIcon(const qv::TrayIconRecord& record) override;
+    void PopupTrayMenu(QMenu* menu) override { poppedUp_.append(menu); }
+    bool TrayIconShown() const { return trayIcon_.has_value(); }
+    const std::optional<qv::TrayIconRecord>& TrayIcon() const { return trayIcon_; }
+    int TrayAdds() const { return trayAdds_; }
+    int TrayDeletes() const { return trayDeletes_; }
+    // The desktop reporting a mouse event on the icon; false when no icon is there to click.
+    bool ClickTray(qv::TrayMouse mouse);
+    const QList<QMenu*>& PoppedUpMenus() const { return poppedUp_; }
+
 private:
     void Inform(qv::BoxKind kind, const QString& title, const QString& text);
     qv::Answer Ask(qv::BoxKind kind, const QString& title, const QString& text);
@@ -91,6 +108,11 @@ private:
     int slept_ = 0;
     int endRequests_ = 0;
     bool taskbarVisible_ = false;
+    bool trayAvailable_ = true;
+    std::optional<qv::TrayIconRecord> trayIcon_;
+    int trayAdds_ = 0;
+    int trayDeletes_ = 0;
+    QList<QMenu*> poppedUp_;
 };
 
 } // namespace qvtest
