@@ -1,8 +1,177 @@
 #include "mapping/advanced_window.h"
 
+#include "mapping/advanced_mapping.h"
+#include "mapping/port_key_filter.h"
+#include "platform/error_report.h"
+#include "platform/hint.h"
+#include "platform/latin1_validator.h"
+#include "shell/main_window.h"
+#include "shell/roster.h"
+
 namespace qv {
 
+namespace {
+
+struct FieldSpec {
+    const char* label;
+    const char* labelText;
+    const char* initial;
+    const char* hint;
+    bool digitsOnly;
+    int maxLength; // 0: no limit
+};
+
+// In the order of kSettingKeys.
+constexpr FieldSpec kFields[5] = {
+    {"Label1", "Timer :", "1", "Timer|Time to start", true, 0},
+    {"Label5", "Incomming Port :", "113", "IncommingPort|Enter the incomming port number 1 to 65535 (TCP)",
+     true, 5},
+    {"Label4", "Outcomming Port :", "113", "OutcommingPort|Enter the outcomming port number 1 to 65535 (TCP)",
+     true, 5},
+    {"Label3", "Outcomming Ip Adress : ", "255.255.255.0",
+     "OutcommingIp|Enter the outcomming ip adress exemple : 255.255.255.0", false, 0},
+    {"Label6", "Stop Timer :", "2000", "Timer|Time to stop", true, 0},
+};
+
+constexpr int kBevelHeight = 56;
+constexpr int kArmedBevelHeight = 76;
+
+QLabel* NewLabel(QWidget* parent, const char* name, const char* caption, QRect geometry) {
+    auto* label = new QLabel(QString::fromLatin1(caption), parent);
+    label->setObjectName(QString::fromLatin1(name));
+    label->setGeometry(geometry);
+    return label;
+}
+
+QPushButton* NewButton(QWidget* parent, const char* name, const char* caption, const char* hint,
+                       QRect geometry) {
+    auto* button = new QPushButton(QString::fromLatin1(caption), parent);
+    button->setObjectName(QString::fromLatin1(name));
+    SetHint(button, hint);
+    button->setGeometry(geometry);
+    return button;
+}
+
+} // namespace
+
 TQuorvaneMappingPlus::TQuorvaneMappingPlus(TRoster& roster)
-    : SecondaryWindow(roster, "TQuorvaneMappingPlus", "Quorvane - Internet Port Mapping - Advanced Options", QSize(696, 480)) {}
+    : SecondaryWindow(roster, "TQuorvaneMappingPlus", "Quorvane - Internet Port Mapping - Advanced Options",
+                      QSize(696, 480)) {
+    BuildControls();
+    BuildStandardMenu(true);
+    BuildHintStatusBar();
+    Platform& platform = roster.platform();
+    OnSignal(timerEnable_, &QPushButton::clicked, this, platform, [this] { TimerEnableClick(); });
+    OnSignal(timerDisable_, &QPushButton::clicked, this, platform, [this] { TimerDisableClick(); });
+    OnSignal(saveIni_, &QPushButton::clicked, this, platform, [this] { SaveIniClick(); });
+    OnSignal(loadIni_, &QPushButton::clicked, this, platform, [this] { LoadIniClick(); });
+    OnSignal(button1_, &QPushButton::clicked, this, platform, [this] { Button1Click(); });
+    roster.Mapping().Advanced().Attach(this);
+    Guarded(platform, [this] { FormCreate(); });
+}
+
+void TQuorvaneMappingPlus::BuildControls() {
+    auto* page = new QWidget(this);
+    page->setObjectName(QStringLiteral("Page"));
+    setCentralWidget(page);
+
+    QLabel* note =
+        NewLabel(page, "Label2",
+                 "Note : On client connect on Mapping #1 the timer will be start automatically, this a "
+                 "good options to enable identd on irc server.",
+                 QRect(16, 8, 664, 40));
+    note->setWordWrap(true);
+
+    auto* keyFilter = new PortKeyFilter(this);
+    for (int i = 0; i < 5; ++i) {
+        const FieldSpec& spec = kFields[i];
+        const int top = 56 + i * 32;
+        NewLabel(page, spec.label, spec.labelText, QRect(16, top, 170, 24));
+        auto* field = new QLineEdit(QString::fromLatin1(spec.initial), page);
+        field->setObjectName(QString::fromLatin1(kSettingKeys[i]));
+        field->setGeometry(192, top, 180, 24);
+        field->setValidator(new Latin1Validator(field));
+        if (spec.maxLength > 0)
+            field->setMaxLength(spec.maxLength);
+        if (spec.digitsOnly)
+            field->installEventFilter(keyFilter);
+        SetHint(field, spec.hint);
+        fields_[i] = field;
+        connect(field, &QLineEdit::textChanged, this, [this, i] { Change(i); });
+    }
+
+    for (auto [name, text, top] :
+         {std::tuple{"Label7", "Note : You need a restart to take the change in Incomming Port .", 224},
+          std::tuple{"Label8",
+                     "You need a restart to disable this options (if you have enabled "
+                     "this options)",
+                     248}}) {
+        QLabel* red = NewLabel(page, name, text, QRect(16, top, 664, 22));
+        red->setStyleSheet(QStringLiteral("color: red;"));
+    }
+
+    // Arming grows the frame to make room for the user count.
+    bevel2_ = new QFrame(page);
+    bevel2_->setObjectName(QStringLiteral("Bevel2"));
+    bevel2_->setFrameShape(QFrame::StyledPanel);
+    bevel2_->setGeometry(400, 56, 272, kBevelHeight);
+    timerEnable_ = NewButton(bevel2_, "TimerEnable", "Enable", "Enable|Enable", QRect(12, 14, 120, 28));
+    timerDisable_ = NewButton(bevel2_, "TimerDisable", "Disable", "Disable|Disable", QRect(140, 14, 120, 28));
+    timerEnable_->setEnabled(false);
+    timerDisable_->setEnabled(false);
+    label12_ = NewLabel(bevel2_, "Label12", "User(s) Connected :", QRect(12, 50, 150, 20));
+    ncMappingTimer_ = NewLabel(bevel2_, "NCMappingTimer", "0", QRect(170, 50, 90, 20));
+    label12_->hide();
+    ncMappingTimer_->hide();
+
+    loadIni_ =
+        NewButton(page, "LoadIni", "Load Configuration",
+                  "Load Configurations|Load Configurations from DataQRVN.qrvd", QRect(16, 296, 160, 30));
+    saveIni_ =
+        NewButton(page, "SaveIni", "Save Changes", "Save Configurations|Save Configurations on DataQRVN.qrvd",
+                  QRect(184, 296, 160, 30));
+    button1_ = NewButton(page, "Button1", "Close", "Close|Close this windows", QRect(352, 296, 160, 30));
+    loadIni_->setEnabled(false);
+    saveIni_->setEnabled(false);
+}
+
+TAdvancedMapping& TQuorvaneMappingPlus::Advanced() const {
+    return roster_.Mapping().Advanced();
+}
+
+void TQuorvaneMappingPlus::SetOwnFileControls(bool enabled) {
+    loadIni_->setEnabled(enabled);
+    saveIni_->setEnabled(enabled);
+    TQuorvaneMapping& mapping = roster_.Mapping();
+    for (QPushButton* button : {mapping.LoadIni(), mapping.SaveIni()})
+        button->setEnabled(enabled);
+    for (QAction* item : {mapping.LoadIni2(), mapping.SaveIni2()})
+        item->setEnabled(enabled);
+}
+
+// Every change is an unsaved change. Each mapping field opens the next one, and only the host
+// field (or a disarm) makes "Enable" available.
+void TQuorvaneMappingPlus::Change(int index) {
+    SetOwnFileControls(true);
+    switch (index) {
+    case 1:
+        OutcommingPAd()->setEnabled(true);
+        break;
+    case 2:
+        OutcommingIpAd()->setEnabled(true);
+        break;
+    case 3:
+        timerEnable_->setEnabled(true);
+        break;
+    default:
+        break;
+    }
+}
+
+void TQuorvaneMappingPlus::ShowCount(bool shown) {
+    bevel2_->resize(bevel2_->width(), shown ? kArmedBevelHeight : kBevelHeight);
+    ncMappingTimer_->setVisible(shown);
+    label12_->setVisible(shown);
+}
 
 } // namespace qv

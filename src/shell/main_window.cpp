@@ -10,6 +10,7 @@
 #include "config/version_marker.h"
 #include "info/about_window.h"
 #include "log/connection_log.h"
+#include "mapping/advanced_mapping.h"
 #include "mapping/connection_event_queue.h"
 #include "mapping/mapping_slot.h"
 #include "platform/error_report.h"
@@ -18,13 +19,13 @@
 #include "shell/exit_flow.h"
 #include "shell/image_list.h"
 #include "shell/roster.h"
+#include "shell/secondary_window.h"
 #include "shell/tray_window.h"
 #include "shell/visibility.h"
 
 namespace qv {
 
 namespace {
-constexpr const char* kVendorPage = "https://www.quorvane.example/";
 constexpr const char* kOldFileNotice =
     "It is a old file (The new file is encrypted for more security). Error loading the configuration file.\r\n"
     "This file version is not 2.0, or the file is empty.\r\n"
@@ -42,6 +43,7 @@ TQuorvaneMapping::TQuorvaneMapping(TRoster& roster)
     setWindowIcon(ProgramIcon());
     resize(917, 478);
     events_ = new TConnectionEventQueue([this](const ConnectionEvent& event) { ApplyConnectionEvent(event); }, this);
+    advanced_ = std::make_unique<TAdvancedMapping>(*this);
     BuildControls();
     BuildMenu();
     BuildStatusBar();
@@ -112,12 +114,20 @@ void TQuorvaneMapping::FormDestroy() {
     // Every listener stops while the list and the counts it reports to still exist.
     for (TMappingSlot* slot : slots_)
         slot->StopListener();
+    advanced_->Close();
     if (log_->CheckBox1()->isChecked())
         log_->AppendLogLine(" Quorvane - Internet Port Mapping is closing.");
     log_->PersistSaveSwitch(roster_.ConfigPath());
 }
 
 void TQuorvaneMapping::ApplyConnectionEvent(const ConnectionEvent& event) {
+    if (event.listener == TAdvancedMapping::kListener) {
+        if (event.connected)
+            advanced_->IdMappedPortTCP7Connect();
+        else
+            advanced_->IdMappedPortTCP7Disconnect();
+        return;
+    }
     if (event.listener < 1 || event.listener > 6)
         return;
     TMappingSlot& slot = Slot(event.listener);
@@ -147,8 +157,7 @@ void TQuorvaneMapping::AppendRelayLine(const std::string& fileText, LogLineForm 
     }
 }
 
-// Arming comes with the advanced options window; until it can be armed it never is.
-bool TQuorvaneMapping::AdvancedArmed() const { return false; }
+bool TQuorvaneMapping::AdvancedArmed() const { return advanced_->Armed(); }
 
 void TQuorvaneMapping::Button1Click() {
     if (!platform_.Question(QStringLiteral("Are you sure want to disable all port?")))
@@ -199,14 +208,16 @@ void TQuorvaneMapping::Exit1Click() { RunExitFlow(roster_, EndKind::Exit); }
 void TQuorvaneMapping::Restart1Click() { RunExitFlow(roster_, EndKind::Restart); }
 void TQuorvaneMapping::Minimize2Click() { HidingSequence(roster_); }
 
-void TQuorvaneMapping::About2Click() {
-    roster_.Tray().About3()->setEnabled(false);
-    ShowModal(&roster_.About());
+void TQuorvaneMapping::About2Click() { ShowAboutWindow(roster_); }
+
+void TQuorvaneMapping::Checkfor1Click() { OpenVendorPage(platform_); }
+
+void TQuorvaneMapping::Timer1Timer() { advanced_->Open(); }
+
+void TQuorvaneMapping::Timer2Timer() {
+    Timer(1)->SetEnabled(false);
+    advanced_->Close();
 }
-
-void TQuorvaneMapping::Checkfor1Click() { platform_.OpenUrl(QString::fromLatin1(kVendorPage)); }
-
-void TQuorvaneMapping::Timer2Timer() { Timer(1)->SetEnabled(false); }
 
 void TQuorvaneMapping::Timer3Timer() { SetLoadSaveEnabled(false); }
 

@@ -19,6 +19,7 @@ class TRoster;
 class TMappingSlot;
 class TConnectionLog;
 class TConnectionEventQueue;
+class TAdvancedMapping;
 struct ConnectionEvent;
 
 // The main window: the mapping grid, the connection list, the menu, the status bar and the
@@ -32,6 +33,8 @@ public:
     Platform& platform() const { return platform_; }
     TMappingSlot& Slot(int number) const { return *slots_.at(number - 1); }
     TConnectionEventQueue& Events() const { return *events_; }
+    // Relay listener 7 (IdMappedPortTCP7) of the advanced timed mapping.
+    TAdvancedMapping& Advanced() const { return *advanced_; }
     TConnectionLog& Log() const { return *log_; }
     UiTimer* Timer(int number) const { return timers_.at(number - 1); }
     QLabel* StatusPanel(int index) const { return panels_.at(index); }
@@ -81,6 +84,7 @@ private:
     void ShowModal(QWidget* window);
     void ApplyConnectionEvent(const ConnectionEvent& event);
     void SetLoadSaveEnabled(bool enabled);
+    void Timer1Timer();
     void Timer2Timer();
     void Timer3Timer();
     void Timer5Timer();
@@ -93,6 +97,8 @@ private:
     std::array<TMappingSlot*, 6> slots_{};
     TConnectionLog* log_ = nullptr;
     std::array<UiTimer*, 8> timers_{};
+    // A member, not a child: it stops before the event queue it posts to goes.
+    std::unique_ptr<TAdvancedMapping> advanced_;
     std::array<QLabel*, 3> panels_{};
     QPushButton* loadIni_ = nullptr;
     QPushButton* saveIni_ = nullptr;

@@ -222,8 +222,10 @@ void TQuorvaneMapping::BuildTimers() {
     for (int i = 0; i < 8; ++i)
         timers_[i] = new UiTimer(QStringLiteral("Timer%1").arg(i + 1), intervals[i], this);
     const std::array<void (TQuorvaneMapping::*)(), 8> ticks = {
-        nullptr, &TQuorvaneMapping::Timer2Timer, &TQuorvaneMapping::Timer3Timer, nullptr, &TQuorvaneMapping::Timer5Timer,
-        &TQuorvaneMapping::Timer6Timer, &TQuorvaneMapping::Timer7Timer, nullptr};
+        &TQuorvaneMapping::Timer1Timer, &TQuorvaneMapping::Timer2Timer, &TQuorvaneMapping::Timer3Timer,
+        nullptr,
+        &TQuorvaneMapping::Timer5Timer, &TQuorvaneMapping::Timer6Timer, &TQuorvaneMapping::Timer7Timer,
+        nullptr};
     for (int i = 0; i < 8; ++i) {
         UiTimer* timer = timers_[i];
         const auto tick = ticks[i];

@@ -1,10 +1,18 @@
 #pragma once
 
+#include <QAction>
 #include <QMainWindow>
+#include <QStatusBar>
 
 namespace qv {
 
+class Platform;
 class TRoster;
+
+// Help, "About": the tray's "About" stays disabled while the About window is up.
+void ShowAboutWindow(TRoster& roster);
+// Help, "Upgrades": the vendor's page in the desktop's browser.
+void OpenVendorPage(Platform& platform);
 
 // A window of fixed size, centred on the desktop, with only the close box; created once at start
 // and then shown (modally) and hidden, never created again.
@@ -13,7 +21,21 @@ class SecondaryWindow : public QMainWindow {
 public:
     SecondaryWindow(TRoster& roster, const char* className, const char* caption, QSize size);
 
+    // The menu items every secondary window has.
+    struct StandardMenu {
+        QAction* exit1 = nullptr;     // File, "Close": closes (hides) the window
+        QAction* about2 = nullptr;    // Help, "About" (Ctrl+A)
+        QAction* checkfor1 = nullptr; // Help, "Upgrades"
+        QAction* help1 = nullptr;     // Help, "Help": always disabled
+    };
+
 protected:
+    // "File: Close / Help: About, Upgrades, Help" with their hints, wired to their actions; the
+    // images of the main window's image list only where the window shows them.
+    StandardMenu BuildStandardMenu(bool withImages);
+    // StatusBar1: one simple panel showing the long part of the hint under the mouse.
+    QStatusBar* BuildHintStatusBar();
+
     TRoster& roster_;
 };
 

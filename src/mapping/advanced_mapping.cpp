@@ -1,0 +1,68 @@
+#include "mapping/advanced_mapping.h"
+
+#include "log/connection_log.h"
+#include "mapping/advanced_window.h"
+#include "mapping/connection_event_queue.h"
+#include "shell/main_window.h"
+
+namespace qv {
+
+namespace {
+constexpr int kStopWaitMs = 5000;
+// Whatever slot is involved, the advanced mapping names mapping #1.
+const char* const kConnectEntry = "Advanced Connection on Mapping #1";
+const char* const kDisconnectEntry = "Advanced Disconnected on Mapping #1";
+
+std::string FileText(const char* entry) {
+    return std::string(" ") + entry;
+}
+} // namespace
+
+TAdvancedMapping::TAdvancedMapping(TQuorvaneMapping& window) : window_(window) {
+    // Link threads only post; the user-interface thread applies the events in order.
+    listener_.SetTerminateWaitTime(kStopWaitMs);
+    TConnectionEventQueue& events = window.Events();
+    listener_.OnConnect = [&events](TRelayLink&) { events.Post({kListener, true}); };
+    listener_.OnDisconnect = [&events](TRelayLink&) { events.Post({kListener, false}); };
+    listener_.StopWaitStep = [&events](std::chrono::milliseconds step) { events.DrainFor(step); };
+}
+
+void TAdvancedMapping::Attach(TQuorvaneMappingPlus* options) { options_ = options; }
+
+bool TAdvancedMapping::Armed() const {
+    return options_ && options_->TimerDisable()->isEnabled();
+}
+
+void TAdvancedMapping::Open() {
+    listener_.SetActive(true);
+}
+
+void TAdvancedMapping::Close() {
+    listener_.SetActive(false);
+    // Links that ended during the last wait step posted their disconnections after it.
+    window_.Events().Drain();
+}
+
+void TAdvancedMapping::AddToCount(int delta) {
+    if (!options_)
+        return;
+    QLabel* count = options_->NCMappingTimer();
+    count->setText(QString::number(std::max(0, count->text().toInt() + delta)));
+}
+
+// Counted in the advanced window only: the status bar's total is the six slots'.
+void TAdvancedMapping::IdMappedPortTCP7Connect() {
+    AddToCount(1);
+    window_.Log().AddLogEntry(QString::fromLatin1(kConnectEntry));
+    window_.AppendRelayLine(FileText(kConnectEntry), LogLineForm::Full);
+}
+
+void TAdvancedMapping::IdMappedPortTCP7Disconnect() {
+    AddToCount(-1);
+    TConnectionLog& log = window_.Log();
+    log.RemoveLogEntry(QString::fromLatin1(kConnectEntry));
+    log.AddLogEntry(QString::fromLatin1(kDisconnectEntry));
+    window_.AppendRelayLine(FileText(kDisconnectEntry), LogLineForm::Full);
+}
+
+} // namespace qv

@@ -1,0 +1,92 @@
+// Arming and disarming the advanced timed mapping.
+#include "log/connection_log.h"
+#include "mapping/advanced_mapping.h"
+#include "mapping/advanced_window.h"
+#include "platform/platform.h"
+#include "platform/str_to_int.h"
+#include "shell/main_window.h"
+#include "shell/roster.h"
+
+namespace qv {
+
+namespace {
+// A negative time was pasted past the key filter: it is refused like a text that is no number,
+// rather than handed to a timer.
+int ReadTime(const QLineEdit* field) {
+    const int ms = StrToInt(field->text());
+    if (ms < 0)
+        throw ConvertError("'" + field->text().toLatin1().toStdString() + "' is not a valid integer value");
+    return ms;
+}
+
+bool OutOfRange(int port) {
+    return port < 1 || port > 65535;
+}
+
+std::string FileText(const QString& listText) {
+    return " " + listText.toLatin1().toStdString();
+}
+} // namespace
+
+void TQuorvaneMappingPlus::TimerEnableClick() {
+    constexpr const char* kEmptyNotices[5] = {"No start timer.", "No incomming port number.",
+                                              "No outcomming port number.",
+                                              "No outcomming ip adress/hostname.", "No stop timer."};
+    Platform& platform = roster_.platform();
+    for (int i = 0; i < 5; ++i)
+        if (fields_[i]->text().isEmpty())
+            return platform.Notice(QString::fromLatin1(kEmptyNotices[i]));
+    // Every number is read and checked before anything changes, so a refused arming leaves
+    // listener 7 and the timers exactly as they were.
+    const int listenPort = StrToInt(IncommingPAd()->text());
+    const int destinationPort = StrToInt(OutcommingPAd()->text());
+    const int startMs = ReadTime(TimerStart());
+    const int stopMs = ReadTime(TimerStop());
+    if (OutOfRange(listenPort))
+        return platform.Notice(QStringLiteral("Invalid incomming port number."));
+    if (OutOfRange(destinationPort))
+        return platform.Notice(QStringLiteral("Invalid outcomming port number."));
+
+    TRelayListener& listener = Advanced().Listener();
+    listener.SetDefaultPort(listenPort);
+    listener.SetMappedPort(destinationPort);
+    listener.SetMappedHost(OutcommingIpAd()->text().toLatin1().toStdString());
+    TQuorvaneMapping& mapping = roster_.Mapping();
+    mapping.Timer(1)->SetInterval(startMs);
+    mapping.Timer(2)->SetInterval(stopMs);
+
+    timerEnable_->setEnabled(false);
+    for (QLineEdit* field : fields_)
+        field->setEnabled(false);
+    timerDisable_->setEnabled(true);
+    const QString enabled = QStringLiteral("Advanced Enabled Mapping #1 on port : ") + PortText();
+    TConnectionLog& log = mapping.Log();
+    log.AddLogEntry(enabled);
+    log.RemoveLogEntry(QStringLiteral("Advanced Disabled Mapping #1 on port : ") + PortText());
+    log.ClearLogs()->setEnabled(true);
+    ShowCount(true);
+    log.AppendLogLine(FileText(enabled));
+}
+
+void TQuorvaneMappingPlus::TimerDisableClick() {
+    // No longer armed before the stop's wait: a slot-1 connection applied during that wait must
+    // not start the timers again.
+    timerDisable_->setEnabled(false);
+    TQuorvaneMapping& mapping = roster_.Mapping();
+    mapping.Timer(1)->SetEnabled(false);
+    mapping.Timer(2)->SetEnabled(false);
+    Advanced().Close();
+
+    for (QLineEdit* field : fields_)
+        field->setEnabled(true);
+    timerEnable_->setEnabled(true);
+    const QString disabled = QStringLiteral("Advanced Disabled Mapping #1 on port : ") + PortText();
+    TConnectionLog& log = mapping.Log();
+    log.AddLogEntry(disabled);
+    log.RemoveLogEntry(QStringLiteral("Advanced Enabled Mapping #1 on port : ") + PortText());
+    log.ClearLogs()->setEnabled(true);
+    ShowCount(false);
+    log.AppendLogLine(FileText(disabled));
+}
+
+} // namespace qv

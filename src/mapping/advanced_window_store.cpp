@@ -1,0 +1,76 @@
+// The advanced options window's five settings in the configuration file.
+#include <QFile>
+#include <QFileInfo>
+
+#include "config/config_messages.h"
+#include "config/config_names.h"
+#include "config/profile_file.h"
+#include "config/scramble.h"
+#include "config/version_marker.h"
+#include "mapping/advanced_window.h"
+#include "platform/platform.h"
+#include "shell/roster.h"
+
+namespace qv {
+
+void TQuorvaneMappingPlus::FillSettings(const std::array<std::string, 5>& values) {
+    for (int i = 0; i < 5; ++i)
+        fields_[i]->setText(QString::fromLatin1(values[i].data(), static_cast<qsizetype>(values[i].size())));
+}
+
+void TQuorvaneMappingPlus::ReadSettings(const std::string& path) {
+    std::array<std::string, 5> values;
+    for (int i = 0; i < 5; ++i)
+        values[i] = UnscrambleText(ReadString(path, kMappingSection, kSettingKeys[i]), kMappingDataShiftKey);
+    FillSettings(values);
+}
+
+void TQuorvaneMappingPlus::WriteSettings(ProfileBatch& batch) const {
+    for (int i = 0; i < 5; ++i)
+        batch.Write(kMappingSection, kSettingKeys[i],
+                    ScrambleText(fields_[i]->text().toLatin1().toStdString(), kMappingDataShiftKey));
+}
+
+// Texts equal to the built-in ones do not change, so no change rule runs for them.
+void TQuorvaneMappingPlus::FormCreate() {
+    const std::string path = roster_.ConfigPath();
+    if (!QFileInfo::exists(QFile::decodeName(path.c_str())))
+        return;
+    if (!IsCurrentVersion(path)) {
+        saveIni_->hide();
+        return;
+    }
+    ReadSettings(path);
+    // Filling the fields is not an unsaved change.
+    SetOwnFileControls(false);
+}
+
+void TQuorvaneMappingPlus::SaveIniClick() {
+    loadIni_->setEnabled(false);
+    saveIni_->setEnabled(false);
+    // The marker and the five keys reach the file together; other keys stay as they are.
+    ProfileBatch batch(roster_.ConfigPath());
+    WriteVersionMarker(batch);
+    WriteSettings(batch);
+    batch.Commit();
+}
+
+void TQuorvaneMappingPlus::LoadIniClick() {
+    const std::string path = roster_.ConfigPath();
+    Platform& platform = roster_.platform();
+    if (!CheckLoadable(platform, path))
+        return;
+    loadIni_->setEnabled(false);
+    button1_->setEnabled(false);
+    if (!platform.Question(QString::fromLatin1(kReplaceWithOldQuestion))) {
+        loadIni_->setEnabled(true);
+        button1_->setEnabled(true);
+        return;
+    }
+    ReadSettings(path);
+    saveIni_->show();
+    loadIni_->setEnabled(false);
+    button1_->setEnabled(true);
+}
+
+} // namespace qv
