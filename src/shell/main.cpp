@@ -5,6 +5,8 @@
 #include "shell/application.h"
 #include "shell/image_list.h"
 #include "shell/roster.h"
+#include "shell/termination_signals.h"
+#include "shell/tray_window.h"
 
 int main(int argc, char** argv) {
     // A peer that goes away mid-write must not end the program.
@@ -20,6 +22,8 @@ int main(int argc, char** argv) {
     int result = 0;
     {
         qv::TRoster roster(platform);
+        // Ending the session closes the tray window, as Exit does once confirmed.
+        qv::TerminationSignals sessionEnd([&roster] { roster.Tray().close(); });
         result = QApplication::exec();
     }
     app.SetPlatform(nullptr);

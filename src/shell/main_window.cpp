@@ -4,7 +4,9 @@
 #include <QFileInfo>
 #include <QStatusTipEvent>
 
+#include "config/config_messages.h"
 #include "config/config_names.h"
+#include "config/configuration_commands.h"
 #include "config/profile_file.h"
 #include "config/scramble.h"
 #include "config/version_marker.h"
@@ -26,12 +28,6 @@
 namespace qv {
 
 namespace {
-constexpr const char* kOldFileNotice =
-    "It is a old file (The new file is encrypted for more security). Error loading the configuration file.\r\n"
-    "This file version is not 2.0, or the file is empty.\r\n"
-    "If it is a old configuration click (File - Load a older configuration) to open that file.\r\n"
-    "When you have openned your old file save and overwrite on that file.";
-
 // The eighteen slot fields in the order start-up reads them.
 constexpr const char* kFieldOrder[] = {"OutcommingIp", "OutcommingPort", "IncommingPort"};
 } // namespace
@@ -44,6 +40,7 @@ TQuorvaneMapping::TQuorvaneMapping(TRoster& roster)
     resize(917, 478);
     events_ = new TConnectionEventQueue([this](const ConnectionEvent& event) { ApplyConnectionEvent(event); }, this);
     advanced_ = std::make_unique<TAdvancedMapping>(*this);
+    commands_ = std::make_unique<TConfigurationCommands>(roster);
     BuildControls();
     BuildMenu();
     BuildStatusBar();
@@ -219,7 +216,7 @@ void TQuorvaneMapping::Timer2Timer() {
     advanced_->Close();
 }
 
-void TQuorvaneMapping::Timer3Timer() { SetLoadSaveEnabled(false); }
+void TQuorvaneMapping::Timer3Timer() { commands_->Timer3Tick(); }
 
 void TQuorvaneMapping::Timer5Timer() { ShowModal(&roster_.Settings()); }
 

@@ -20,6 +20,7 @@ class TMappingSlot;
 class TConnectionLog;
 class TConnectionEventQueue;
 class TAdvancedMapping;
+class TConfigurationCommands;
 struct ConnectionEvent;
 
 // The main window: the mapping grid, the connection list, the menu, the status bar and the
@@ -52,6 +53,8 @@ public:
     void MarkUnsaved();
     // LoadIni, SaveIni, LoadIni2, SaveIni2 and ELogs.
     void DisableFileControls();
+    // LoadIni, SaveIni, LoadIni2 and SaveIni2.
+    void SetLoadSaveEnabled(bool enabled);
 
     // Status bar panel 1: users connected over all six slots.
     void AddToTotal(int delta);
@@ -83,7 +86,6 @@ private:
     void FormDestroy();
     void ShowModal(QWidget* window);
     void ApplyConnectionEvent(const ConnectionEvent& event);
-    void SetLoadSaveEnabled(bool enabled);
     void Timer1Timer();
     void Timer2Timer();
     void Timer3Timer();
@@ -94,6 +96,7 @@ private:
     TRoster& roster_;
     Platform& platform_;
     TConnectionEventQueue* events_ = nullptr;
+    std::unique_ptr<TConfigurationCommands> commands_;
     std::array<TMappingSlot*, 6> slots_{};
     TConnectionLog* log_ = nullptr;
     std::array<UiTimer*, 8> timers_{};

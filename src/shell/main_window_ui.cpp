@@ -7,6 +7,7 @@
 #include <QStatusBar>
 #include <QVBoxLayout>
 
+#include "config/configuration_commands.h"
 #include "info/changes_news_window.h"
 #include "lock/lock_window.h"
 #include "log/connection_log.h"
@@ -145,6 +146,8 @@ void TQuorvaneMapping::BuildControls() {
     OnSignal(remoteButton_, &QPushButton::clicked, this, platform_, [this] { ShowModal(&roster_.Remote()); });
     OnSignal(button4_, &QPushButton::clicked, this, platform_, [this] { ShowModal(&roster_.Lock()); });
     OnSignal(button1_, &QPushButton::clicked, this, platform_, [this] { Button1Click(); });
+    OnSignal(loadIni_, &QPushButton::clicked, this, platform_, [this] { commands_->LoadConfiguration(); });
+    OnSignal(saveIni_, &QPushButton::clicked, this, platform_, [this] { commands_->SaveChanges(); });
 }
 
 void TQuorvaneMapping::BuildMenu() {
@@ -157,12 +160,12 @@ void TQuorvaneMapping::BuildMenu() {
                                "Load Configurations|Load Configurations from DataQRVN.qrvd"});
     saveIni2_->setEnabled(false);
     loadIni2_->setEnabled(false);
-    AddItem(file, {"SaveConfigurationAs1", "Save Configuration As", Ctrl(Qt::Key_T), 8,
-                   "SaveConfigurationAs|Save Configuration As..."});
-    AddItem(file, {"LoadConfigurationFrom1", "Load Configuration From", Ctrl(Qt::Key_G), 7,
-                   "LoadConfigurationFrom|Load Configuration From..."});
-    AddItem(file, {"Loadaolderconfiguration1", "Load A Older Configuration", Ctrl(Qt::Key_H), 7,
-                   "LoadConfigurationFrom|Load Configuration From..."});
+    QAction* saveAs = AddItem(file, {"SaveConfigurationAs1", "Save Configuration As", Ctrl(Qt::Key_T), 8,
+                                     "SaveConfigurationAs|Save Configuration As..."});
+    QAction* loadFrom = AddItem(file, {"LoadConfigurationFrom1", "Load Configuration From", Ctrl(Qt::Key_G), 7,
+                                       "LoadConfigurationFrom|Load Configuration From..."});
+    QAction* loadOlder = AddItem(file, {"Loadaolderconfiguration1", "Load A Older Configuration", Ctrl(Qt::Key_H),
+                                        7, "LoadConfigurationFrom|Load Configuration From..."});
     AddSeparator(file, "N1");
     QAction* lock1 = AddItem(file, {"Lock1", "Lock", Ctrl(Qt::Key_L), 21, nullptr});
     AddSeparator(file, "N2");
@@ -184,6 +187,11 @@ void TQuorvaneMapping::BuildMenu() {
     QAction* checkfor1 = AddItem(help, {"Checkfor1", "Upgrades", kNone, 19, "Upgrades|Check the latest version"});
     AddItem(help, {"Help1", "Help", kNone, 18, "Help|Help"})->setEnabled(false);
 
+    OnSignal(saveIni2_, &QAction::triggered, this, platform_, [this] { commands_->SaveChanges(); });
+    OnSignal(loadIni2_, &QAction::triggered, this, platform_, [this] { commands_->LoadConfiguration(); });
+    OnSignal(saveAs, &QAction::triggered, this, platform_, [this] { commands_->SaveConfigurationAs(); });
+    OnSignal(loadFrom, &QAction::triggered, this, platform_, [this] { commands_->LoadConfigurationFrom(); });
+    OnSignal(loadOlder, &QAction::triggered, this, platform_, [this] { commands_->LoadOlderConfiguration(); });
     OnSignal(lock1, &QAction::triggered, this, platform_, [this] { ShowModal(&roster_.Lock()); });
     OnSignal(minimize2_, &QAction::triggered, this, platform_, [this] { Minimize2Click(); });
     OnSignal(restart1_, &QAction::triggered, this, platform_, [this] { Restart1Click(); });
