@@ -13,7 +13,7 @@
 #include "config/config_messages.h"
 #include "config/config_names.h"
 #include "config/profile_file.h"
-#include "config/scramble.h"
+#include "config/stored_text.h"
 #include "config/version_marker.h"
 #include "mapping/advanced_window.h"
 #include "mapping/mapping_slot.h"
@@ -40,11 +40,9 @@ struct Field {
     QLineEdit* edit;
 };
 
-std::string Bytes(const QString& text) { return text.toLatin1().toStdString(); }
-QString Text(const std::string& bytes) {
-    return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+std::string FilePath(const QString& name) {
+    return QFile::encodeName(name).toStdString();
 }
-std::string FilePath(const QString& name) { return QFile::encodeName(name).toStdString(); }
 
 } // namespace
 
@@ -72,7 +70,8 @@ void TConfigurationCommands::SetFileItemsEnabled(bool enabled) const {
 }
 
 void TConfigurationCommands::SetSecondaryLoadSaveEnabled(bool enabled) const {
-    for (QWidget* window : {static_cast<QWidget*>(&roster_.Remote()), static_cast<QWidget*>(&roster_.MappingPlus())})
+    for (QWidget* window :
+         {static_cast<QWidget*>(&roster_.Remote()), static_cast<QWidget*>(&roster_.MappingPlus())})
         for (const char* name : {"LoadIni", "SaveIni"})
             SecondaryButton(window, name)->setEnabled(enabled);
 }
@@ -85,9 +84,9 @@ void TConfigurationCommands::ShowSecondarySaveButtons() const {
 // Marker, then remote, advanced and main fields, as one new file: a failed save leaves the old file.
 void TConfigurationCommands::WriteConfiguration(const std::string& path) const {
     ProfileBatch batch(path);
-    batch.Write(kMappingSection, kVersionKey, ScrambleText(kVersionMarkerText, kMappingDataShiftKey));
+    WriteVersionMarker(batch);
     const auto write = [&](const char* section, QWidget* window, const char* name) {
-        batch.Write(section, name, ScrambleText(Bytes(FieldOf(window, name)->text()), kMappingDataShiftKey));
+        WriteStoredText(batch, section, QString::fromLatin1(name), FieldOf(window, name)->text());
     };
     for (const char* name : TQuorvaneRemote::kFieldNames)
         write(kRemoteSection, &roster_.Remote(), name);
@@ -95,7 +94,8 @@ void TConfigurationCommands::WriteConfiguration(const std::string& path) const {
         write(kMappingSection, &roster_.MappingPlus(), name);
     for (const char* base : kMainFieldOrder)
         for (int slot = 1; slot <= 6; ++slot)
-            write(kMappingSection, &roster_.Mapping(), TMappingSlot::ControlName(base, slot).toLatin1().constData());
+            write(kMappingSection, &roster_.Mapping(),
+                  TMappingSlot::ControlName(base, slot).toLatin1().constData());
     batch.Commit();
 }
 
@@ -137,13 +137,11 @@ void TConfigurationCommands::ReplaceConfiguration(const std::string& path, Value
         addAdvanced();
         addRemote();
     }
-    for (const Field& field : fields) {
-        std::string value = ReadString(path, field.section, Bytes(field.key));
-        if (values == Values::Scrambled)
-            value = UnscrambleText(value, kMappingDataShiftKey);
-        // Setting the text runs the field's change handling, as typing would.
-        field.edit->setText(Text(value));
-    }
+    // Setting the text runs the field's change handling, as typing would.
+    for (const Field& field : fields)
+        field.edit->setText(values == Values::Scrambled
+                                ? ReadStoredText(path, field.section, field.key)
+                                : Latin1Text(ReadString(path, field.section, Latin1Bytes(field.key))));
 }
 
 void TConfigurationCommands::SaveChanges() {
@@ -169,9 +167,10 @@ void TConfigurationCommands::SaveConfigurationAs() {
     }
     const QString name = WithDefaultExtension(chosen);
     if (QFileInfo::exists(name) &&
-        platform.Confirm(platform.AppTitle(),
-                         QStringLiteral("The file is alrealy exist.\r\nAre you sure want to overwrite this file %1?")
-                             .arg(name)) != Answer::Yes)
+        platform.Confirm(
+            platform.AppTitle(),
+            QStringLiteral("The file is alrealy exist.\r\nAre you sure want to overwrite this file %1?")
+                .arg(name)) != Answer::Yes)
         return;
     SetFileItemsEnabled(false);
     try {
@@ -247,10 +246,11 @@ void TConfigurationCommands::LoadOlderConfiguration() {
     const std::string path = FilePath(WithDefaultExtension(chosen));
     SetFileItemsEnabled(false);
     if (IsCurrentVersion(path)) {
-        const std::string version = UnscrambleText(ReadString(path, kMappingSection, kVersionKey), kMappingDataShiftKey);
+        const QString version = ReadStoredText(path, kMappingSection, QString::fromLatin1(kVersionKey));
         platform.Beep();
-        platform.Notice(QStringLiteral("It is not a old file. Error loading configuration file.\r\nFile version ") +
-                        Text(version) + QStringLiteral(".\r\nThis option support only the version 1.0."));
+        platform.Notice(
+            QStringLiteral("It is not a old file. Error loading configuration file.\r\nFile version ") +
+            version + QStringLiteral(".\r\nThis option support only the version 1.0."));
         SetFileItemsEnabled(true);
         return;
     }
@@ -260,7 +260,8 @@ void TConfigurationCommands::LoadOlderConfiguration() {
     }
     ReplaceConfiguration(path, Values::Plain);
     SetFileItemsEnabled(true);
-    for (QWidget* window : {static_cast<QWidget*>(&roster_.Remote()), static_cast<QWidget*>(&roster_.MappingPlus())}) {
+    for (QWidget* window :
+         {static_cast<QWidget*>(&roster_.Remote()), static_cast<QWidget*>(&roster_.MappingPlus())}) {
         SecondaryButton(window, "LoadIni")->setEnabled(true);
         QPushButton* save = SecondaryButton(window, "SaveIni");
         save->setEnabled(false);

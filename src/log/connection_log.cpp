@@ -3,9 +3,9 @@
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
-#include "config/config_names.h"
-#include "config/profile_file.h"
 #include "config/scramble.h"
+#include "config/settings_switch.h"
+#include "platform/controls.h"
 #include "platform/error_report.h"
 #include "platform/hint.h"
 
@@ -21,12 +21,6 @@ constexpr int kBevelShort = 23;
 constexpr int kELogsTop = 48;
 constexpr int kELogsRaisedTop = 0;
 
-QPushButton* NewButton(QWidget* parent, const char* name, const char* caption, const char* hint) {
-    auto* button = new QPushButton(QString::fromLatin1(caption), parent);
-    button->setObjectName(QString::fromLatin1(name));
-    SetHint(button, hint);
-    return button;
-}
 } // namespace
 
 TConnectionLog::TConnectionLog(Platform& platform, std::string logPath, QWidget* parent)
@@ -37,7 +31,8 @@ TConnectionLog::TConnectionLog(Platform& platform, std::string logPath, QWidget*
     listCient_ = new QListWidget(this);
     listCient_->setObjectName(QStringLiteral("ListCient"));
     SetHint(listCient_, "Connection|Remote Connection List");
-    checkBox1_ = new QCheckBox(QStringLiteral("Save Connections List (Logs File) In The File CLogs.txt."), this);
+    checkBox1_ =
+        new QCheckBox(QStringLiteral("Save Connections List (Logs File) In The File CLogs.txt."), this);
     checkBox1_->setObjectName(QStringLiteral("CheckBox1"));
     SetHint(checkBox1_, "Save Connections List (Logs File) In CLogs.txt");
 
@@ -48,7 +43,7 @@ TConnectionLog::TConnectionLog(Platform& platform, std::string logPath, QWidget*
     bevel3_->setObjectName(QStringLiteral("Bevel3"));
     bevel3_->setFrameShape(QFrame::StyledPanel);
     bevel3_->setGeometry(0, 0, kColumnWidth, kBevelTall);
-    clearLogs_ = NewButton(column, "ClearLogs", "Clear Logs Windows", "");
+    clearLogs_ = NewButton(column, "ClearLogs", "Clear Logs Windows");
     clearLogs_->setEnabled(false);
     dLogs_ = NewButton(column, "DLogs", "Disable Logging", "Disable Logging|Disable Logging Screen");
     button2_ = NewButton(column, "Button2", "Disconnect", "Disconnect|Disconnect User Selected");
@@ -95,10 +90,7 @@ void TConnectionLog::AppendLogLine(std::string_view fileText, LogLineForm form) 
 }
 
 void TConnectionLog::PersistSaveSwitch(const std::string& configPath) {
-    if (checkBox1_->isChecked())
-        WriteString(configPath, kSettingsSection, "CLLogsSave", ScrambleText("Save", kCLLogsSaveShiftKey));
-    else
-        DeleteKey(configPath, kSettingsSection, "CLLogsSave");
+    SetSwitch(configPath, "CLLogsSave", "Save", kCLLogsSaveShiftKey, checkBox1_->isChecked());
 }
 
 void TConnectionLog::ClearLogsClick() {

@@ -2,9 +2,8 @@
 
 #include "mapping/advanced_mapping.h"
 #include "mapping/port_key_filter.h"
+#include "platform/controls.h"
 #include "platform/error_report.h"
-#include "platform/hint.h"
-#include "platform/latin1_validator.h"
 #include "shell/main_window.h"
 #include "shell/roster.h"
 
@@ -36,20 +35,10 @@ constexpr FieldSpec kFields[5] = {
 constexpr int kBevelHeight = 56;
 constexpr int kArmedBevelHeight = 76;
 
-QLabel* NewLabel(QWidget* parent, const char* name, const char* caption, QRect geometry) {
-    auto* label = new QLabel(QString::fromLatin1(caption), parent);
-    label->setObjectName(QString::fromLatin1(name));
-    label->setGeometry(geometry);
-    return label;
-}
-
-QPushButton* NewButton(QWidget* parent, const char* name, const char* caption, const char* hint,
-                       QRect geometry) {
-    auto* button = new QPushButton(QString::fromLatin1(caption), parent);
-    button->setObjectName(QString::fromLatin1(name));
-    SetHint(button, hint);
-    button->setGeometry(geometry);
-    return button;
+// The window keeps its controls where they stand; only the frame around the buttons changes height.
+template <class Control> Control* Placed(Control* control, QRect geometry) {
+    control->setGeometry(geometry);
+    return control;
 }
 
 } // namespace
@@ -75,27 +64,23 @@ void TQuorvaneMappingPlus::BuildControls() {
     page->setObjectName(QStringLiteral("Page"));
     setCentralWidget(page);
 
-    QLabel* note =
+    QLabel* note = Placed(
         NewLabel(page, "Label2",
                  "Note : On client connect on Mapping #1 the timer will be start automatically, this a "
-                 "good options to enable identd on irc server.",
-                 QRect(16, 8, 664, 40));
+                 "good options to enable identd on irc server."),
+        QRect(16, 8, 664, 40));
     note->setWordWrap(true);
 
     auto* keyFilter = new PortKeyFilter(this);
     for (int i = 0; i < 5; ++i) {
         const FieldSpec& spec = kFields[i];
         const int top = 56 + i * 32;
-        NewLabel(page, spec.label, spec.labelText, QRect(16, top, 170, 24));
-        auto* field = new QLineEdit(QString::fromLatin1(spec.initial), page);
-        field->setObjectName(QString::fromLatin1(kSettingKeys[i]));
-        field->setGeometry(192, top, 180, 24);
-        field->setValidator(new Latin1Validator(field));
-        if (spec.maxLength > 0)
-            field->setMaxLength(spec.maxLength);
+        Placed(NewLabel(page, spec.label, spec.labelText), QRect(16, top, 170, 24));
+        QLineEdit* field = Placed(
+            NewEdit(page, QString::fromLatin1(kSettingKeys[i]), spec.initial, spec.hint, spec.maxLength),
+            QRect(192, top, 180, 24));
         if (spec.digitsOnly)
             field->installEventFilter(keyFilter);
-        SetHint(field, spec.hint);
         fields_[i] = field;
         connect(field, &QLineEdit::textChanged, this, [this, i] { Change(i); });
     }
@@ -106,7 +91,7 @@ void TQuorvaneMappingPlus::BuildControls() {
                      "You need a restart to disable this options (if you have enabled "
                      "this options)",
                      248}}) {
-        QLabel* red = NewLabel(page, name, text, QRect(16, top, 664, 22));
+        QLabel* red = Placed(NewLabel(page, name, text), QRect(16, top, 664, 22));
         red->setStyleSheet(QStringLiteral("color: red;"));
     }
 
@@ -115,22 +100,25 @@ void TQuorvaneMappingPlus::BuildControls() {
     bevel2_->setObjectName(QStringLiteral("Bevel2"));
     bevel2_->setFrameShape(QFrame::StyledPanel);
     bevel2_->setGeometry(400, 56, 272, kBevelHeight);
-    timerEnable_ = NewButton(bevel2_, "TimerEnable", "Enable", "Enable|Enable", QRect(12, 14, 120, 28));
-    timerDisable_ = NewButton(bevel2_, "TimerDisable", "Disable", "Disable|Disable", QRect(140, 14, 120, 28));
+    timerEnable_ =
+        Placed(NewButton(bevel2_, "TimerEnable", "Enable", "Enable|Enable"), QRect(12, 14, 120, 28));
+    timerDisable_ =
+        Placed(NewButton(bevel2_, "TimerDisable", "Disable", "Disable|Disable"), QRect(140, 14, 120, 28));
     timerEnable_->setEnabled(false);
     timerDisable_->setEnabled(false);
-    label12_ = NewLabel(bevel2_, "Label12", "User(s) Connected :", QRect(12, 50, 150, 20));
-    ncMappingTimer_ = NewLabel(bevel2_, "NCMappingTimer", "0", QRect(170, 50, 90, 20));
+    label12_ = Placed(NewLabel(bevel2_, "Label12", "User(s) Connected :"), QRect(12, 50, 150, 20));
+    ncMappingTimer_ = Placed(NewLabel(bevel2_, "NCMappingTimer", "0"), QRect(170, 50, 90, 20));
     label12_->hide();
     ncMappingTimer_->hide();
 
-    loadIni_ =
-        NewButton(page, "LoadIni", "Load Configuration",
-                  "Load Configurations|Load Configurations from DataQRVN.qrvd", QRect(16, 296, 160, 30));
-    saveIni_ =
-        NewButton(page, "SaveIni", "Save Changes", "Save Configurations|Save Configurations on DataQRVN.qrvd",
-                  QRect(184, 296, 160, 30));
-    button1_ = NewButton(page, "Button1", "Close", "Close|Close this windows", QRect(352, 296, 160, 30));
+    loadIni_ = Placed(NewButton(page, "LoadIni", "Load Configuration",
+                                "Load Configurations|Load Configurations from DataQRVN.qrvd"),
+                      QRect(16, 296, 160, 30));
+    saveIni_ = Placed(NewButton(page, "SaveIni", "Save Changes",
+                                "Save Configurations|Save Configurations on DataQRVN.qrvd"),
+                      QRect(184, 296, 160, 30));
+    button1_ =
+        Placed(NewButton(page, "Button1", "Close", "Close|Close this windows"), QRect(352, 296, 160, 30));
     loadIni_->setEnabled(false);
     saveIni_->setEnabled(false);
 }

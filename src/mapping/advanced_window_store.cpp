@@ -5,7 +5,7 @@
 #include "config/config_messages.h"
 #include "config/config_names.h"
 #include "config/profile_file.h"
-#include "config/scramble.h"
+#include "config/stored_text.h"
 #include "config/version_marker.h"
 #include "mapping/advanced_window.h"
 #include "platform/platform.h"
@@ -15,20 +15,17 @@ namespace qv {
 
 void TQuorvaneMappingPlus::FillSettings(const std::array<std::string, 5>& values) {
     for (int i = 0; i < 5; ++i)
-        fields_[i]->setText(QString::fromLatin1(values[i].data(), static_cast<qsizetype>(values[i].size())));
+        fields_[i]->setText(Latin1Text(values[i]));
 }
 
 void TQuorvaneMappingPlus::ReadSettings(const std::string& path) {
-    std::array<std::string, 5> values;
     for (int i = 0; i < 5; ++i)
-        values[i] = UnscrambleText(ReadString(path, kMappingSection, kSettingKeys[i]), kMappingDataShiftKey);
-    FillSettings(values);
+        fields_[i]->setText(ReadStoredText(path, kMappingSection, QString::fromLatin1(kSettingKeys[i])));
 }
 
 void TQuorvaneMappingPlus::WriteSettings(ProfileBatch& batch) const {
     for (int i = 0; i < 5; ++i)
-        batch.Write(kMappingSection, kSettingKeys[i],
-                    ScrambleText(fields_[i]->text().toLatin1().toStdString(), kMappingDataShiftKey));
+        WriteStoredText(batch, kMappingSection, QString::fromLatin1(kSettingKeys[i]), fields_[i]->text());
 }
 
 // Texts equal to the built-in ones do not change, so no change rule runs for them.

@@ -5,6 +5,7 @@
 
 #include "mapping/connection_event_queue.h"
 #include "mapping/port_key_filter.h"
+#include "platform/controls.h"
 #include "platform/error_report.h"
 #include "platform/hint.h"
 #include "platform/latin1_validator.h"
@@ -23,26 +24,6 @@ QString TMappingSlot::ControlName(const char* base, int number) {
     return name;
 }
 
-namespace {
-QLineEdit* NewField(QWidget* parent, const QString& name, int maxLength, const char* hint) {
-    auto* field = new QLineEdit(parent);
-    field->setObjectName(name);
-    if (maxLength > 0)
-        field->setMaxLength(maxLength);
-    field->setValidator(new Latin1Validator(field));
-    SetHint(field, hint);
-    return field;
-}
-
-QPushButton* NewButton(QWidget* parent, const QString& name, const char* caption, const char* hint) {
-    auto* button = new QPushButton(QString::fromLatin1(caption), parent);
-    button->setObjectName(name);
-    button->setEnabled(false);
-    SetHint(button, hint);
-    return button;
-}
-} // namespace
-
 TMappingSlot::TMappingSlot(int number, TQuorvaneMapping& window, QWidget* parent, QGridLayout* grid)
     : QObject(parent), number_(number), window_(window) {
     setObjectName(QStringLiteral("Slot%1").arg(number));
@@ -52,18 +33,22 @@ TMappingSlot::TMappingSlot(int number, TQuorvaneMapping& window, QWidget* parent
     SetHint(heading, headingHint.constData());
     heading->setAlignment(Qt::AlignCenter);
 
-    incommingPort_ = NewField(parent, ControlName("IncommingPort", number), 5,
-                              "IncommingPort|Enter the incomming port number 1 to 65535 (TCP)");
-    outcommingPort_ = NewField(parent, ControlName("OutcommingPort", number), 5,
-                               "OutcommingPort|Enter the outcomming port number 1 to 65535 (TCP)");
-    outcommingIp_ = NewField(parent, ControlName("OutcommingIp", number), 0,
-                             "OutcommingIp|Enter the outcomming ip adress exemple : 255.255.255.0");
+    incommingPort_ = NewEdit(parent, ControlName("IncommingPort", number), "",
+                             "IncommingPort|Enter the incomming port number 1 to 65535 (TCP)", 5);
+    outcommingPort_ = NewEdit(parent, ControlName("OutcommingPort", number), "",
+                              "OutcommingPort|Enter the outcomming port number 1 to 65535 (TCP)", 5);
+    outcommingIp_ = NewEdit(parent, ControlName("OutcommingIp", number), "",
+                            "OutcommingIp|Enter the outcomming ip adress exemple : 255.255.255.0");
     auto* keyFilter = new PortKeyFilter(this);
     incommingPort_->installEventFilter(keyFilter);
     outcommingPort_->installEventFilter(keyFilter);
 
-    mappingEnable_ = NewButton(parent, ControlName("MappingEnable", number), "Enable", "Enable|Enable Mapping");
-    mappingDisable_ = NewButton(parent, ControlName("MappingDisable", number), "Disable", "Disable|Disable Mapping");
+    mappingEnable_ =
+        NewButton(parent, ControlName("MappingEnable", number), "Enable", "Enable|Enable Mapping");
+    mappingDisable_ =
+        NewButton(parent, ControlName("MappingDisable", number), "Disable", "Disable|Disable Mapping");
+    mappingEnable_->setEnabled(false);
+    mappingDisable_->setEnabled(false);
     ncMapping_ = new QLabel(QStringLiteral("0"), parent);
     ncMapping_->setObjectName(QStringLiteral("NCMapping%1").arg(number));
     ncMapping_->setAlignment(Qt::AlignCenter);
@@ -82,8 +67,10 @@ TMappingSlot::TMappingSlot(int number, TQuorvaneMapping& window, QWidget* parent
 
     for (QLineEdit* field : {incommingPort_, outcommingPort_, outcommingIp_})
         connect(field, &QLineEdit::textChanged, this, &TMappingSlot::Change);
-    OnSignal(mappingEnable_, &QPushButton::clicked, this, window.platform(), [this] { MappingEnableClick(); });
-    OnSignal(mappingDisable_, &QPushButton::clicked, this, window.platform(), [this] { MappingDisableClick(); });
+    OnSignal(mappingEnable_, &QPushButton::clicked, this, window.platform(),
+             [this] { MappingEnableClick(); });
+    OnSignal(mappingDisable_, &QPushButton::clicked, this, window.platform(),
+             [this] { MappingDisableClick(); });
 
     // Link threads only post; the user-interface thread applies the events in order.
     listener_.SetTerminateWaitTime(kSlotStopWaitMs);

@@ -6,15 +6,14 @@
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
-#include "config/config_names.h"
 #include "config/config_messages.h"
+#include "config/config_names.h"
 #include "config/profile_file.h"
-#include "config/scramble.h"
+#include "config/stored_text.h"
 #include "config/version_marker.h"
 #include "mapping/port_key_filter.h"
+#include "platform/controls.h"
 #include "platform/error_report.h"
-#include "platform/hint.h"
-#include "platform/latin1_validator.h"
 #include "platform/platform.h"
 #include "shell/main_window.h"
 #include "shell/roster.h"
@@ -32,31 +31,26 @@ struct FieldSpec {
 };
 
 constexpr FieldSpec kClientFields[] = {
-    {"RemoteIp", "Remote Ip Adress :", "255.255.255.0", "Remote Ip Adress|Remote Connection Ip Adress", false, false},
-    {"RemotePort", "Remote Port Number :", "6586", "Remote Port Number|Remote Connection Port Number Default : 6586",
-     true, false},
+    {"RemoteIp", "Remote Ip Adress :", "255.255.255.0", "Remote Ip Adress|Remote Connection Ip Adress", false,
+     false},
+    {"RemotePort", "Remote Port Number :", "6586",
+     "Remote Port Number|Remote Connection Port Number Default : 6586", true, false},
     {"RemoteLogin", "Login :", "", "Remote Login|Remote Connection Login", false, false},
     {"RemotePassword", "Password :", "", "Remote Password|Remote Connection Password", false, true},
 };
 constexpr FieldSpec kServerFields[] = {
     {"ServerName", "Server Name :", "Quorvane", "Server Name|Server Name", false, false},
-    {"ServerPort", "Server Port :", "6586", "Server Port Number|Server Connection Port Number Default : 6586", true,
-     false},
+    {"ServerPort", "Server Port :", "6586", "Server Port Number|Server Connection Port Number Default : 6586",
+     true, false},
     {"ServerLogin", "Server Login :", "", "Server Login|Server Connection Login", false, false},
     {"ServerPassword", "Server Password :", "", "Server Password|Server Connection Password", false, true},
 };
-
-QPushButton* NewButton(QWidget* parent, const char* name, const char* caption, const char* hint) {
-    auto* button = new QPushButton(QString::fromLatin1(caption), parent);
-    button->setObjectName(QString::fromLatin1(name));
-    SetHint(button, hint);
-    return button;
-}
 } // namespace
 
 TQuorvaneRemote::TQuorvaneRemote(TRoster& roster)
     : SecondaryWindow(roster, "TQuorvaneRemote",
-                      "Quorvane - Internet Port Mapping - Remote Settings & Remote Connections", QSize(640, 440)) {
+                      "Quorvane - Internet Port Mapping - Remote Settings & Remote Connections",
+                      QSize(640, 440)) {
     BuildControls();
     Guarded(roster.platform(), [this] { FormCreate(); });
 }
@@ -68,14 +62,10 @@ void TQuorvaneRemote::BuildControls() {
         auto* box = new QGroupBox(QString::fromLatin1(title), page);
         auto* form = new QFormLayout(box);
         for (const FieldSpec& spec : specs) {
-            auto* edit = new QLineEdit(QString::fromLatin1(spec.initial), box);
-            edit->setObjectName(QString::fromLatin1(spec.name));
-            edit->setValidator(new Latin1Validator(edit));
-            SetHint(edit, spec.hint);
-            if (spec.port) {
-                edit->setMaxLength(5);
+            QLineEdit* edit =
+                NewEdit(box, QString::fromLatin1(spec.name), spec.initial, spec.hint, spec.port ? 5 : 0);
+            if (spec.port)
                 edit->installEventFilter(keyFilter);
-            }
             if (spec.password)
                 edit->setEchoMode(QLineEdit::Password);
             form->addRow(QString::fromLatin1(spec.label), edit);
@@ -88,7 +78,8 @@ void TQuorvaneRemote::BuildControls() {
 
     loadIni_ = NewButton(page, "LoadIni", "Load Configuration",
                          "Load Configurations|Load Configurations from DataQRVN.qrvd");
-    saveIni_ = NewButton(page, "SaveIni", "Save Changes", "Save Configurations|Save Configurations on DataQRVN.qrvd");
+    saveIni_ = NewButton(page, "SaveIni", "Save Changes",
+                         "Save Configurations|Save Configurations on DataQRVN.qrvd");
     button1_ = NewButton(page, "Button1", "Close", "Close|Close this windows");
     loadIni_->setEnabled(false);
     saveIni_->setEnabled(false);
@@ -125,10 +116,8 @@ void TQuorvaneRemote::Change() {
 
 void TQuorvaneRemote::ReadFields() {
     const std::string path = roster_.ConfigPath();
-    for (const char* name : kFieldNames) {
-        const std::string value = UnscrambleText(ReadString(path, kRemoteSection, name), kMappingDataShiftKey);
-        Field(name)->setText(QString::fromLatin1(value.data(), static_cast<qsizetype>(value.size())));
-    }
+    for (const char* name : kFieldNames)
+        Field(name)->setText(ReadStoredText(path, kRemoteSection, QString::fromLatin1(name)));
 }
 
 void TQuorvaneRemote::FormCreate() {
@@ -164,10 +153,9 @@ void TQuorvaneRemote::SaveIniClick() {
     loadIni_->setEnabled(false);
     saveIni_->setEnabled(false);
     ProfileBatch batch(roster_.ConfigPath());
-    batch.Write(kMappingSection, kVersionKey, ScrambleText(kVersionMarkerText, kMappingDataShiftKey));
+    WriteVersionMarker(batch);
     for (const char* name : kFieldNames)
-        batch.Write(kRemoteSection, name, ScrambleText(Field(name)->text().toLatin1().toStdString(),
-                                                        kMappingDataShiftKey));
+        WriteStoredText(batch, kRemoteSection, QString::fromLatin1(name), Field(name)->text());
     batch.Commit();
 }
 

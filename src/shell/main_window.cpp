@@ -9,6 +9,8 @@
 #include "config/configuration_commands.h"
 #include "config/profile_file.h"
 #include "config/scramble.h"
+#include "config/settings_switch.h"
+#include "config/stored_text.h"
 #include "config/version_marker.h"
 #include "info/about_window.h"
 #include "log/connection_log.h"
@@ -38,7 +40,8 @@ TQuorvaneMapping::TQuorvaneMapping(TRoster& roster)
     setWindowTitle(QString::fromLatin1(kAppTitle));
     setWindowIcon(ProgramIcon());
     resize(917, 478);
-    events_ = new TConnectionEventQueue([this](const ConnectionEvent& event) { ApplyConnectionEvent(event); }, this);
+    events_ = new TConnectionEventQueue([this](const ConnectionEvent& event) { ApplyConnectionEvent(event); },
+                                        this);
     advanced_ = std::make_unique<TAdvancedMapping>(*this);
     commands_ = std::make_unique<TConfigurationCommands>(roster);
     BuildControls();
@@ -48,7 +51,9 @@ TQuorvaneMapping::TQuorvaneMapping(TRoster& roster)
     Guarded(platform_, [this] { FormCreate(); });
 }
 
-TQuorvaneMapping::~TQuorvaneMapping() { Guarded(platform_, [this] { FormDestroy(); }); }
+TQuorvaneMapping::~TQuorvaneMapping() {
+    Guarded(platform_, [this] { FormDestroy(); });
+}
 
 void TQuorvaneMapping::SetLoadSaveEnabled(bool enabled) {
     for (QPushButton* button : {loadIni_, saveIni_})
@@ -57,7 +62,9 @@ void TQuorvaneMapping::SetLoadSaveEnabled(bool enabled) {
         item->setEnabled(enabled);
 }
 
-void TQuorvaneMapping::MarkUnsaved() { SetLoadSaveEnabled(true); }
+void TQuorvaneMapping::MarkUnsaved() {
+    SetLoadSaveEnabled(true);
+}
 
 void TQuorvaneMapping::DisableFileControls() {
     SetLoadSaveEnabled(false);
@@ -80,25 +87,21 @@ void TQuorvaneMapping::FormCreate() {
         platform_.Notice(QString::fromLatin1(kOldFileNotice));
         return;
     }
-    if (UnscrambleText(ReadString(path, kSettingsSection, "CLLogsSave"), kCLLogsSaveShiftKey) == "Save")
+    if (IsSwitchOn(path, "CLLogsSave", "Save", kCLLogsSaveShiftKey))
         log_->CheckBox1()->setChecked(true);
     Timer(7)->SetEnabled(true);
     Timer(8)->SetEnabled(true);
     for (const char* field : kFieldOrder) {
         for (int number = 1; number <= 6; ++number) {
             const QString key = TMappingSlot::ControlName(field, number);
-            const std::string value = UnscrambleText(ReadString(path, kMappingSection, key.toStdString()),
-                                                     kMappingDataShiftKey);
-            auto* edit = findChild<QLineEdit*>(key);
-            edit->setText(QString::fromLatin1(value.data(), static_cast<qsizetype>(value.size())));
+            findChild<QLineEdit*>(key)->setText(ReadStoredText(path, kMappingSection, key));
         }
     }
     // Loading is not an unsaved change.
     DisableFileControls();
     setWindowState(Qt::WindowMaximized);
     // Only a window with a tray icon can start in the tray: without one it could never come back.
-    if (UnscrambleText(ReadString(path, kSettingsSection, "WindowsState"), kWindowsStateShiftKey) == "Minimized" &&
-        roster_.Tray().IconShown())
+    if (IsSwitchOn(path, "WindowsState", "Minimized", kWindowsStateShiftKey) && roster_.Tray().IconShown())
         Timer(6)->SetEnabled(true);
     else
         show();
@@ -154,7 +157,9 @@ void TQuorvaneMapping::AppendRelayLine(const std::string& fileText, LogLineForm 
     }
 }
 
-bool TQuorvaneMapping::AdvancedArmed() const { return advanced_->Armed(); }
+bool TQuorvaneMapping::AdvancedArmed() const {
+    return advanced_->Armed();
+}
 
 void TQuorvaneMapping::Button1Click() {
     if (!platform_.Question(QStringLiteral("Are you sure want to disable all port?")))
@@ -199,26 +204,44 @@ bool TQuorvaneMapping::event(QEvent* event) {
     return QMainWindow::event(event);
 }
 
-void TQuorvaneMapping::ShowModal(QWidget* window) { platform_.ShowModal(window); }
+void TQuorvaneMapping::ShowModal(QWidget* window) {
+    platform_.ShowModal(window);
+}
 
-void TQuorvaneMapping::Exit1Click() { RunExitFlow(roster_, EndKind::Exit); }
-void TQuorvaneMapping::Restart1Click() { RunExitFlow(roster_, EndKind::Restart); }
-void TQuorvaneMapping::Minimize2Click() { HidingSequence(roster_); }
+void TQuorvaneMapping::Exit1Click() {
+    RunExitFlow(roster_, EndKind::Exit);
+}
+void TQuorvaneMapping::Restart1Click() {
+    RunExitFlow(roster_, EndKind::Restart);
+}
+void TQuorvaneMapping::Minimize2Click() {
+    HidingSequence(roster_);
+}
 
-void TQuorvaneMapping::About2Click() { ShowAboutWindow(roster_); }
+void TQuorvaneMapping::About2Click() {
+    ShowAboutWindow(roster_);
+}
 
-void TQuorvaneMapping::Checkfor1Click() { OpenVendorPage(platform_); }
+void TQuorvaneMapping::Checkfor1Click() {
+    OpenVendorPage(platform_);
+}
 
-void TQuorvaneMapping::Timer1Timer() { advanced_->Open(); }
+void TQuorvaneMapping::Timer1Timer() {
+    advanced_->Open();
+}
 
 void TQuorvaneMapping::Timer2Timer() {
     Timer(1)->SetEnabled(false);
     advanced_->Close();
 }
 
-void TQuorvaneMapping::Timer3Timer() { commands_->Timer3Tick(); }
+void TQuorvaneMapping::Timer3Timer() {
+    commands_->Timer3Tick();
+}
 
-void TQuorvaneMapping::Timer5Timer() { ShowModal(&roster_.Settings()); }
+void TQuorvaneMapping::Timer5Timer() {
+    ShowModal(&roster_.Settings());
+}
 
 // Start in the tray: the window never appears; the tray offers "Show".
 void TQuorvaneMapping::Timer6Timer() {

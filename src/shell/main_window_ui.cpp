@@ -13,6 +13,7 @@
 #include "log/connection_log.h"
 #include "mapping/advanced_window.h"
 #include "mapping/mapping_slot.h"
+#include "platform/controls.h"
 #include "platform/error_report.h"
 #include "platform/hint.h"
 #include "prefs/settings_window.h"
@@ -24,21 +25,6 @@
 namespace qv {
 
 namespace {
-
-QLabel* NewLabel(QWidget* parent, const char* name, const char* caption) {
-    auto* label = new QLabel(QString::fromLatin1(caption), parent);
-    label->setObjectName(QString::fromLatin1(name));
-    return label;
-}
-
-QPushButton* NewButton(QWidget* parent, const char* name, const char* caption, const char* hint, bool enabled) {
-    auto* button = new QPushButton(QString::fromLatin1(caption), parent);
-    button->setObjectName(QString::fromLatin1(name));
-    if (hint)
-        SetHint(button, hint);
-    button->setEnabled(enabled);
-    return button;
-}
 
 struct MenuItem {
     const char* name;
@@ -75,7 +61,9 @@ QAction* AddSeparator(QMenu* menu, const char* name) {
 }
 
 constexpr QKeyCombination kNone = QKeyCombination(Qt::Key_unknown);
-constexpr QKeyCombination Ctrl(Qt::Key key) { return QKeyCombination(Qt::ControlModifier, key); }
+constexpr QKeyCombination Ctrl(Qt::Key key) {
+    return QKeyCombination(Qt::ControlModifier, key);
+}
 
 } // namespace
 
@@ -107,21 +95,26 @@ void TQuorvaneMapping::BuildControls() {
     }
     gridBox->addLayout(grid);
 
-    QLabel* note = NewLabel(central, "Label5", "Note : You need a restart to take the change in Incomming Port .");
+    QLabel* note =
+        NewLabel(central, "Label5", "Note : You need a restart to take the change in Incomming Port .");
     note->setStyleSheet(QStringLiteral("color: red;"));
 
-    button6_ = NewButton(central, "Button6", "Advanced Options", "AvdancedOptions|Advanced Options", true);
+    button6_ = NewButton(central, "Button6", "Advanced Options", "AvdancedOptions|Advanced Options");
     loadIni_ = NewButton(central, "LoadIni", "Load Configuration",
-                         "Load Configurations|Load Configurations from DataQRVN.qrvd", false);
-    saveIni_ = NewButton(central, "SaveIni", "Save Changes", "Save Configurations|Save Configurations on DataQRVN.qrvd",
-                         false);
-    remoteButton_ = NewButton(central, "RemoteButton", "Remote", "Remote|Remote Settings & Remote Connections", true);
-    button4_ = NewButton(central, "Button4", "Lock", "Lock|Lock all options with password. ", true);
-    button5_ = NewButton(central, "Button5", "Unlock", "Unlock|Unlock all options with password. ", false);
-    button1_ = NewButton(central, "Button1", "Disabled All", nullptr, false);
-    QPushButton* button3 = NewButton(central, "Button3", "Firewall Settings", nullptr, false);
+                         "Load Configurations|Load Configurations from DataQRVN.qrvd");
+    saveIni_ = NewButton(central, "SaveIni", "Save Changes",
+                         "Save Configurations|Save Configurations on DataQRVN.qrvd");
+    remoteButton_ =
+        NewButton(central, "RemoteButton", "Remote", "Remote|Remote Settings & Remote Connections");
+    button4_ = NewButton(central, "Button4", "Lock", "Lock|Lock all options with password. ");
+    button5_ = NewButton(central, "Button5", "Unlock", "Unlock|Unlock all options with password. ");
+    button1_ = NewButton(central, "Button1", "Disabled All", nullptr);
+    QPushButton* button3 = NewButton(central, "Button3", "Firewall Settings", nullptr);
+    for (QPushButton* button : {loadIni_, saveIni_, button5_, button1_, button3})
+        button->setEnabled(false);
     auto* buttons = new QHBoxLayout;
-    for (QPushButton* button : {button6_, loadIni_, saveIni_, remoteButton_, button4_, button5_, button1_, button3})
+    for (QPushButton* button :
+         {button6_, loadIni_, saveIni_, remoteButton_, button4_, button5_, button1_, button3})
         buttons->addWidget(button);
     buttons->addStretch();
 
@@ -162,10 +155,11 @@ void TQuorvaneMapping::BuildMenu() {
     loadIni2_->setEnabled(false);
     QAction* saveAs = AddItem(file, {"SaveConfigurationAs1", "Save Configuration As", Ctrl(Qt::Key_T), 8,
                                      "SaveConfigurationAs|Save Configuration As..."});
-    QAction* loadFrom = AddItem(file, {"LoadConfigurationFrom1", "Load Configuration From", Ctrl(Qt::Key_G), 7,
-                                       "LoadConfigurationFrom|Load Configuration From..."});
-    QAction* loadOlder = AddItem(file, {"Loadaolderconfiguration1", "Load A Older Configuration", Ctrl(Qt::Key_H),
-                                        7, "LoadConfigurationFrom|Load Configuration From..."});
+    QAction* loadFrom = AddItem(file, {"LoadConfigurationFrom1", "Load Configuration From", Ctrl(Qt::Key_G),
+                                       7, "LoadConfigurationFrom|Load Configuration From..."});
+    QAction* loadOlder =
+        AddItem(file, {"Loadaolderconfiguration1", "Load A Older Configuration", Ctrl(Qt::Key_H), 7,
+                       "LoadConfigurationFrom|Load Configuration From..."});
     AddSeparator(file, "N1");
     QAction* lock1 = AddItem(file, {"Lock1", "Lock", Ctrl(Qt::Key_L), 21, nullptr});
     AddSeparator(file, "N2");
@@ -177,21 +171,23 @@ void TQuorvaneMapping::BuildMenu() {
     QAction* advanced = AddItem(options, {"AdvancedOptions1", "Advanced Options", Ctrl(Qt::Key_P), -1,
                                           "AvdancedOptions|Advanced Options"});
     AddItem(options, {"Language1", "Language", Ctrl(Qt::Key_U), -1, nullptr});
-    QAction* remote1 = AddItem(options, {"Remote1", "Remote", Ctrl(Qt::Key_B), -1,
-                                         "Remote|Remote Settings & Remote Connections "});
+    QAction* remote1 = AddItem(
+        options, {"Remote1", "Remote", Ctrl(Qt::Key_B), -1, "Remote|Remote Settings & Remote Connections "});
     QAction* settings1 = AddItem(options, {"Settings1", "Settings", Ctrl(Qt::Key_E), -1, nullptr});
 
     QMenu* help = AddMenu(bar, "About1", "Help", "Help|Help");
     QAction* about2 = AddItem(help, {"About2", "About", Ctrl(Qt::Key_A), 17, "About|About"});
     QAction* changesNews1 = AddItem(help, {"ChangesNews1", "Changes/News", Ctrl(Qt::Key_N), 10, nullptr});
-    QAction* checkfor1 = AddItem(help, {"Checkfor1", "Upgrades", kNone, 19, "Upgrades|Check the latest version"});
+    QAction* checkfor1 =
+        AddItem(help, {"Checkfor1", "Upgrades", kNone, 19, "Upgrades|Check the latest version"});
     AddItem(help, {"Help1", "Help", kNone, 18, "Help|Help"})->setEnabled(false);
 
     OnSignal(saveIni2_, &QAction::triggered, this, platform_, [this] { commands_->SaveChanges(); });
     OnSignal(loadIni2_, &QAction::triggered, this, platform_, [this] { commands_->LoadConfiguration(); });
     OnSignal(saveAs, &QAction::triggered, this, platform_, [this] { commands_->SaveConfigurationAs(); });
     OnSignal(loadFrom, &QAction::triggered, this, platform_, [this] { commands_->LoadConfigurationFrom(); });
-    OnSignal(loadOlder, &QAction::triggered, this, platform_, [this] { commands_->LoadOlderConfiguration(); });
+    OnSignal(loadOlder, &QAction::triggered, this, platform_,
+             [this] { commands_->LoadOlderConfiguration(); });
     OnSignal(lock1, &QAction::triggered, this, platform_, [this] { ShowModal(&roster_.Lock()); });
     OnSignal(minimize2_, &QAction::triggered, this, platform_, [this] { Minimize2Click(); });
     OnSignal(restart1_, &QAction::triggered, this, platform_, [this] { Restart1Click(); });
@@ -200,7 +196,8 @@ void TQuorvaneMapping::BuildMenu() {
     OnSignal(remote1, &QAction::triggered, this, platform_, [this] { ShowModal(&roster_.Remote()); });
     OnSignal(settings1, &QAction::triggered, this, platform_, [this] { ShowModal(&roster_.Settings()); });
     OnSignal(about2, &QAction::triggered, this, platform_, [this] { About2Click(); });
-    OnSignal(changesNews1, &QAction::triggered, this, platform_, [this] { ShowModal(&roster_.ChangesNews()); });
+    OnSignal(changesNews1, &QAction::triggered, this, platform_,
+             [this] { ShowModal(&roster_.ChangesNews()); });
     OnSignal(checkfor1, &QAction::triggered, this, platform_, [this] { Checkfor1Click(); });
 }
 
@@ -230,10 +227,10 @@ void TQuorvaneMapping::BuildTimers() {
     for (int i = 0; i < 8; ++i)
         timers_[i] = new UiTimer(QStringLiteral("Timer%1").arg(i + 1), intervals[i], this);
     const std::array<void (TQuorvaneMapping::*)(), 8> ticks = {
-        &TQuorvaneMapping::Timer1Timer, &TQuorvaneMapping::Timer2Timer, &TQuorvaneMapping::Timer3Timer,
-        nullptr,
-        &TQuorvaneMapping::Timer5Timer, &TQuorvaneMapping::Timer6Timer, &TQuorvaneMapping::Timer7Timer,
-        nullptr};
+        &TQuorvaneMapping::Timer1Timer, &TQuorvaneMapping::Timer2Timer,
+        &TQuorvaneMapping::Timer3Timer, nullptr,
+        &TQuorvaneMapping::Timer5Timer, &TQuorvaneMapping::Timer6Timer,
+        &TQuorvaneMapping::Timer7Timer, nullptr};
     for (int i = 0; i < 8; ++i) {
         UiTimer* timer = timers_[i];
         const auto tick = ticks[i];

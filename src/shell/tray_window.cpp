@@ -5,6 +5,7 @@
 #include "config/config_names.h"
 #include "config/profile_file.h"
 #include "config/scramble.h"
+#include "config/settings_switch.h"
 #include "info/about_window.h"
 #include "lock/lock_window.h"
 #include "lock/unlock_window.h"
@@ -60,7 +61,9 @@ TQuorvaneTray::TQuorvaneTray(TRoster& roster)
     Guarded(platform_, [this] { FormCreate(); });
 }
 
-TQuorvaneTray::~TQuorvaneTray() { DeleteIcon(); }
+TQuorvaneTray::~TQuorvaneTray() {
+    DeleteIcon();
+}
 
 void TQuorvaneTray::BuildMenu() {
     popupMenu1_ = new QMenu(this);
@@ -83,17 +86,17 @@ void TQuorvaneTray::BuildMenu() {
     OnSignal(lock1_, &QAction::triggered, this, platform_, [this] { platform_.ShowModal(&roster_.Lock()); });
     OnSignal(show_, &QAction::triggered, this, platform_, [this] { Show1Click(); });
     OnSignal(minimize_, &QAction::triggered, this, platform_, [this] { MinimizeClick(); });
-    OnSignal(restart_, &QAction::triggered, this, platform_, [this] { RunExitFlow(roster_, EndKind::Restart); });
+    OnSignal(restart_, &QAction::triggered, this, platform_,
+             [this] { RunExitFlow(roster_, EndKind::Restart); });
     OnSignal(exit_, &QAction::triggered, this, platform_, [this] { RunExitFlow(roster_, EndKind::Exit); });
     OnSignal(unlock1_, &QAction::triggered, this, platform_, [this] { Unlock1Click(); });
 }
 
 void TQuorvaneTray::FormCreate() {
-    const std::string value =
-        UnscrambleText(ReadString(roster_.ConfigPath(), kSettingsSection, "TrayIcon"), kTrayIconShiftKey);
     // Without an icon the main window, created next, must not offer "Minimize". A desktop
     // without a notification area counts as the icon switched off; the setting stays as stored.
-    if (value == "Disabled" || !platform_.TrayAvailable()) {
+    if (IsSwitchOn(roster_.ConfigPath(), "TrayIcon", "Disabled", kTrayIconShiftKey) ||
+        !platform_.TrayAvailable()) {
         timers_[2]->SetEnabled(true);
         return;
     }
@@ -116,7 +119,7 @@ void TQuorvaneTray::Timer1Timer() {
     AddIcon();
     if (iconShown_)
         roster_.Mapping().Minimize2()->setEnabled(true);
-    DeleteKey(roster_.ConfigPath(), kSettingsSection, "TrayIcon");
+    SetSwitch(roster_.ConfigPath(), "TrayIcon", "Disabled", kTrayIconShiftKey, false);
 }
 
 // The settings switched the icon off.
@@ -124,8 +127,7 @@ void TQuorvaneTray::Timer2Timer() {
     timers_[1]->SetEnabled(false);
     DeleteIcon();
     roster_.Mapping().Minimize2()->setEnabled(false);
-    WriteString(roster_.ConfigPath(), kSettingsSection, "TrayIcon",
-                ScrambleText("Disabled", kTrayIconShiftKey));
+    SetSwitch(roster_.ConfigPath(), "TrayIcon", "Disabled", kTrayIconShiftKey, true);
 }
 
 void TQuorvaneTray::Timer3Timer() {
@@ -156,7 +158,9 @@ void TQuorvaneTray::Show1Click() {
     popupMenu1_->setDefaultAction(minimize_);
 }
 
-void TQuorvaneTray::MinimizeClick() { HidingSequence(roster_); }
+void TQuorvaneTray::MinimizeClick() {
+    HidingSequence(roster_);
+}
 
 void TQuorvaneTray::About3Click() {
     about3_->setEnabled(false);

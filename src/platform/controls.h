@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QString>
+
+namespace qv {
+
+// Controls carry their program name as objectName; the hint is "short|long" (none when null).
+QPushButton* NewButton(QWidget* parent, const QString& name, const char* caption, const char* hint = nullptr);
+QLabel* NewLabel(QWidget* parent, const QString& name, const char* caption);
+// An edit for stored text: it refuses characters beyond Latin-1. maxLength 0 means no limit.
+QLineEdit* NewEdit(QWidget* parent, const QString& name, const char* text, const char* hint,
+                   int maxLength = 0);
+
+} // namespace qv
