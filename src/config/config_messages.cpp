@@ -8,6 +8,12 @@
 
 namespace qv {
 
+ConfigFileState StateOfConfigFile(const std::string& path) {
+    if (!QFileInfo::exists(QFile::decodeName(path.c_str())))
+        return ConfigFileState::Missing;
+    return IsCurrentVersion(path) ? ConfigFileState::Current : ConfigFileState::Old;
+}
+
 bool CheckCurrentVersion(Platform& platform, const std::string& path) {
     if (IsCurrentVersion(path))
         return true;
@@ -17,7 +23,7 @@ bool CheckCurrentVersion(Platform& platform, const std::string& path) {
 }
 
 bool CheckLoadable(Platform& platform, const std::string& path) {
-    if (!QFileInfo::exists(QFile::decodeName(path.c_str()))) {
+    if (StateOfConfigFile(path) == ConfigFileState::Missing) {
         platform.Beep();
         platform.Notice(QString::fromLatin1(kMissingFileNotice));
         return false;

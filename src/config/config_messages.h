@@ -16,6 +16,10 @@ inline constexpr const char* kReplaceWithOldQuestion =
     "Are you sure remplace your current settings with the old configuration?";
 inline constexpr const char* kReplaceQuestion = "Are you sure remplace your current settings with the configuration?";
 
+// What a reader finds at a configuration path.
+enum class ConfigFileState { Missing, Old, Current };
+ConfigFileState StateOfConfigFile(const std::string& path);
+
 // Before a load from the configuration beside the executable: a missing file or one without the
 // current version marker gets the beep and its notice, and false.
 bool CheckLoadable(Platform& platform, const std::string& path);

@@ -73,13 +73,13 @@ void TQuorvaneMappingPlus::BuildControls() {
 
     auto* keyFilter = new PortKeyFilter(this);
     for (int i = 0; i < 5; ++i) {
-        const FieldSpec& spec = kFields[i];
+        const FieldSpec& def = kFields[i];
         const int top = 56 + i * 32;
-        Placed(NewLabel(page, spec.label, spec.labelText), QRect(16, top, 170, 24));
+        Placed(NewLabel(page, def.label, def.labelText), QRect(16, top, 170, 24));
         QLineEdit* field = Placed(
-            NewEdit(page, QString::fromLatin1(kSettingKeys[i]), spec.initial, spec.hint, spec.maxLength),
+            NewEdit(page, QString::fromLatin1(kSettingKeys[i]), def.initial, def.hint, def.maxLength),
             QRect(192, top, 180, 24));
-        if (spec.digitsOnly)
+        if (def.digitsOnly)
             field->installEventFilter(keyFilter);
         fields_[i] = field;
         connect(field, &QLineEdit::textChanged, this, [this, i] { Change(i); });

@@ -1,6 +1,4 @@
 // The advanced options window's five settings in the configuration file.
-#include <QFile>
-#include <QFileInfo>
 
 #include "config/config_messages.h"
 #include "config/config_names.h"
@@ -31,13 +29,16 @@ void TQuorvaneMappingPlus::WriteSettings(ProfileBatch& batch) const {
 // Texts equal to the built-in ones do not change, so no change rule runs for them.
 void TQuorvaneMappingPlus::FormCreate() {
     const std::string path = roster_.ConfigPath();
-    if (!QFileInfo::exists(QFile::decodeName(path.c_str())))
+    switch (StateOfConfigFile(path)) {
+    case ConfigFileState::Missing:
         return;
-    if (!IsCurrentVersion(path)) {
+    case ConfigFileState::Old:
         saveIni_->hide();
         return;
+    case ConfigFileState::Current:
+        ReadSettings(path);
+        break;
     }
-    ReadSettings(path);
     // Filling the fields is not an unsaved change.
     SetOwnFileControls(false);
 }

@@ -1,6 +1,5 @@
 #include "remote/remote_window.h"
 
-#include <QFileInfo>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -58,17 +57,17 @@ TQuorvaneRemote::TQuorvaneRemote(TRoster& roster)
 void TQuorvaneRemote::BuildControls() {
     auto* page = new QWidget(this);
     auto* keyFilter = new PortKeyFilter(this);
-    const auto group = [&](const char* title, const auto& specs) {
+    const auto group = [&](const char* title, const auto& defs) {
         auto* box = new QGroupBox(QString::fromLatin1(title), page);
         auto* form = new QFormLayout(box);
-        for (const FieldSpec& spec : specs) {
+        for (const FieldSpec& def : defs) {
             QLineEdit* edit =
-                NewEdit(box, QString::fromLatin1(spec.name), spec.initial, spec.hint, spec.port ? 5 : 0);
-            if (spec.port)
+                NewEdit(box, QString::fromLatin1(def.name), def.initial, def.hint, def.port ? 5 : 0);
+            if (def.port)
                 edit->installEventFilter(keyFilter);
-            if (spec.password)
+            if (def.password)
                 edit->setEchoMode(QLineEdit::Password);
-            form->addRow(QString::fromLatin1(spec.label), edit);
+            form->addRow(QString::fromLatin1(def.label), edit);
         }
         return box;
     };
@@ -121,14 +120,16 @@ void TQuorvaneRemote::ReadFields() {
 }
 
 void TQuorvaneRemote::FormCreate() {
-    const std::string path = roster_.ConfigPath();
-    if (!QFileInfo::exists(QFile::decodeName(path.c_str())))
+    switch (StateOfConfigFile(roster_.ConfigPath())) {
+    case ConfigFileState::Missing:
         return;
-    if (!IsCurrentVersion(path)) {
+    case ConfigFileState::Old:
         saveIni_->hide();
         return;
+    case ConfigFileState::Current:
+        ReadFields();
+        break;
     }
-    ReadFields();
     loadIni_->setEnabled(false);
     saveIni_->setEnabled(false);
     roster_.Mapping().SetLoadSaveEnabled(false);

@@ -1,7 +1,6 @@
 #include "shell/main_window.h"
 
 #include <QCloseEvent>
-#include <QFileInfo>
 #include <QStatusTipEvent>
 
 #include "config/config_messages.h"
@@ -73,14 +72,15 @@ void TQuorvaneMapping::DisableFileControls() {
 
 void TQuorvaneMapping::FormCreate() {
     const std::string path = roster_.ConfigPath();
-    if (!QFileInfo::exists(QFile::decodeName(path.c_str()))) {
+    const ConfigFileState state = StateOfConfigFile(path);
+    if (state == ConfigFileState::Missing) {
         // First run: the file holds the version marker alone; no notice.
         DisableFileControls();
         showMaximized();
         WriteVersionMarker(path);
         return;
     }
-    if (!IsCurrentVersion(path)) {
+    if (state == ConfigFileState::Old) {
         DisableFileControls();
         showMaximized();
         platform_.Beep();

@@ -1,5 +1,5 @@
 #include "config/profile_file.h"
-#include "config/write_failure.h"
+#include "support/write_failure.h"
 #include "support/temp_dir.h"
 
 #include <filesystem>

@@ -2,7 +2,7 @@
 #include "config/profile_file.h"
 #include "config/scramble.h"
 #include "config/version_marker.h"
-#include "config/write_failure.h"
+#include "support/write_failure.h"
 #include "support/temp_dir.h"
 
 #include <filesystem>

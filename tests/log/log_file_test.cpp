@@ -1,5 +1,6 @@
-#include "config/write_failure.h"
+#include "support/write_failure.h"
 #include "log/log_file.h"
+#include "log_test_time.h"
 #include "support/temp_dir.h"
 
 #include <filesystem>
@@ -17,16 +18,7 @@ namespace fs = std::filesystem;
 using qv::LogLineForm;
 using qvtest::ReadAll;
 
-std::tm At(int year, int month, int day, int hour, int minute, int second) {
-    std::tm when{};
-    when.tm_year = year - 1900;
-    when.tm_mon = month - 1;
-    when.tm_mday = day;
-    when.tm_hour = hour;
-    when.tm_min = minute;
-    when.tm_sec = second;
-    return when;
-}
+using qvtest::At;
 
 std::vector<std::string> Lines(const std::string& bytes) {
     std::vector<std::string> lines;

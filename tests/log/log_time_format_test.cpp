@@ -1,4 +1,5 @@
 #include "log/log_time_format.h"
+#include "log_test_time.h"
 
 #include <gtest/gtest.h>
 #include <locale.h>
@@ -7,16 +8,7 @@ namespace {
 
 using qv::LogLineForm;
 
-std::tm At(int year, int month, int day, int hour, int minute, int second) {
-    std::tm when{};
-    when.tm_year = year - 1900;
-    when.tm_mon = month - 1;
-    when.tm_mday = day;
-    when.tm_hour = hour;
-    when.tm_min = minute;
-    when.tm_sec = second;
-    return when;
-}
+using qvtest::At;
 
 const std::tm kAfternoon = At(2002, 11, 7, 14, 5, 9);
 const std::tm kMorning = At(2002, 11, 7, 9, 5, 9);

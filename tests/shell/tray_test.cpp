@@ -15,6 +15,7 @@
 #include "shell/program_icon.h"
 #include "shell/tray_window.h"
 #include "support/qt_test_main.h"
+#include "support/show_counter.h"
 #include "support/roster_fixture.h"
 
 using namespace qvtest;
@@ -22,25 +23,6 @@ using qv::TrayMouse;
 
 namespace {
 
-// Counts the times a window named `name` is shown, from before it exists.
-class ShowCounter : public QObject {
-public:
-    explicit ShowCounter(const char* name) : name_(QString::fromLatin1(name)) {
-        qApp->installEventFilter(this);
-    }
-    ~ShowCounter() override { qApp->removeEventFilter(this); }
-    int shows = 0;
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::Show && watched->objectName() == name_)
-            ++shows;
-        return false;
-    }
-
-private:
-    QString name_;
-};
 
 std::string StoredTrayIcon(const RosterFixture& f) {
     return qv::ReadString(f.ConfigPath(), qv::kSettingsSection, "TrayIcon");

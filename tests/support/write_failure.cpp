@@ -1,4 +1,4 @@
-#include "config/write_failure.h"
+#include "support/write_failure.h"
 
 #include <csignal>
 #include <exception>
