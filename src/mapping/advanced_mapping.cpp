@@ -19,12 +19,7 @@ std::string FileText(const char* entry) {
 } // namespace
 
 TAdvancedMapping::TAdvancedMapping(TQuorvaneMapping& window) : window_(window) {
-    // Link threads only post; the user-interface thread applies the events in order.
-    listener_.SetTerminateWaitTime(kStopWaitMs);
-    TConnectionEventQueue& events = window.Events();
-    listener_.OnConnect = [&events](TRelayLink&) { events.Post({kListener, true}); };
-    listener_.OnDisconnect = [&events](TRelayLink&) { events.Post({kListener, false}); };
-    listener_.StopWaitStep = [&events](std::chrono::milliseconds step) { events.DrainFor(step); };
+    AttachListener(listener_, kListener, kStopWaitMs, window.Events());
 }
 
 void TAdvancedMapping::Attach(TQuorvaneMappingPlus* options) { options_ = options; }
@@ -38,9 +33,7 @@ void TAdvancedMapping::Open() {
 }
 
 void TAdvancedMapping::Close() {
-    listener_.SetActive(false);
-    // Links that ended during the last wait step posted their disconnections after it.
-    window_.Events().Drain();
+    StopListener(listener_, window_.Events());
 }
 
 void TAdvancedMapping::AddToCount(int delta) {

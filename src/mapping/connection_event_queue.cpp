@@ -1,5 +1,7 @@
 #include "mapping/connection_event_queue.h"
 
+#include "mapping/relay_listener.h"
+
 namespace qv {
 
 TConnectionEventQueue::TConnectionEventQueue(std::function<void(const ConnectionEvent&)> apply, QObject* parent)
@@ -44,6 +46,20 @@ void TConnectionEventQueue::DrainFor(std::chrono::milliseconds wait) {
         if (!posted_.wait_until(lock, deadline, [this] { return !events_.empty(); }))
             return;
     }
+}
+
+void AttachListener(TRelayListener& listener, int number, int stopWaitMs, TConnectionEventQueue& events) {
+    // Link threads only post; the user-interface thread applies the events in order.
+    listener.SetTerminateWaitTime(stopWaitMs);
+    listener.OnConnect = [&events, number](TRelayLink&) { events.Post({number, true}); };
+    listener.OnDisconnect = [&events, number](TRelayLink&) { events.Post({number, false}); };
+    listener.StopWaitStep = [&events](std::chrono::milliseconds step) { events.DrainFor(step); };
+}
+
+void StopListener(TRelayListener& listener, TConnectionEventQueue& events) {
+    listener.SetActive(false);
+    // Links that ended during the last wait step posted their disconnections after it.
+    events.Drain();
 }
 
 } // namespace qv

@@ -40,4 +40,12 @@ private:
     bool drainScheduled_ = false;
 };
 
+class TRelayListener;
+
+// Hands a listener's connection events to the queue under its number, and lets its stop keep
+// applying them while it waits for its links.
+void AttachListener(TRelayListener& listener, int number, int stopWaitMs, TConnectionEventQueue& events);
+// Stops the listener; when it returns, every disconnection of its links has been applied.
+void StopListener(TRelayListener& listener, TConnectionEventQueue& events);
+
 } // namespace qv

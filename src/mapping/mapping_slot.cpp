@@ -72,12 +72,7 @@ TMappingSlot::TMappingSlot(int number, TQuorvaneMapping& window, QWidget* parent
     OnSignal(mappingDisable_, &QPushButton::clicked, this, window.platform(),
              [this] { MappingDisableClick(); });
 
-    // Link threads only post; the user-interface thread applies the events in order.
-    listener_.SetTerminateWaitTime(kSlotStopWaitMs);
-    TConnectionEventQueue& events = window.Events();
-    listener_.OnConnect = [&events, number](TRelayLink&) { events.Post({number, true}); };
-    listener_.OnDisconnect = [&events, number](TRelayLink&) { events.Post({number, false}); };
-    listener_.StopWaitStep = [&events](std::chrono::milliseconds step) { events.DrainFor(step); };
+    AttachListener(listener_, number, kSlotStopWaitMs, window.Events());
 }
 
 // Any change, typed or loaded, is an unsaved change; a slot with all three fields filled may be

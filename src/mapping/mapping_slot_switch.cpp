@@ -94,12 +94,7 @@ void TMappingSlot::SwitchOff(bool enableButton) {
     ncMapping_->setText(QStringLiteral("0"));
 }
 
-void TMappingSlot::StopListener() {
-    TConnectionEventQueue& events = window_.Events();
-    listener_.SetActive(false);
-    // Links that ended during the last wait step posted their disconnections after it.
-    events.Drain();
-}
+void TMappingSlot::StopListener() { qv::StopListener(listener_, window_.Events()); }
 
 void TMappingSlot::AddToCount(int delta) {
     // A connection counted before a switch-off may end after it reset the count: never below zero.
