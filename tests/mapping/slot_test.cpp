@@ -41,6 +41,14 @@ struct Program : RosterFixture {
         Field("OutcommingIp", slot)->setText(host);
     }
     void Enable(int slot) const { Button("MappingEnable", slot)->click(); }
+    // Fills the slot with a free incoming port towards 127.0.0.1:destination, switches it on, and
+    // returns the incoming port.
+    int SwitchOn(int slot, int destination) const {
+        const int port = FreePort();
+        Fill(slot, port, destination);
+        Enable(slot);
+        return port;
+    }
     void Disable(int slot) const { Button("MappingDisable", slot)->click(); }
     QString Count(int slot) const {
         return roster->Mapping().findChild<QLabel*>(QStringLiteral("NCMapping%1").arg(slot))->text();
@@ -87,9 +95,7 @@ private slots:
         LocalServer echo(ServerMode::Echo);
         Program p;
         p.SaveLog(true);
-        const int port = FreePort();
-        p.Fill(2, port, echo.Port());
-        p.Enable(2);
+        const int port = p.SwitchOn(2, echo.Port());
         const QString enabled = QStringLiteral("Enabled Mapping #2 on port : %1").arg(port);
         QCOMPARE(p.List(), QStringList{enabled});
         QVERIFY(!p.Button("MappingEnable", 2)->isEnabled() && p.Button("MappingDisable", 2)->isEnabled());
@@ -119,9 +125,7 @@ private slots:
     void threeClientsAtOnceOnSlot5() {
         LocalServer echo(ServerMode::Echo);
         Program p;
-        const int port = FreePort();
-        p.Fill(5, port, echo.Port());
-        p.Enable(5);
+        const int port = p.SwitchOn(5, echo.Port());
         std::vector<Fd> clients;
         for (int i = 0; i < 3; ++i) {
             clients.push_back(Client(port));
@@ -139,9 +143,7 @@ private slots:
     void refusedDestinationCountsUpAndDown() {
         RefusingPort refusing;
         Program p;
-        const int port = FreePort();
-        p.Fill(3, port, refusing.Port());
-        p.Enable(3);
+        const int port = p.SwitchOn(3, refusing.Port());
         Fd client = Client(port);
         bool eof = false;
         QCOMPARE(ReadToEnd(client.Get(), 5s, &eof), std::string());
@@ -156,9 +158,7 @@ private slots:
         LocalServer echo(ServerMode::Echo);
         Program p;
         p.SaveLog(true);
-        const int port = FreePort();
-        p.Fill(6, port, echo.Port());
-        p.Enable(6);
+        const int port = p.SwitchOn(6, echo.Port());
         std::vector<Fd> clients;
         for (int i = 0; i < 3; ++i) {
             clients.push_back(Client(port));
@@ -344,9 +344,7 @@ private slots:
     void savingOffWritesNothing() {
         LocalServer echo(ServerMode::Echo);
         Program p;
-        const int port = FreePort();
-        p.Fill(2, port, echo.Port());
-        p.Enable(2);
+        const int port = p.SwitchOn(2, echo.Port());
         {
             Fd client = Client(port);
             QVERIFY(RoundTrip(client, "x"));
@@ -360,9 +358,7 @@ private slots:
         LocalServer echo(ServerMode::Echo);
         Program p;
         p.SaveLog(true);
-        const int port = FreePort();
-        p.Fill(2, port, echo.Port());
-        p.Enable(2);
+        const int port = p.SwitchOn(2, echo.Port());
         std::filesystem::remove(p.LogPath());
         Fd client = Client(port);
         QVERIFY(RoundTrip(client, "x"));
