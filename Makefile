@@ -35,7 +35,7 @@ bench: build
 fuzz: deps
 	CXX=clang++ cmake -S . -B build-fuzz $(GEN) -DQV_FUZZ=ON -DBUILD_TESTING=OFF
 	cmake --build build-fuzz -j $(JOBS) --target profile_fuzz
-	./build-fuzz/tests/config/profile_fuzz -runs=2000000 -max_len=4096
+	./build-fuzz/tests/core/profile/profile_fuzz -runs=2000000 -max_len=4096
 
 format:
 	find src tests bench -name '*.cpp' -o -name '*.h' | xargs clang-format -i

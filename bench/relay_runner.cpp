@@ -1,7 +1,7 @@
 // Runs one relay listener in the foreground until SIGINT or SIGTERM, for the benchmark.
 //
 //   relay_runner LISTEN_PORT DEST_HOST DEST_PORT
-#include "mapping/relay_listener.h"
+#include "core/relay/relay_listener.h"
 
 #include <csignal>
 #include <cstdio>

@@ -3,7 +3,7 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include "config/version_marker.h"
+#include "core/profile/version_marker.h"
 #include "platform/platform.h"
 
 namespace qv {

@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "config/config_messages.h"
-#include "config/config_names.h"
-#include "config/profile_file.h"
+#include "core/profile/config_names.h"
+#include "core/profile/profile_file.h"
 #include "config/stored_text.h"
-#include "config/version_marker.h"
+#include "core/profile/version_marker.h"
 #include "mapping/advanced_window.h"
 #include "mapping/mapping_slot.h"
 #include "platform/platform.h"

@@ -1,6 +1,6 @@
 #include "config/stored_text.h"
 
-#include "config/profile_file.h"
+#include "core/profile/profile_file.h"
 
 namespace qv {
 

@@ -3,7 +3,7 @@
 #include <QString>
 #include <string>
 
-#include "config/scramble.h"
+#include "core/profile/scramble.h"
 
 namespace qv {
 

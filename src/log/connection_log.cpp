@@ -3,8 +3,8 @@
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
-#include "config/scramble.h"
-#include "config/settings_switch.h"
+#include "core/profile/scramble.h"
+#include "core/profile/settings_switch.h"
 #include "platform/controls.h"
 #include "platform/error_report.h"
 #include "platform/hint.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "log/log_file.h"
+#include "core/logfile/log_file.h"
 
 namespace qv {
 

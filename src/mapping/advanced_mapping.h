@@ -2,7 +2,7 @@
 
 #include <QPointer>
 
-#include "mapping/relay_listener.h"
+#include "core/relay/relay_listener.h"
 
 namespace qv {
 

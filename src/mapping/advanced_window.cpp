@@ -1,7 +1,7 @@
 #include "mapping/advanced_window.h"
 
 #include "mapping/advanced_mapping.h"
-#include "mapping/port_key_filter.h"
+#include "platform/port_key_filter.h"
 #include "platform/controls.h"
 #include "platform/error_report.h"
 #include "shell/main_window.h"

@@ -1,6 +1,6 @@
 #include "mapping/connection_event_queue.h"
 
-#include "mapping/relay_listener.h"
+#include "core/relay/relay_listener.h"
 
 namespace qv {
 

@@ -4,7 +4,7 @@
 #include <QHBoxLayout>
 
 #include "mapping/connection_event_queue.h"
-#include "mapping/port_key_filter.h"
+#include "platform/port_key_filter.h"
 #include "platform/controls.h"
 #include "platform/error_report.h"
 #include "platform/hint.h"

@@ -5,7 +5,7 @@
 #include <QObject>
 #include <QPushButton>
 
-#include "mapping/relay_listener.h"
+#include "core/relay/relay_listener.h"
 
 class QGridLayout;
 

@@ -16,7 +16,7 @@
 #include <QUrl>
 #include <QWidget>
 
-#include "shell/app_title.h"
+#include "platform/app_title.h"
 
 namespace qv {
 

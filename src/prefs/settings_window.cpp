@@ -2,9 +2,9 @@
 
 #include <QVBoxLayout>
 
-#include "config/config_names.h"
-#include "config/profile_file.h"
-#include "config/scramble.h"
+#include "core/profile/config_names.h"
+#include "core/profile/profile_file.h"
+#include "core/profile/scramble.h"
 #include "shell/roster.h"
 
 namespace qv {

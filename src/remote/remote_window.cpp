@@ -6,11 +6,11 @@
 #include <QVBoxLayout>
 
 #include "config/config_messages.h"
-#include "config/config_names.h"
-#include "config/profile_file.h"
+#include "core/profile/config_names.h"
+#include "core/profile/profile_file.h"
 #include "config/stored_text.h"
-#include "config/version_marker.h"
-#include "mapping/port_key_filter.h"
+#include "core/profile/version_marker.h"
+#include "platform/port_key_filter.h"
 #include "platform/controls.h"
 #include "platform/error_report.h"
 #include "platform/platform.h"

@@ -7,7 +7,7 @@
 #include <array>
 #include <memory>
 
-#include "log/log_time_format.h"
+#include "core/logfile/log_time_format.h"
 #include "platform/ui_timer.h"
 
 class QPlainTextEdit;

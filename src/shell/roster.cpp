@@ -2,13 +2,13 @@
 
 #include <QFile>
 
-#include "config/config_names.h"
+#include "core/profile/config_names.h"
 #include "info/about_window.h"
 #include "info/changes_news_window.h"
 #include "info/update_window.h"
 #include "lock/lock_window.h"
 #include "lock/unlock_window.h"
-#include "log/log_file.h"
+#include "core/logfile/log_file.h"
 #include "mapping/advanced_window.h"
 #include "platform/platform.h"
 #include "prefs/settings_window.h"

@@ -2,17 +2,17 @@
 
 #include <QCloseEvent>
 
-#include "config/config_names.h"
-#include "config/profile_file.h"
-#include "config/scramble.h"
-#include "config/settings_switch.h"
+#include "core/profile/config_names.h"
+#include "core/profile/profile_file.h"
+#include "core/profile/scramble.h"
+#include "core/profile/settings_switch.h"
 #include "info/about_window.h"
 #include "lock/lock_window.h"
 #include "lock/unlock_window.h"
 #include "platform/error_report.h"
 #include "platform/hint.h"
 #include "platform/platform.h"
-#include "shell/app_title.h"
+#include "platform/app_title.h"
 #include "shell/exit_flow.h"
 #include "shell/image_list.h"
 #include "shell/main_window.h"

@@ -6,10 +6,10 @@
 #include <filesystem>
 #include <map>
 
-#include "config/config_names.h"
+#include "core/profile/config_names.h"
 #include "config/configuration_commands.h"
-#include "config/profile_file.h"
-#include "config/scramble.h"
+#include "core/profile/profile_file.h"
+#include "core/profile/scramble.h"
 #include "shell/main_window.h"
 #include "support/echo_server.h"
 #include "support/qt_test_main.h"

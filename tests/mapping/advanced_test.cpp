@@ -17,10 +17,10 @@
 #include <thread>
 
 #include "config/config_messages.h"
-#include "config/config_names.h"
-#include "config/profile_file.h"
-#include "config/scramble.h"
-#include "config/version_marker.h"
+#include "core/profile/config_names.h"
+#include "core/profile/profile_file.h"
+#include "core/profile/scramble.h"
+#include "core/profile/version_marker.h"
 #include "info/about_window.h"
 #include "log/connection_log.h"
 #include "mapping/advanced_mapping.h"

@@ -3,10 +3,10 @@
 #include <QTest>
 #include <filesystem>
 
-#include "config/config_names.h"
-#include "config/profile_file.h"
-#include "config/scramble.h"
-#include "config/version_marker.h"
+#include "core/profile/config_names.h"
+#include "core/profile/profile_file.h"
+#include "core/profile/scramble.h"
+#include "core/profile/version_marker.h"
 #include "remote/remote_window.h"
 #include "shell/main_window.h"
 #include "support/qt_test_main.h"

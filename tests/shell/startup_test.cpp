@@ -4,9 +4,9 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "config/config_names.h"
-#include "config/profile_file.h"
-#include "config/scramble.h"
+#include "core/profile/config_names.h"
+#include "core/profile/profile_file.h"
+#include "core/profile/scramble.h"
 #include "shell/main_window.h"
 #include "shell/tray_window.h"
 #include "support/qt_test_main.h"

@@ -5,9 +5,9 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "config/config_names.h"
-#include "config/profile_file.h"
-#include "config/scramble.h"
+#include "core/profile/config_names.h"
+#include "core/profile/profile_file.h"
+#include "core/profile/scramble.h"
 #include "info/about_window.h"
 #include "lock/lock_window.h"
 #include "lock/unlock_window.h"

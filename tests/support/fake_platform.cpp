@@ -3,7 +3,7 @@
 #include <QTest>
 #include <QWidget>
 
-#include "shell/app_title.h"
+#include "platform/app_title.h"
 
 namespace qvtest {
 

@@ -1,9 +1,9 @@
 #include <QApplication>
 
-#include "config/config_names.h"
-#include "config/profile_file.h"
-#include "config/scramble.h"
-#include "config/version_marker.h"
+#include "core/profile/config_names.h"
+#include "core/profile/profile_file.h"
+#include "core/profile/scramble.h"
+#include "core/profile/version_marker.h"
 #include "support/roster_fixture.h"
 
 namespace qvtest {

@@ -1,0 +1,184 @@
+#include "core/relay/relay_listener.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <system_error>
+#include <unistd.h>
+
+namespace qv {
+
+TRelayListener::TRelayListener() = default;
+
+TRelayListener::~TRelayListener() {
+    SetActive(false);
+}
+
+void TRelayListener::SetMappedHost(std::string host) {
+    std::lock_guard lock(hostMutex_);
+    mappedHost_ = std::move(host);
+}
+
+std::string TRelayListener::MappedHost() const {
+    std::lock_guard lock(hostMutex_);
+    return mappedHost_;
+}
+
+void TRelayListener::SetActive(bool active) {
+    std::lock_guard lock(controlMutex_);
+    if (active == active_.load())
+        return;
+    if (active)
+        Start();
+    else
+        Stop();
+}
+
+void TRelayListener::Start() {
+    // The endpoint's port sticks once a start has succeeded; until then DefaultPort is taken afresh.
+    int port = endpointPort_.load();
+    int fd = OpenListeningSocket(port != 0 ? port : defaultPort_.load());
+    int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wake < 0) {
+        int error = errno;
+        CloseFd(fd);
+        throw RelayError(SocketErrorText(error));
+    }
+    stopping_.store(false);
+    workers_.SetIdling(true);
+    // The accept thread, like the link threads it starts, takes no signals.
+    sigset_t all, old;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &old);
+    listenFd_ = fd;
+    wakeFd_ = wake;
+    try {
+        acceptThread_ = std::thread(&TRelayListener::AcceptLoop, this);
+    } catch (const std::system_error& e) {
+        pthread_sigmask(SIG_SETMASK, &old, nullptr);
+        CloseFd(listenFd_);
+        CloseFd(wakeFd_);
+        throw RelayError(SocketErrorText(e.code().value()));
+    }
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    if (port == 0)
+        endpointPort_.store(BoundPort(fd));
+    active_.store(true);
+}
+
+void TRelayListener::Stop() {
+    stopping_.store(true);
+    uint64_t one = 1;
+    [[maybe_unused]] ssize_t n = ::write(wakeFd_, &one, sizeof one);
+    acceptThread_.join();
+    CloseFd(listenFd_);
+    CloseFd(wakeFd_);
+    {
+        // Links close their incoming socket only after leaving the list, so every descriptor seen here is
+        // still theirs. A shutdown rather than a close wakes the link wherever it waits.
+        std::lock_guard lock(linksMutex_);
+        for (TRelayLink* link = links_; link; link = link->next_) {
+            link->closing_.store(true, std::memory_order_release);
+            ::shutdown(link->inFd_, SHUT_RDWR);
+        }
+    }
+    workers_.SetIdling(false);
+    // The list is first looked at after the first step, so a stop always takes one step.
+    int steps = std::max(1, terminateWaitTime_.load() / static_cast<int>(kStopStep.count()));
+    for (int i = 0; i < steps; ++i) {
+        if (StopWaitStep)
+            StopWaitStep(kStopStep);
+        else
+            std::this_thread::sleep_for(kStopStep);
+        if (LinksEmpty())
+            break;
+    }
+    // Links that outlive the wait end by themselves; the destructor joins their threads.
+    workers_.Reap();
+    resolvers_.Reap();
+    active_.store(false);
+}
+
+void TRelayListener::AcceptLoop() {
+    while (!stopping_.load()) {
+        pollfd p[2] = {{listenFd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+        int r = ::poll(p, 2, kAcceptWaitMs);
+        workers_.Reap();
+        resolvers_.Reap();
+        if (r <= 0 || stopping_.load() || !(p[0].revents & POLLIN))
+            continue;
+        // The accept queue holds only five: empty it before each link start, which may have to create a
+        // thread, so that connections arriving meanwhile are not dropped. Bounded, so a stop is seen soon.
+        int queued[64];
+        int count = 0;
+        for (int started = 0; started < 256;) {
+            while (count < 64) {
+                int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+                if (fd >= 0) {
+                    queued[count++] = fd;
+                    continue;
+                }
+                if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+                    // Out of descriptors or memory: the queued connection stays readable; give links time
+                    // to end rather than spinning on it.
+                    pollfd w{wakeFd_, POLLIN, 0};
+                    ::poll(&w, 1, 100);
+                }
+                break;
+            }
+            if (count == 0)
+                break;
+            StartLink(queued[0]);
+            ++started;
+            std::copy(queued + 1, queued + count, queued);
+            --count;
+        }
+        for (int i = 0; i < count; ++i)
+            StartLink(queued[i]);
+    }
+}
+
+void TRelayListener::StartLink(int fd) {
+    TRelayLink* link = new (std::nothrow) TRelayLink(*this, fd);
+    if (!link) {
+        ::close(fd);
+        return;
+    }
+    {
+        std::lock_guard lock(linksMutex_);
+        link->next_ = links_;
+        if (links_)
+            links_->prev_ = link;
+        links_ = link;
+    }
+    if (!workers_.Run(&TRelayLink::Run, link)) {
+        // No thread to be had: the connection is closed at once and raises no event.
+        Unlink(*link);
+        delete link;
+    }
+}
+
+void TRelayListener::Unlink(TRelayLink& link) {
+    std::lock_guard lock(linksMutex_);
+    if (link.prev_)
+        link.prev_->next_ = link.next_;
+    else
+        links_ = link.next_;
+    if (link.next_)
+        link.next_->prev_ = link.prev_;
+}
+
+void TRelayListener::RemoveLink(TRelayLink& link) {
+    Unlink(link);
+    link.CloseIncoming();
+}
+
+bool TRelayListener::LinksEmpty() const {
+    std::lock_guard lock(linksMutex_);
+    return links_ == nullptr;
+}
+
+} // namespace qv

@@ -1,0 +1,89 @@
+#pragma once
+#include "core/relay/relay_connect.h"
+#include "core/relay/relay_link.h"
+#include "core/relay/relay_pipes.h"
+#include "core/relay/relay_socket.h"
+#include "core/relay/relay_workers.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace qv {
+
+// Listens on one local TCP port and relays every accepted connection to MappedHost:MappedPort on a thread
+// of its own, raising OnConnect and then OnDisconnect exactly once per connection on that thread.
+class TRelayListener {
+public:
+    TRelayListener();
+    ~TRelayListener(); // stops; no thread is left running and no descriptor open
+    TRelayListener(const TRelayListener&) = delete;
+    TRelayListener& operator=(const TRelayListener&) = delete;
+
+    // Counts only at the first successful start: the listener keeps that port for its whole life.
+    void SetDefaultPort(int port) { defaultPort_.store(port); }
+    int DefaultPort() const { return defaultPort_.load(); }
+    // Read afresh for every accepted connection; may change while active.
+    void SetMappedHost(std::string host);
+    std::string MappedHost() const;
+    void SetMappedPort(int port) { mappedPort_.store(port); }
+    int MappedPort() const { return mappedPort_.load(); }
+    // How long a stop waits for the links to end, in milliseconds.
+    void SetTerminateWaitTime(int ms) { terminateWaitTime_.store(ms); }
+    int TerminateWaitTime() const { return terminateWaitTime_.load(); }
+
+    // true starts (throws RelayError and stays inactive on failure); false stops, blocking until the links
+    // have ended or the stop wait has run out. Setting the present value does nothing.
+    void SetActive(bool active);
+    bool Active() const { return active_.load(); }
+    // Port of the listening endpoint; 0 before the first successful start.
+    int ListeningPort() const { return endpointPort_.load(); }
+
+    // Set before the first start; called on the link's thread, each running to its end before the link
+    // goes on.
+    std::function<void(TRelayLink&)> OnConnect;
+    std::function<void(TRelayLink&)> OnDisconnect;
+    // Called for each wait step of a stop instead of sleeping that long. Default: sleep.
+    std::function<void(std::chrono::milliseconds)> StopWaitStep;
+
+    static constexpr std::chrono::milliseconds kStopStep{250};
+    static constexpr int kAcceptWaitMs = 1000;
+
+private:
+    friend class TRelayLink;
+    void Start();
+    void Stop();
+    void AcceptLoop();
+    void StartLink(int fd);
+    void Unlink(TRelayLink& link);
+    void RemoveLink(TRelayLink& link); // leaves the list, then closes the incoming socket
+    bool LinksEmpty() const;
+
+    std::atomic<int> defaultPort_{0};
+    std::atomic<int> mappedPort_{0};
+    std::atomic<int> terminateWaitTime_{5000};
+    mutable std::mutex hostMutex_;
+    std::string mappedHost_;
+
+    std::mutex controlMutex_; // one start or stop at a time
+    std::atomic<bool> active_{false};
+    std::atomic<bool> stopping_{false};
+    std::atomic<int> endpointPort_{0};
+    int listenFd_ = -1;
+    int wakeFd_ = -1; // an eventfd that ends the accept thread's wait at once
+    std::thread acceptThread_;
+
+    mutable std::mutex linksMutex_;
+    TRelayLink* links_ = nullptr;
+
+    TRelayResolvers resolvers_;
+    TRelayPipes pipes_;
+    // Last, so it is destroyed first: its destructor waits for the link threads, which use all of the above.
+    TRelayWorkers workers_;
+};
+
+} // namespace qv

@@ -1,0 +1,43 @@
+#include "core/relay/relay_pipes.h"
+
+#include "core/relay/relay_socket.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace qv {
+
+TRelayPipes::~TRelayPipes() {
+    for (auto& [r, w] : spare_) {
+        ::close(r);
+        ::close(w);
+    }
+}
+
+bool TRelayPipes::Take(int pipe[2]) {
+    {
+        std::lock_guard lock(mutex_);
+        if (!spare_.empty()) {
+            pipe[0] = spare_.back().first;
+            pipe[1] = spare_.back().second;
+            spare_.pop_back();
+            return true;
+        }
+    }
+    return ::pipe2(pipe, O_CLOEXEC | O_NONBLOCK) == 0;
+}
+
+void TRelayPipes::Give(int pipe[2]) {
+    {
+        std::lock_guard lock(mutex_);
+        if (spare_.size() < kMaxSpare) {
+            spare_.emplace_back(pipe[0], pipe[1]);
+            pipe[0] = pipe[1] = -1;
+            return;
+        }
+    }
+    CloseFd(pipe[0]);
+    CloseFd(pipe[1]);
+}
+
+} // namespace qv

@@ -1,0 +1,62 @@
+#include "core/relay/relay_socket.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <system_error>
+#include <unistd.h>
+
+namespace qv {
+
+std::string SocketErrorText(int error) {
+    return "Socket Error # " + std::to_string(error) + "\r\n" + std::system_category().message(error);
+}
+
+int OpenListeningSocket(int port) {
+    if (port < 1 || port > 65535)
+        throw RelayError(SocketErrorText(EINVAL));
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0)
+        throw RelayError(SocketErrorText(errno));
+    auto fail = [&fd](int error) {
+        CloseFd(fd);
+        if (error == EADDRINUSE)
+            throw RelayError(kAddressInUseText);
+        throw RelayError(SocketErrorText(error));
+    };
+    int one = 1;
+    if (::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0)
+        fail(errno);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_ANY);
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
+        fail(errno);
+    if (::listen(fd, 5) != 0)
+        fail(errno);
+    return fd;
+}
+
+int BoundPort(int fd) {
+    sockaddr_in addr{};
+    socklen_t len = sizeof addr;
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
+        return 0;
+    return ntohs(addr.sin_port);
+}
+
+void CloseFd(int& fd) {
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
+}
+
+bool SetNonBlocking(int fd) {
+    int flags = ::fcntl(fd, F_GETFL);
+    return flags >= 0 && ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
+}
+
+} // namespace qv
