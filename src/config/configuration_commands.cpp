@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "config/config_messages.h"
+#include "config/stored_text.h"
 #include "core/profile/config_names.h"
 #include "core/profile/profile_file.h"
-#include "config/stored_text.h"
 #include "core/profile/version_marker.h"
 #include "mapping/advanced_window.h"
 #include "mapping/mapping_slot.h"
@@ -26,19 +26,7 @@ namespace qv {
 
 namespace {
 
-constexpr std::array<const char*, 5> kAdvancedFields = {"TimerStart", "IncommingPAd", "OutcommingPAd",
-                                                        "OutcommingIpAd", "TimerStop"};
-constexpr std::array<const char*, 3> kMainFieldOrder = {"OutcommingIp", "OutcommingPort", "IncommingPort"};
 constexpr std::array<const char*, 3> kClearOrder = {"IncommingPort", "OutcommingPort", "OutcommingIp"};
-constexpr std::array<const char*, 3> kFileItems = {"SaveConfigurationAs1", "LoadConfigurationFrom1",
-                                                   "Loadaolderconfiguration1"};
-
-// One stored field: where its key lives and which edit shows it.
-struct Field {
-    const char* section;
-    QString key;
-    QLineEdit* edit;
-};
 
 std::string FilePath(const QString& name) {
     return QFile::encodeName(name).toStdString();
@@ -50,52 +38,63 @@ QString TConfigurationCommands::WithDefaultExtension(const QString& fileName) {
     return QFileInfo(fileName).suffix().isEmpty() ? fileName + QStringLiteral(".qrvd") : fileName;
 }
 
-QLineEdit* TConfigurationCommands::FieldOf(QWidget* window, const char* name) const {
-    auto* edit = window->findChild<QLineEdit*>(QString::fromLatin1(name));
-    if (!edit)
-        throw std::logic_error(std::string("no field ") + name);
-    return edit;
-}
-
-QPushButton* TConfigurationCommands::SecondaryButton(QWidget* window, const char* name) const {
-    auto* button = window->findChild<QPushButton*>(QString::fromLatin1(name));
-    if (!button)
-        throw std::logic_error(std::string("no button ") + name);
-    return button;
-}
-
 void TConfigurationCommands::SetFileItemsEnabled(bool enabled) const {
-    for (const char* name : kFileItems)
-        roster_.Mapping().findChild<QAction*>(QString::fromLatin1(name))->setEnabled(enabled);
+    for (QAction* item : roster_.Mapping().FileItems())
+        item->setEnabled(enabled);
+}
+
+std::array<QPushButton*, 4> TConfigurationCommands::SecondaryLoadSave() const {
+    return {roster_.Remote().LoadIni(), roster_.Remote().SaveIni(), roster_.MappingPlus().LoadIni(),
+            roster_.MappingPlus().SaveIni()};
 }
 
 void TConfigurationCommands::SetSecondaryLoadSaveEnabled(bool enabled) const {
-    for (QWidget* window :
-         {static_cast<QWidget*>(&roster_.Remote()), static_cast<QWidget*>(&roster_.MappingPlus())})
-        for (const char* name : {"LoadIni", "SaveIni"})
-            SecondaryButton(window, name)->setEnabled(enabled);
+    for (QPushButton* button : SecondaryLoadSave())
+        button->setEnabled(enabled);
 }
 
 void TConfigurationCommands::ShowSecondarySaveButtons() const {
-    SecondaryButton(&roster_.Remote(), "SaveIni")->show();
-    SecondaryButton(&roster_.MappingPlus(), "SaveIni")->show();
+    roster_.Remote().SaveIni()->show();
+    roster_.MappingPlus().SaveIni()->show();
+}
+
+// A current file is written and read remote, advanced, main; an old one is read main, advanced, remote.
+std::vector<TConfigurationCommands::Field> TConfigurationCommands::StoredFields(Values values) const {
+    std::vector<Field> fields;
+    const auto addRemote = [&] {
+        for (const char* name : TQuorvaneRemote::kFieldNames)
+            fields.push_back({kRemoteSection, QString::fromLatin1(name), roster_.Remote().Field(name)});
+    };
+    const auto addAdvanced = [&] {
+        const TQuorvaneMappingPlus& advanced = roster_.MappingPlus();
+        for (std::size_t i = 0; i < advanced.kSettingKeys.size(); ++i)
+            fields.push_back({kMappingSection, QString::fromLatin1(advanced.kSettingKeys[i]),
+                              advanced.Setting(static_cast<int>(i))});
+    };
+    const auto addMain = [&] {
+        for (const char* base : TMappingSlot::kFieldOrder)
+            for (int slot = 1; slot <= 6; ++slot)
+                fields.push_back({kMappingSection, TMappingSlot::ControlName(base, slot),
+                                  roster_.Mapping().Slot(slot).Field(base)});
+    };
+    if (values == Values::Scrambled) {
+        addRemote();
+        addAdvanced();
+        addMain();
+    } else {
+        addMain();
+        addAdvanced();
+        addRemote();
+    }
+    return fields;
 }
 
 // Marker, then remote, advanced and main fields, as one new file: a failed save leaves the old file.
 void TConfigurationCommands::WriteConfiguration(const std::string& path) const {
     ProfileBatch batch(path);
     WriteVersionMarker(batch);
-    const auto write = [&](const char* section, QWidget* window, const char* name) {
-        WriteStoredText(batch, section, QString::fromLatin1(name), FieldOf(window, name)->text());
-    };
-    for (const char* name : TQuorvaneRemote::kFieldNames)
-        write(kRemoteSection, &roster_.Remote(), name);
-    for (const char* name : kAdvancedFields)
-        write(kMappingSection, &roster_.MappingPlus(), name);
-    for (const char* base : kMainFieldOrder)
-        for (int slot = 1; slot <= 6; ++slot)
-            write(kMappingSection, &roster_.Mapping(),
-                  TMappingSlot::ControlName(base, slot).toLatin1().constData());
+    for (const Field& field : StoredFields(Values::Scrambled))
+        WriteStoredText(batch, field.section, field.key, field.edit->text());
     batch.Commit();
 }
 
@@ -106,37 +105,11 @@ void TConfigurationCommands::ReplaceConfiguration(const std::string& path, Value
     mapping.UpdateDisabledAll();
     for (const char* base : kClearOrder)
         for (int slot = 1; slot <= 6; ++slot)
-            FieldOf(&mapping, TMappingSlot::ControlName(base, slot).toLatin1().constData())->clear();
+            mapping.Slot(slot).Field(base)->clear();
     for (int slot = 1; slot <= 6; ++slot)
         mapping.Slot(slot).MappingEnable()->setEnabled(false);
 
-    std::vector<Field> fields;
-    const auto add = [&](const char* section, QWidget* window, const QString& key) {
-        fields.push_back({section, key, FieldOf(window, key.toLatin1().constData())});
-    };
-    const auto addRemote = [&] {
-        for (const char* name : TQuorvaneRemote::kFieldNames)
-            add(kRemoteSection, &roster_.Remote(), QString::fromLatin1(name));
-    };
-    const auto addAdvanced = [&] {
-        for (const char* name : kAdvancedFields)
-            add(kMappingSection, &roster_.MappingPlus(), QString::fromLatin1(name));
-    };
-    const auto addMain = [&] {
-        for (const char* base : kMainFieldOrder)
-            for (int slot = 1; slot <= 6; ++slot)
-                add(kMappingSection, &mapping, TMappingSlot::ControlName(base, slot));
-    };
-    // A current file is read remote, advanced, main; an old one main, advanced, remote.
-    if (values == Values::Scrambled) {
-        addRemote();
-        addAdvanced();
-        addMain();
-    } else {
-        addMain();
-        addAdvanced();
-        addRemote();
-    }
+    const std::vector<Field> fields = StoredFields(values);
     // Setting the text runs the field's change handling, as typing would.
     for (const Field& field : fields)
         field.edit->setText(values == Values::Scrambled
@@ -260,10 +233,9 @@ void TConfigurationCommands::LoadOlderConfiguration() {
     }
     ReplaceConfiguration(path, Values::Plain);
     SetFileItemsEnabled(true);
-    for (QWidget* window :
-         {static_cast<QWidget*>(&roster_.Remote()), static_cast<QWidget*>(&roster_.MappingPlus())}) {
-        SecondaryButton(window, "LoadIni")->setEnabled(true);
-        QPushButton* save = SecondaryButton(window, "SaveIni");
+    for (QPushButton* load : {roster_.Remote().LoadIni(), roster_.MappingPlus().LoadIni()})
+        load->setEnabled(true);
+    for (QPushButton* save : {roster_.Remote().SaveIni(), roster_.MappingPlus().SaveIni()}) {
         save->setEnabled(false);
         save->hide();
     }

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QString>
+#include <array>
 #include <string>
+#include <vector>
 
 class QAction;
 class QLineEdit;
@@ -30,6 +32,14 @@ public:
 
 private:
     enum class Values { Scrambled, Plain };
+    // One stored field: where its key lives and which edit shows it.
+    struct Field {
+        const char* section;
+        QString key;
+        QLineEdit* edit;
+    };
+
+    std::vector<Field> StoredFields(Values values) const;
 
     void WriteConfiguration(const std::string& path) const;
     void ReplaceConfiguration(const std::string& path, Values values) const;
@@ -37,8 +47,7 @@ private:
     // LoadIni and SaveIni of the remote and the advanced options windows.
     void SetSecondaryLoadSaveEnabled(bool enabled) const;
     void ShowSecondarySaveButtons() const;
-    QPushButton* SecondaryButton(QWidget* window, const char* name) const;
-    QLineEdit* FieldOf(QWidget* window, const char* name) const;
+    std::array<QPushButton*, 4> SecondaryLoadSave() const;
 
     TRoster& roster_;
 };

@@ -14,6 +14,9 @@ namespace qv {
 
 class Platform;
 
+// The log file's text of a list entry: the entry after the blank that starts every event text.
+std::string EventText(const QString& entry);
+
 // The connection list of the main window with its buttons, and the save switch that sends every
 // event to the log file as well.
 class TConnectionLog : public QWidget {

@@ -3,6 +3,7 @@
 #include "log/connection_log.h"
 #include "mapping/advanced_window.h"
 #include "mapping/connection_event_queue.h"
+#include "platform/controls.h"
 #include "shell/main_window.h"
 
 namespace qv {
@@ -12,17 +13,15 @@ constexpr int kStopWaitMs = 5000;
 // Whatever slot is involved, the advanced mapping names mapping #1.
 const char* const kConnectEntry = "Advanced Connection on Mapping #1";
 const char* const kDisconnectEntry = "Advanced Disconnected on Mapping #1";
-
-std::string FileText(const char* entry) {
-    return std::string(" ") + entry;
-}
 } // namespace
 
 TAdvancedMapping::TAdvancedMapping(TQuorvaneMapping& window) : window_(window) {
     AttachListener(listener_, kListener, kStopWaitMs, window.Events());
 }
 
-void TAdvancedMapping::Attach(TQuorvaneMappingPlus* options) { options_ = options; }
+void TAdvancedMapping::Attach(TQuorvaneMappingPlus* options) {
+    options_ = options;
+}
 
 bool TAdvancedMapping::Armed() const {
     return options_ && options_->TimerDisable()->isEnabled();
@@ -39,15 +38,14 @@ void TAdvancedMapping::Close() {
 void TAdvancedMapping::AddToCount(int delta) {
     if (!options_)
         return;
-    QLabel* count = options_->NCMappingTimer();
-    count->setText(QString::number(std::max(0, count->text().toInt() + delta)));
+    qv::AddToCount(options_->NCMappingTimer(), delta);
 }
 
 // Counted in the advanced window only: the status bar's total is the six slots'.
 void TAdvancedMapping::IdMappedPortTCP7Connect() {
     AddToCount(1);
     window_.Log().AddLogEntry(QString::fromLatin1(kConnectEntry));
-    window_.AppendRelayLine(FileText(kConnectEntry), LogLineForm::Full);
+    window_.AppendRelayLine(EventText(QString::fromLatin1(kConnectEntry)), LogLineForm::Full);
 }
 
 void TAdvancedMapping::IdMappedPortTCP7Disconnect() {
@@ -55,7 +53,7 @@ void TAdvancedMapping::IdMappedPortTCP7Disconnect() {
     TConnectionLog& log = window_.Log();
     log.RemoveLogEntry(QString::fromLatin1(kConnectEntry));
     log.AddLogEntry(QString::fromLatin1(kDisconnectEntry));
-    window_.AppendRelayLine(FileText(kDisconnectEntry), LogLineForm::Full);
+    window_.AppendRelayLine(EventText(QString::fromLatin1(kDisconnectEntry)), LogLineForm::Full);
 }
 
 } // namespace qv

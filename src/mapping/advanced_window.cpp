@@ -1,9 +1,9 @@
 #include "mapping/advanced_window.h"
 
 #include "mapping/advanced_mapping.h"
-#include "platform/port_key_filter.h"
 #include "platform/controls.h"
 #include "platform/error_report.h"
+#include "platform/port_key_filter.h"
 #include "shell/main_window.h"
 #include "shell/roster.h"
 
@@ -76,9 +76,9 @@ void TQuorvaneMappingPlus::BuildControls() {
         const FieldSpec& def = kFields[i];
         const int top = 56 + i * 32;
         Placed(NewLabel(page, def.label, def.labelText), QRect(16, top, 170, 24));
-        QLineEdit* field = Placed(
-            NewEdit(page, QString::fromLatin1(kSettingKeys[i]), def.initial, def.hint, def.maxLength),
-            QRect(192, top, 180, 24));
+        QLineEdit* field =
+            Placed(NewEdit(page, QString::fromLatin1(kSettingKeys[i]), def.initial, def.hint, def.maxLength),
+                   QRect(192, top, 180, 24));
         if (def.digitsOnly)
             field->installEventFilter(keyFilter);
         fields_[i] = field;

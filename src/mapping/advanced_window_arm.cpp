@@ -3,6 +3,7 @@
 #include "mapping/advanced_mapping.h"
 #include "mapping/advanced_window.h"
 #include "platform/platform.h"
+#include "platform/port_key_filter.h"
 #include "platform/str_to_int.h"
 #include "shell/main_window.h"
 #include "shell/roster.h"
@@ -17,14 +18,6 @@ int ReadTime(const QLineEdit* field) {
     if (ms < 0)
         throw ConvertError("'" + field->text().toLatin1().toStdString() + "' is not a valid integer value");
     return ms;
-}
-
-bool OutOfRange(int port) {
-    return port < 1 || port > 65535;
-}
-
-std::string FileText(const QString& listText) {
-    return " " + listText.toLatin1().toStdString();
 }
 } // namespace
 
@@ -42,9 +35,9 @@ void TQuorvaneMappingPlus::TimerEnableClick() {
     const int destinationPort = StrToInt(OutcommingPAd()->text());
     const int startMs = ReadTime(TimerStart());
     const int stopMs = ReadTime(TimerStop());
-    if (OutOfRange(listenPort))
+    if (!IsValidPort(listenPort))
         return platform.Notice(QStringLiteral("Invalid incomming port number."));
-    if (OutOfRange(destinationPort))
+    if (!IsValidPort(destinationPort))
         return platform.Notice(QStringLiteral("Invalid outcomming port number."));
 
     TRelayListener& listener = Advanced().Listener();
@@ -65,7 +58,7 @@ void TQuorvaneMappingPlus::TimerEnableClick() {
     log.RemoveLogEntry(QStringLiteral("Advanced Disabled Mapping #1 on port : ") + PortText());
     log.ClearLogs()->setEnabled(true);
     ShowCount(true);
-    log.AppendLogLine(FileText(enabled));
+    log.AppendLogLine(EventText(enabled));
 }
 
 void TQuorvaneMappingPlus::TimerDisableClick() {
@@ -86,7 +79,7 @@ void TQuorvaneMappingPlus::TimerDisableClick() {
     log.RemoveLogEntry(QStringLiteral("Advanced Enabled Mapping #1 on port : ") + PortText());
     log.ClearLogs()->setEnabled(true);
     ShowCount(false);
-    log.AppendLogLine(FileText(disabled));
+    log.AppendLogLine(EventText(disabled));
 }
 
 } // namespace qv

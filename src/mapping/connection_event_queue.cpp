@@ -4,7 +4,8 @@
 
 namespace qv {
 
-TConnectionEventQueue::TConnectionEventQueue(std::function<void(const ConnectionEvent&)> apply, QObject* parent)
+TConnectionEventQueue::TConnectionEventQueue(std::function<void(const ConnectionEvent&)> apply,
+                                             QObject* parent)
     : QObject(parent), apply_(std::move(apply)) {}
 
 void TConnectionEventQueue::Post(ConnectionEvent event) {

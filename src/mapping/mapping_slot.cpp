@@ -2,13 +2,15 @@
 
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <stdexcept>
+#include <string>
 
 #include "mapping/connection_event_queue.h"
-#include "platform/port_key_filter.h"
 #include "platform/controls.h"
 #include "platform/error_report.h"
 #include "platform/hint.h"
 #include "platform/latin1_validator.h"
+#include "platform/port_key_filter.h"
 #include "shell/main_window.h"
 
 namespace qv {
@@ -16,6 +18,16 @@ namespace qv {
 namespace {
 constexpr int kSlotStopWaitMs = 6000;
 } // namespace
+
+QLineEdit* TMappingSlot::Field(std::string_view base) const {
+    if (base == "OutcommingIp")
+        return outcommingIp_;
+    if (base == "OutcommingPort")
+        return outcommingPort_;
+    if (base == "IncommingPort")
+        return incommingPort_;
+    throw std::logic_error("no slot field " + std::string(base));
+}
 
 QString TMappingSlot::ControlName(const char* base, int number) {
     QString name = QString::fromLatin1(base);

@@ -4,6 +4,8 @@
 #include <QLineEdit>
 #include <QObject>
 #include <QPushButton>
+#include <array>
+#include <string_view>
 
 #include "core/relay/relay_listener.h"
 
@@ -30,6 +32,11 @@ public:
     QLabel* NCMapping() const { return ncMapping_; }
     // On exactly while its "Disable" button is enabled.
     bool IsOn() const { return mappingDisable_->isEnabled(); }
+
+    // The three stored fields by base name, in the order start-up, load and save take the eighteen.
+    static constexpr std::array<const char*, 3> kFieldOrder = {"OutcommingIp", "OutcommingPort",
+                                                               "IncommingPort"};
+    QLineEdit* Field(std::string_view base) const;
 
     // Control name of slot N: slot 1 carries no digit ("IncommingPort"), the others end in theirs.
     static QString ControlName(const char* base, int number);
@@ -60,7 +67,6 @@ private:
     QString DisabledEntry() const;
     void SetFieldsEnabled(bool enabled);
     void SwitchOff(bool enableButton);
-    void AddToCount(int delta);
 
     int number_;
     TQuorvaneMapping& window_;

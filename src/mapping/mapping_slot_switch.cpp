@@ -2,15 +2,13 @@
 #include "log/connection_log.h"
 #include "mapping/connection_event_queue.h"
 #include "mapping/mapping_slot.h"
+#include "platform/controls.h"
 #include "platform/platform.h"
+#include "platform/port_key_filter.h"
 #include "platform/str_to_int.h"
 #include "shell/main_window.h"
 
 namespace qv {
-
-namespace {
-std::string FileText(const QString& listText) { return " " + listText.toLatin1().toStdString(); }
-} // namespace
 
 QString TMappingSlot::EnabledEntry() const {
     return QStringLiteral("Enabled Mapping #%1 on port : %2").arg(number_).arg(PortText());
@@ -21,8 +19,8 @@ QString TMappingSlot::DisabledEntry() const {
 }
 
 void TMappingSlot::SetFieldsEnabled(bool enabled) {
-    for (QWidget* control : std::initializer_list<QWidget*>{incommingPort_, outcommingPort_, outcommingIp_,
-                                                             mappingEnable_})
+    for (QWidget* control :
+         std::initializer_list<QWidget*>{incommingPort_, outcommingPort_, outcommingIp_, mappingEnable_})
         control->setEnabled(enabled);
 }
 
@@ -38,11 +36,9 @@ void TMappingSlot::MappingEnableClick() {
     ncMapping_->setText(QStringLiteral("0"));
     const int listenPort = StrToInt(incommingPort_->text());
     const int destinationPort = StrToInt(outcommingPort_->text());
-    // Port 0 would listen on a port of the system's choosing; five digits go past 65535.
-    const auto outOfRange = [](int port) { return port < 1 || port > 65535; };
-    if (outOfRange(destinationPort))
+    if (!IsValidPort(destinationPort))
         return notice("Invalid outcomming port number in mapping #%1.");
-    if (outOfRange(listenPort))
+    if (!IsValidPort(listenPort))
         return notice("Invalid incomming port number in mapping #%1.");
 
     listener_.SetDefaultPort(listenPort);
@@ -63,13 +59,13 @@ void TMappingSlot::MappingEnableClick() {
     log.ClearLogs()->setEnabled(true);
     ncMapping_->show();
     window_.UpdateDisabledAll();
-    log.AppendLogLine(FileText(EnabledEntry()));
+    log.AppendLogLine(EventText(EnabledEntry()));
 }
 
 void TMappingSlot::MappingDisableClick() {
     SwitchOff(true);
     window_.UpdateDisabledAll();
-    window_.Log().AppendLogLine(FileText(DisabledEntry()));
+    window_.Log().AppendLogLine(EventText(DisabledEntry()));
 }
 
 void TMappingSlot::SwitchOffQuietly() {
@@ -77,7 +73,9 @@ void TMappingSlot::SwitchOffQuietly() {
         SwitchOff(true);
 }
 
-void TMappingSlot::StopForReplacement() { SwitchOff(false); }
+void TMappingSlot::StopForReplacement() {
+    SwitchOff(false);
+}
 
 void TMappingSlot::SwitchOff(bool enableButton) {
     TConnectionLog& log = window_.Log();
@@ -94,12 +92,8 @@ void TMappingSlot::SwitchOff(bool enableButton) {
     ncMapping_->setText(QStringLiteral("0"));
 }
 
-void TMappingSlot::StopListener() { qv::StopListener(listener_, window_.Events()); }
-
-void TMappingSlot::AddToCount(int delta) {
-    // A connection counted before a switch-off may end after it reset the count: never below zero.
-    const int count = std::max(0, ncMapping_->text().toInt() + delta);
-    ncMapping_->setText(QString::number(count));
+void TMappingSlot::StopListener() {
+    qv::StopListener(listener_, window_.Events());
 }
 
 void TMappingSlot::IdMappedPortTCPConnect() {
@@ -108,22 +102,22 @@ void TMappingSlot::IdMappedPortTCPConnect() {
         window_.Timer(1)->SetEnabled(true);
         window_.Timer(2)->SetEnabled(true);
     }
-    AddToCount(1);
+    AddToCount(ncMapping_, 1);
     window_.AddToTotal(1);
     const QString entry = QStringLiteral("Connection on Mapping #%1").arg(number_);
     window_.Log().AddLogEntry(entry);
     const bool timeOnly = number_ == 4 || (number_ == 1 && !armed);
-    window_.AppendRelayLine(FileText(entry), timeOnly ? LogLineForm::TimeOnly : LogLineForm::Full);
+    window_.AppendRelayLine(EventText(entry), timeOnly ? LogLineForm::TimeOnly : LogLineForm::Full);
 }
 
 void TMappingSlot::IdMappedPortTCPDisconnect() {
-    AddToCount(-1);
+    AddToCount(ncMapping_, -1);
     window_.AddToTotal(-1);
     TConnectionLog& log = window_.Log();
     log.RemoveLogEntry(QStringLiteral("Connection on Mapping #%1").arg(number_));
     const QString entry = QStringLiteral("Disconnected on Mapping #%1").arg(number_);
     log.AddLogEntry(entry);
-    window_.AppendRelayLine(FileText(entry), number_ == 4 ? LogLineForm::TimeOnly : LogLineForm::Full);
+    window_.AppendRelayLine(EventText(entry), number_ == 4 ? LogLineForm::TimeOnly : LogLineForm::Full);
 }
 
 } // namespace qv

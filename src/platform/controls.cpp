@@ -1,5 +1,7 @@
 #include "platform/controls.h"
 
+#include <algorithm>
+
 #include "platform/hint.h"
 #include "platform/latin1_validator.h"
 
@@ -28,6 +30,10 @@ QLineEdit* NewEdit(QWidget* parent, const QString& name, const char* text, const
     if (hint)
         SetHint(edit, hint);
     return edit;
+}
+
+void AddToCount(QLabel* count, int delta) {
+    count->setText(QString::number(std::max(0, count->text().toInt() + delta)));
 }
 
 } // namespace qv

@@ -13,5 +13,8 @@ QLabel* NewLabel(QWidget* parent, const QString& name, const char* caption);
 // An edit for stored text: it refuses characters beyond Latin-1. maxLength 0 means no limit.
 QLineEdit* NewEdit(QWidget* parent, const QString& name, const char* text, const char* hint,
                    int maxLength = 0);
+// Adds `delta` to the number a count label shows. A connection counted before a switch-off may end
+// after the count was reset, so the count never goes below zero.
+void AddToCount(QLabel* count, int delta);
 
 } // namespace qv

@@ -10,7 +10,8 @@
 namespace qv {
 
 TQuorvaneSettings::TQuorvaneSettings(TRoster& roster)
-    : SecondaryWindow(roster, "TQuorvaneSettings", "Quorvane - Internet Port Mapping - Settings", QSize(697, 491)) {
+    : SecondaryWindow(roster, "TQuorvaneSettings", "Quorvane - Internet Port Mapping - Settings",
+                      QSize(697, 491)) {
     auto* page = new QWidget(this);
     auto* layout = new QVBoxLayout(page);
     checkBox4_ = new QCheckBox(QStringLiteral("Show tray icon."), page);

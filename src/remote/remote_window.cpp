@@ -4,16 +4,18 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QVBoxLayout>
+#include <stdexcept>
+#include <string>
 
 #include "config/config_messages.h"
+#include "config/stored_text.h"
 #include "core/profile/config_names.h"
 #include "core/profile/profile_file.h"
-#include "config/stored_text.h"
 #include "core/profile/version_marker.h"
-#include "platform/port_key_filter.h"
 #include "platform/controls.h"
 #include "platform/error_report.h"
 #include "platform/platform.h"
+#include "platform/port_key_filter.h"
 #include "shell/main_window.h"
 #include "shell/roster.h"
 
@@ -68,6 +70,7 @@ void TQuorvaneRemote::BuildControls() {
             if (def.password)
                 edit->setEchoMode(QLineEdit::Password);
             form->addRow(QString::fromLatin1(def.label), edit);
+            fields_[FieldIndex(def.name)] = edit;
         }
         return box;
     };
@@ -103,8 +106,11 @@ void TQuorvaneRemote::BuildControls() {
     OnSignal(button1_, &QPushButton::clicked, this, platform, [this] { hide(); });
 }
 
-QLineEdit* TQuorvaneRemote::Field(const char* name) const {
-    return findChild<QLineEdit*>(QString::fromLatin1(name));
+std::size_t TQuorvaneRemote::FieldIndex(std::string_view name) {
+    for (std::size_t i = 0; i < kFieldNames.size(); ++i)
+        if (name == kFieldNames[i])
+            return i;
+    throw std::logic_error("no remote field " + std::string(name));
 }
 
 void TQuorvaneRemote::Change() {

@@ -3,6 +3,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <array>
+#include <string_view>
 
 #include "shell/secondary_window.h"
 
@@ -16,10 +17,10 @@ public:
     explicit TQuorvaneRemote(TRoster& roster);
 
     // The eight stored fields, in the order they are saved and loaded.
-    static constexpr std::array<const char*, 8> kFieldNames = {"RemoteIp",   "RemotePort",  "RemoteLogin",
-                                                               "RemotePassword", "ServerName", "ServerPort",
-                                                               "ServerLogin", "ServerPassword"};
-    QLineEdit* Field(const char* name) const;
+    static constexpr std::array<const char*, 8> kFieldNames = {
+        "RemoteIp",   "RemotePort", "RemoteLogin", "RemotePassword",
+        "ServerName", "ServerPort", "ServerLogin", "ServerPassword"};
+    QLineEdit* Field(std::string_view name) const { return fields_[FieldIndex(name)]; }
     QPushButton* LoadIni() const { return loadIni_; }
     QPushButton* SaveIni() const { return saveIni_; }
 
@@ -31,7 +32,9 @@ private:
     void FormCreate();
     void ReadFields();
     void Change();
+    static std::size_t FieldIndex(std::string_view name);
 
+    std::array<QLineEdit*, kFieldNames.size()> fields_{};
     QPushButton* loadIni_ = nullptr;
     QPushButton* saveIni_ = nullptr;
     QPushButton* button1_ = nullptr;

@@ -1,7 +1,7 @@
 #include <csignal>
 
-#include "platform/qt_platform.h"
 #include "platform/app_title.h"
+#include "platform/qt_platform.h"
 #include "shell/application.h"
 #include "shell/image_list.h"
 #include "shell/roster.h"

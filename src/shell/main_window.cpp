@@ -4,21 +4,22 @@
 #include <QStatusTipEvent>
 
 #include "config/config_messages.h"
-#include "core/profile/config_names.h"
 #include "config/configuration_commands.h"
+#include "config/stored_text.h"
+#include "core/profile/config_names.h"
 #include "core/profile/profile_file.h"
 #include "core/profile/scramble.h"
 #include "core/profile/settings_switch.h"
-#include "config/stored_text.h"
 #include "core/profile/version_marker.h"
 #include "info/about_window.h"
 #include "log/connection_log.h"
 #include "mapping/advanced_mapping.h"
 #include "mapping/connection_event_queue.h"
 #include "mapping/mapping_slot.h"
+#include "platform/app_title.h"
+#include "platform/controls.h"
 #include "platform/error_report.h"
 #include "prefs/settings_window.h"
-#include "platform/app_title.h"
 #include "shell/exit_flow.h"
 #include "shell/image_list.h"
 #include "shell/roster.h"
@@ -27,11 +28,6 @@
 #include "shell/visibility.h"
 
 namespace qv {
-
-namespace {
-// The eighteen slot fields in the order start-up reads them.
-constexpr const char* kFieldOrder[] = {"OutcommingIp", "OutcommingPort", "IncommingPort"};
-} // namespace
 
 TQuorvaneMapping::TQuorvaneMapping(TRoster& roster)
     : QMainWindow(nullptr), roster_(roster), platform_(roster.platform()) {
@@ -91,12 +87,10 @@ void TQuorvaneMapping::FormCreate() {
         log_->CheckBox1()->setChecked(true);
     Timer(7)->SetEnabled(true);
     Timer(8)->SetEnabled(true);
-    for (const char* field : kFieldOrder) {
-        for (int number = 1; number <= 6; ++number) {
-            const QString key = TMappingSlot::ControlName(field, number);
-            findChild<QLineEdit*>(key)->setText(ReadStoredText(path, kMappingSection, key));
-        }
-    }
+    for (const char* field : TMappingSlot::kFieldOrder)
+        for (TMappingSlot* slot : slots_)
+            slot->Field(field)->setText(
+                ReadStoredText(path, kMappingSection, TMappingSlot::ControlName(field, slot->Number())));
     // Loading is not an unsaved change.
     DisableFileControls();
     setWindowState(Qt::WindowMaximized);
@@ -138,8 +132,7 @@ void TQuorvaneMapping::ApplyConnectionEvent(const ConnectionEvent& event) {
 }
 
 void TQuorvaneMapping::AddToTotal(int delta) {
-    QLabel* total = panels_[1];
-    total->setText(QString::number(std::max(0, total->text().toInt() + delta)));
+    qv::AddToCount(panels_[1], delta);
 }
 
 void TQuorvaneMapping::UpdateDisabledAll() {

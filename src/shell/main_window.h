@@ -47,6 +47,8 @@ public:
     QAction* Minimize2() const { return minimize2_; }
     QAction* Restart1() const { return restart1_; }
     QAction* Exit1() const { return exit1_; }
+    // SaveConfigurationAs1, LoadConfigurationFrom1 and Loadaolderconfiguration1.
+    const std::array<QAction*, 3>& FileItems() const { return fileItems_; }
     QPushButton* Button1() const { return button1_; }
 
     // The change rule's first step: the configuration now has unsaved changes.
@@ -115,6 +117,7 @@ private:
     QAction* minimize2_ = nullptr;
     QAction* restart1_ = nullptr;
     QAction* exit1_ = nullptr;
+    std::array<QAction*, 3> fileItems_{};
     bool destroyed_ = false;
 };
 

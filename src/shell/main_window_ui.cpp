@@ -160,6 +160,7 @@ void TQuorvaneMapping::BuildMenu() {
     QAction* loadOlder =
         AddItem(file, {"Loadaolderconfiguration1", "Load A Older Configuration", Ctrl(Qt::Key_H), 7,
                        "LoadConfigurationFrom|Load Configuration From..."});
+    fileItems_ = {saveAs, loadFrom, loadOlder};
     AddSeparator(file, "N1");
     QAction* lock1 = AddItem(file, {"Lock1", "Lock", Ctrl(Qt::Key_L), 21, nullptr});
     AddSeparator(file, "N2");

@@ -2,13 +2,13 @@
 
 #include <QFile>
 
+#include "core/logfile/log_file.h"
 #include "core/profile/config_names.h"
 #include "info/about_window.h"
 #include "info/changes_news_window.h"
 #include "info/update_window.h"
 #include "lock/lock_window.h"
 #include "lock/unlock_window.h"
-#include "core/logfile/log_file.h"
 #include "mapping/advanced_window.h"
 #include "platform/platform.h"
 #include "prefs/settings_window.h"
@@ -51,7 +51,11 @@ std::string TRoster::FileBesideExecutable(const char* name) const {
     return QFile::encodeName(platform_.ExecutableDir()).toStdString() + name;
 }
 
-std::string TRoster::ConfigPath() const { return FileBesideExecutable(kConfigFileName); }
-std::string TRoster::LogPath() const { return FileBesideExecutable(kLogFileName); }
+std::string TRoster::ConfigPath() const {
+    return FileBesideExecutable(kConfigFileName);
+}
+std::string TRoster::LogPath() const {
+    return FileBesideExecutable(kLogFileName);
+}
 
 } // namespace qv

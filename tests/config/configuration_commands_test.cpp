@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <map>
 
-#include "core/profile/config_names.h"
 #include "config/configuration_commands.h"
+#include "core/profile/config_names.h"
 #include "core/profile/profile_file.h"
 #include "core/profile/scramble.h"
 #include "shell/main_window.h"
@@ -22,7 +22,8 @@ using namespace std::chrono_literals;
 namespace {
 
 const QString kOldNotice = QStringLiteral(
-    "It is a old file (The new file is encrypted for more security). Error loading the configuration file.\r\n"
+    "It is a old file (The new file is encrypted for more security). Error loading the configuration "
+    "file.\r\n"
     "This file version is not 2.0, or the file is empty.\r\n"
     "If it is a old configuration click (File - Load a older configuration) to open that file.\r\n"
     "When you have openned your old file save and overwrite on that file.");
@@ -38,12 +39,14 @@ QList<FieldRef> AllFields() {
     QList<FieldRef> fields;
     for (const char* base : {"IncommingPort", "OutcommingPort", "OutcommingIp"})
         for (int n = 1; n <= 6; ++n)
-            fields.append({"TQuorvaneMapping", n == 1 ? QString::fromLatin1(base) : QString::fromLatin1(base) + QString::number(n),
-                           qv::kMappingSection});
+            fields.append(
+                {"TQuorvaneMapping",
+                 n == 1 ? QString::fromLatin1(base) : QString::fromLatin1(base) + QString::number(n),
+                 qv::kMappingSection});
     for (const char* name : {"TimerStart", "IncommingPAd", "OutcommingPAd", "OutcommingIpAd", "TimerStop"})
         fields.append({"TQuorvaneMappingPlus", QString::fromLatin1(name), qv::kMappingSection});
-    for (const char* name : {"RemoteIp", "RemotePort", "RemoteLogin", "RemotePassword", "ServerName", "ServerPort",
-                             "ServerLogin", "ServerPassword"})
+    for (const char* name : {"RemoteIp", "RemotePort", "RemoteLogin", "RemotePassword", "ServerName",
+                             "ServerPort", "ServerLogin", "ServerPassword"})
         fields.append({"TQuorvaneRemote", QString::fromLatin1(name), qv::kRemoteSection});
     return fields;
 }
@@ -54,18 +57,23 @@ QWidget* Window(const char* name) {
             return top;
     return nullptr;
 }
-QLineEdit* Edit(const FieldRef& f) { return Window(f.window)->findChild<QLineEdit*>(f.name); }
+QLineEdit* Edit(const FieldRef& f) {
+    return Window(f.window)->findChild<QLineEdit*>(f.name);
+}
 QPushButton* ButtonOf(const char* window, const char* name) {
     return Window(window)->findChild<QPushButton*>(QString::fromLatin1(name));
 }
-QAction* Item(const char* name) { return Window("TQuorvaneMapping")->findChild<QAction*>(QString::fromLatin1(name)); }
+QAction* Item(const char* name) {
+    return Window("TQuorvaneMapping")->findChild<QAction*>(QString::fromLatin1(name));
+}
 
 // A distinct value per field that fits the field: bytes a line-based file could damage included.
 QString OddValue(int index, const QLineEdit* edit) {
     if (edit->maxLength() <= 5)
         return index % 3 == 0 ? QString() : QString::number(10000 + index * 37).left(5);
-    const QString odd[] = {QStringLiteral(" lead and trail "), QStringLiteral("\"quoted\""), QStringLiteral("a=b;c"),
-                           QString::fromLatin1("\xe9\xff\x80 high"), QStringLiteral("'single'"), QString()};
+    const QString odd[] = {
+        QStringLiteral(" lead and trail "),       QStringLiteral("\"quoted\""), QStringLiteral("a=b;c"),
+        QString::fromLatin1("\xe9\xff\x80 high"), QStringLiteral("'single'"),   QString()};
     return odd[index % 6] + QString::number(index);
 }
 
@@ -95,13 +103,6 @@ struct Program : RosterFixture {
     explicit Program(bool withMarker = true) {
         if (withMarker)
             StoreCurrentMarker();
-    }
-    QStringList List() const {
-        QStringList entries;
-        auto* list = Find<QListWidget>("ListCient");
-        for (int i = 0; i < list->count(); ++i)
-            entries << list->item(i)->text();
-        return entries;
     }
 };
 
@@ -253,8 +254,8 @@ private slots:
                  QStringLiteral("The file is alrealy exist.\r\nAre you sure want to overwrite this file %1?")
                      .arg(QString::fromStdString(other)));
         QCOMPARE(qv::ReadString(other, "Unrelated", "Keep"), std::string("this"));
-        const std::string stored =
-            qv::UnscrambleText(qv::ReadString(other, qv::kMappingSection, "OutcommingIp6"), qv::kMappingDataShiftKey);
+        const std::string stored = qv::UnscrambleText(
+            qv::ReadString(other, qv::kMappingSection, "OutcommingIp6"), qv::kMappingDataShiftKey);
         QCOMPARE(stored, written ? std::string("six") : std::string());
         QVERIFY(FileItemsEnabled());
         // The file beside the executable was not written, yet the changes count as saved.
@@ -276,8 +277,9 @@ private slots:
         p.platform.ExpectBox(qv::BoxKind::Error);
         p.Find<QLineEdit>("OutcommingIp")->setText(QStringLiteral("y"));
         Item("SaveConfigurationAs1")->trigger();
-        QCOMPARE(p.platform.BoxTexts(),
-                 QStringList{QStringLiteral("Unable to write to %1").arg(QString::fromStdString(unwritable))});
+        QCOMPARE(
+            p.platform.BoxTexts(),
+            QStringList{QStringLiteral("Unable to write to %1").arg(QString::fromStdString(unwritable))});
         QVERIFY(FileItemsEnabled());
         QVERIFY(States().mainSave);
     }
@@ -334,9 +336,10 @@ private slots:
         p.platform.SetFileNames({QString::fromStdString(p.ConfigPath())});
         p.platform.ExpectBox(qv::BoxKind::Notice);
         Item("Loadaolderconfiguration1")->trigger();
-        QCOMPARE(p.platform.BoxTexts(),
-                 QStringList{QStringLiteral("It is not a old file. Error loading configuration file.\r\n"
-                                            "File version 2.0.\r\nThis option support only the version 1.0.")});
+        QCOMPARE(
+            p.platform.BoxTexts(),
+            QStringList{QStringLiteral("It is not a old file. Error loading configuration file.\r\n"
+                                       "File version 2.0.\r\nThis option support only the version 1.0.")});
         QVERIFY(FileItemsEnabled());
     }
 
@@ -344,8 +347,10 @@ private slots:
         Program p;
         p.Start();
         const std::string old = p.dir.File("old.qrvd");
-        WriteAll(old, "[QuorvaneDataMapping]\r\nIncommingPort=80\r\nOutcommingPort=8080\r\nOutcommingIp=10.0.0.2\r\n"
-                      "TimerStop=3000\r\n[QuorvaneDataRemoteMapping]\r\nServerLogin=admin\r\n");
+        WriteAll(
+            old,
+            "[QuorvaneDataMapping]\r\nIncommingPort=80\r\nOutcommingPort=8080\r\nOutcommingIp=10.0.0.2\r\n"
+            "TimerStop=3000\r\n[QuorvaneDataRemoteMapping]\r\nServerLogin=admin\r\n");
         p.Find<QLineEdit>("ServerName")->setText(QStringLiteral("to be emptied"));
         p.platform.SetFileNames({QString::fromStdString(old)});
         p.platform.Answer(qv::Answer::Yes);
@@ -386,11 +391,11 @@ private slots:
             return out;
         };
         Program p(false);
-        WriteAll(p.ConfigPath(), "[QuorvaneDataMapping]\r\nVQRVNV=" + shift("2.0") + "\r\nIncommingPort5=" +
-                                     shift("2121") + "\r\nOutcommingPort5=" + shift("21") + "\r\nOutcommingIp5=" +
-                                     shift("ftp.example.net") + "\r\nTimerStop=" + shift("4500") +
-                                     "\r\n\r\n[QuorvaneDataRemoteMapping]\r\nServerName=" + shift("Relay box") +
-                                     "\r\n");
+        WriteAll(p.ConfigPath(),
+                 "[QuorvaneDataMapping]\r\nVQRVNV=" + shift("2.0") + "\r\nIncommingPort5=" + shift("2121") +
+                     "\r\nOutcommingPort5=" + shift("21") + "\r\nOutcommingIp5=" + shift("ftp.example.net") +
+                     "\r\nTimerStop=" + shift("4500") +
+                     "\r\n\r\n[QuorvaneDataRemoteMapping]\r\nServerName=" + shift("Relay box") + "\r\n");
         p.Start();
         QCOMPARE(p.Find<QLineEdit>("IncommingPort5")->text(), QStringLiteral("2121"));
         QCOMPARE(p.Find<QLineEdit>("OutcommingIp5")->text(), QStringLiteral("ftp.example.net"));
@@ -424,10 +429,14 @@ private slots:
     void defaultExtension_data() {
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("used");
-        QTest::newRow("bare") << "/x/name" << "/x/name.qrvd";
-        QTest::newRow("with extension") << "/x/name.qrvd" << "/x/name.qrvd";
-        QTest::newRow("other extension") << "/x/name.ini" << "/x/name.ini";
-        QTest::newRow("dotted folder") << "/x.d/name" << "/x.d/name.qrvd";
+        QTest::newRow("bare") << "/x/name"
+                              << "/x/name.qrvd";
+        QTest::newRow("with extension") << "/x/name.qrvd"
+                                        << "/x/name.qrvd";
+        QTest::newRow("other extension") << "/x/name.ini"
+                                         << "/x/name.ini";
+        QTest::newRow("dotted folder") << "/x.d/name"
+                                       << "/x.d/name.qrvd";
     }
     void defaultExtension() {
         QFETCH(QString, typed);

@@ -8,13 +8,10 @@
 #include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QTest>
-#include <atomic>
 #include <clocale>
 #include <filesystem>
 #include <functional>
-#include <poll.h>
 #include <sys/socket.h>
-#include <thread>
 
 #include "config/config_messages.h"
 #include "core/profile/config_names.h"
@@ -40,53 +37,6 @@ namespace {
 
 const QStringList kBuiltIn = {"1", "113", "113", "255.255.255.0", "2000"};
 const QString kHost = QStringLiteral("127.0.0.1");
-
-// Answers every ident query line "<port>, <port>" with a USERID reply until the client closes;
-// connections are served one after the other.
-class IdentServer {
-public:
-    IdentServer() : listener_(ListenLoopback(5)), port_(LocalPort(listener_.Get())) {
-        thread_ = std::thread([this] { Serve(); });
-    }
-    ~IdentServer() {
-        stop_ = true;
-        thread_.join();
-    }
-    int Port() const { return port_; }
-    static std::string Reply(const std::string& query) { return query + " : USERID : UNIX : quorvane\r\n"; }
-
-private:
-    bool Readable(int fd) const {
-        while (!stop_) {
-            pollfd ready{fd, POLLIN, 0};
-            if (::poll(&ready, 1, 50) == 1)
-                return true;
-        }
-        return false;
-    }
-    void Serve() {
-        while (Readable(listener_.Get())) {
-            Fd client(::accept(listener_.Get(), nullptr, nullptr));
-            std::string query;
-            char c = 0;
-            while (Readable(client.Get()) && ::recv(client.Get(), &c, 1, 0) == 1) {
-                if (c != '\n') {
-                    query += c;
-                    continue;
-                }
-                if (!query.empty() && query.back() == '\r')
-                    query.pop_back();
-                SendAll(client.Get(), Reply(query));
-                query.clear();
-            }
-        }
-    }
-
-    Fd listener_;
-    int port_;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-};
 
 struct Program : RosterFixture {
     // file: "none" (the first run), "current" or "old" version marker, with the stored texts.
@@ -138,13 +88,6 @@ struct Program : RosterFixture {
     }
     QString Count7() const { return Plus().NCMappingTimer()->text(); }
     QString Total() const { return Main().StatusPanel(1)->text(); }
-    QStringList List() const {
-        QStringList entries;
-        QListWidget* list = Main().Log().ListCient();
-        for (int i = 0; i < list->count(); ++i)
-            entries << list->item(i)->text();
-        return entries;
-    }
     QStringList LogLines() const {
         QStringList lines = QString::fromLatin1(ReadAll(LogPath())).split(QStringLiteral("\r\n"));
         if (!lines.isEmpty() && lines.last().isEmpty())
@@ -169,7 +112,7 @@ Fd RelayedClient(int port) {
 }
 
 bool IdentRoundTrip(const Fd& client, const std::string& query) {
-    const std::string reply = IdentServer::Reply(query);
+    const std::string reply = IdentReply(query);
     return SendAll(client.Get(), query + "\r\n") && ReadExactly(client.Get(), reply.size(), 5s) == reply;
 }
 
@@ -363,7 +306,7 @@ private slots:
 
     void timedWindowOpensRelaysAndClosesWithoutProlonging() {
         LocalServer echo(ServerMode::Echo);
-        IdentServer ident;
+        LocalServer ident(ServerMode::Ident);
         Program p;
         p.Find<QCheckBox>("CheckBox1")->setChecked(true);
         const int advancedPort = FreePort();
@@ -440,7 +383,7 @@ private slots:
 
     void stopTimeZeroStaysOpenUntilDisarmed() {
         LocalServer echo(ServerMode::Echo);
-        IdentServer ident;
+        LocalServer ident(ServerMode::Ident);
         Program p;
         const int advancedPort = FreePort();
         p.Arm(1, advancedPort, ident.Port(), 0);
@@ -467,7 +410,7 @@ private slots:
 
     void rearmedOnAnotherPortListensOnTheFirst() {
         LocalServer echo(ServerMode::Echo);
-        IdentServer ident;
+        LocalServer ident(ServerMode::Ident);
         Program p;
         const int firstPort = FreePort();
         p.Arm(1, firstPort, ident.Port(), 0);

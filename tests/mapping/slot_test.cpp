@@ -31,7 +31,9 @@ struct Program : RosterFixture {
         // The start line is due at the first tick; saving is still off then, so the file stays ours.
         QTRY_VERIFY(!roster->Mapping().Timer(7)->Enabled());
     }
-    QLineEdit* Field(const char* base, int slot) const { return Find<QLineEdit>(Name(base, slot).toLatin1()); }
+    QLineEdit* Field(const char* base, int slot) const {
+        return Find<QLineEdit>(Name(base, slot).toLatin1());
+    }
     QPushButton* Button(const char* base, int slot) const {
         return Find<QPushButton>(Name(base, slot).toLatin1());
     }
@@ -54,13 +56,6 @@ struct Program : RosterFixture {
         return roster->Mapping().findChild<QLabel*>(QStringLiteral("NCMapping%1").arg(slot))->text();
     }
     QString Total() const { return roster->Mapping().StatusPanel(1)->text(); }
-    QStringList List() const {
-        QStringList entries;
-        auto* list = Find<QListWidget>("ListCient");
-        for (int i = 0; i < list->count(); ++i)
-            entries << list->item(i)->text();
-        return entries;
-    }
     void SaveLog(bool on) const { Find<QCheckBox>("CheckBox1")->setChecked(on); }
     QStringList LogLines() const {
         QStringList lines = QString::fromLatin1(ReadAll(LogPath())).split(QStringLiteral("\r\n"));
@@ -71,7 +66,9 @@ struct Program : RosterFixture {
 };
 
 // A client of the relay: connects, then sends and reads through it.
-Fd Client(int port) { return Fd(ConnectLoopback(port)); }
+Fd Client(int port) {
+    return Fd(ConnectLoopback(port));
+}
 
 bool RoundTrip(const Fd& client, const std::string& text) {
     return SendAll(client.Get(), text) && ReadExactly(client.Get(), text.size(), 5s) == text;
@@ -218,8 +215,8 @@ private slots:
             QVERIFY(p.Button("MappingEnable", slot)->isEnabled());
         }
         QCOMPARE(p.List(), (QStringList{QStringLiteral("Disabled Mapping #4 on port : %1").arg(port4),
-                                     QStringLiteral("Disabled Mapping #1 on port : %1").arg(port1),
-                                     QStringLiteral("Disabled Mapping #3 on port : %1").arg(port3)}));
+                                        QStringLiteral("Disabled Mapping #1 on port : %1").arg(port1),
+                                        QStringLiteral("Disabled Mapping #3 on port : %1").arg(port3)}));
         QCOMPARE(p.LogLines(), fileBefore);
         QCOMPARE(ConnectLoopback(port1, 1s), -1);
 
@@ -275,13 +272,34 @@ private slots:
         QTest::addColumn<QString>("out");
         QTest::addColumn<QString>("host");
         QTest::addColumn<QString>("notice");
-        QTest::newRow("all empty") << "" << "" << "" << "No outcomming ip adress/hostname in mapping #4.";
-        QTest::newRow("ports empty") << "" << "" << "h" << "No outcomming port number in mapping #4.";
-        QTest::newRow("incoming empty") << "" << "80" << "h" << "No incomming port number in mapping #4.";
-        QTest::newRow("incoming 0") << "0" << "80" << "h" << "Invalid incomming port number in mapping #4.";
-        QTest::newRow("incoming 65536") << "65536" << "80" << "h" << "Invalid incomming port number in mapping #4.";
-        QTest::newRow("outgoing 99999") << "8080" << "99999" << "h" << "Invalid outcomming port number in mapping #4.";
-        QTest::newRow("both 0") << "0" << "0" << "h" << "Invalid outcomming port number in mapping #4.";
+        QTest::newRow("all empty") << ""
+                                   << ""
+                                   << ""
+                                   << "No outcomming ip adress/hostname in mapping #4.";
+        QTest::newRow("ports empty") << ""
+                                     << ""
+                                     << "h"
+                                     << "No outcomming port number in mapping #4.";
+        QTest::newRow("incoming empty") << ""
+                                        << "80"
+                                        << "h"
+                                        << "No incomming port number in mapping #4.";
+        QTest::newRow("incoming 0") << "0"
+                                    << "80"
+                                    << "h"
+                                    << "Invalid incomming port number in mapping #4.";
+        QTest::newRow("incoming 65536") << "65536"
+                                        << "80"
+                                        << "h"
+                                        << "Invalid incomming port number in mapping #4.";
+        QTest::newRow("outgoing 99999") << "8080"
+                                        << "99999"
+                                        << "h"
+                                        << "Invalid outcomming port number in mapping #4.";
+        QTest::newRow("both 0") << "0"
+                                << "0"
+                                << "h"
+                                << "Invalid outcomming port number in mapping #4.";
     }
     void fieldsAreCheckedBeforeAnythingChanges() {
         QFETCH(QString, in);

@@ -26,7 +26,8 @@ struct Items {
     QAction* trayRestart;
 };
 Items ItemsOf(qv::TRoster& roster) {
-    return {roster.Mapping().Exit1(), roster.Tray().Exit(), roster.Mapping().Restart1(), roster.Tray().Restart()};
+    return {roster.Mapping().Exit1(), roster.Tray().Exit(), roster.Mapping().Restart1(),
+            roster.Tray().Restart()};
 }
 } // namespace
 

@@ -10,15 +10,16 @@
 #include "shell/main_window.h"
 #include "shell/tray_window.h"
 #include "support/qt_test_main.h"
-#include "support/show_counter.h"
 #include "support/roster_fixture.h"
+#include "support/show_counter.h"
 
 using namespace qvtest;
 
 namespace {
 
 const char* const kOldNotice =
-    "It is a old file (The new file is encrypted for more security). Error loading the configuration file.\r\n"
+    "It is a old file (The new file is encrypted for more security). Error loading the configuration "
+    "file.\r\n"
     "This file version is not 2.0, or the file is empty.\r\n"
     "If it is a old configuration click (File - Load a older configuration) to open that file.\r\n"
     "When you have openned your old file save and overwrite on that file.";
@@ -30,7 +31,6 @@ QStringList FieldNames() {
             names << (n == 1 ? QString::fromLatin1(base) : QString::fromLatin1(base) + QString::number(n));
     return names;
 }
-
 
 } // namespace
 
@@ -71,7 +71,8 @@ private slots:
     void wrongMarkerBeepsAndShowsTheFourLineNotice_data() {
         QTest::addColumn<QByteArray>("contents");
         QTest::newRow("empty file") << QByteArray();
-        QTest::newRow("plain marker") << QByteArray("[QuorvaneDataMapping]\r\nVQRVNV=2.0\r\nIncommingPort=80\r\n");
+        QTest::newRow("plain marker")
+            << QByteArray("[QuorvaneDataMapping]\r\nVQRVNV=2.0\r\nIncommingPort=80\r\n");
         QTest::newRow("marker under another key")
             << QByteArray::fromStdString("[QuorvaneDataMapping]\r\nVQRVNV=" + qv::ScrambleText("2.0", "103") +
                                          "\r\nIncommingPort=" + qv::ScrambleText("80", "118") + "\r\n");
@@ -129,8 +130,9 @@ private slots:
         VerifyAllFieldsEmpty(f);
         QVERIFY(roster.Mapping().Timer(7)->Enabled());
         for (int n = 1; n <= 6; ++n)
-            QVERIFY(!roster.Mapping().findChild<QPushButton*>(n == 1 ? QStringLiteral("MappingEnable")
-                                                                     : QStringLiteral("MappingEnable%1").arg(n))
+            QVERIFY(!roster.Mapping()
+                         .findChild<QPushButton*>(n == 1 ? QStringLiteral("MappingEnable")
+                                                         : QStringLiteral("MappingEnable%1").arg(n))
                          ->isEnabled());
         QVERIFY(!f.Find<QCheckBox>("CheckBox1")->isChecked());
     }

@@ -15,14 +15,13 @@
 #include "shell/program_icon.h"
 #include "shell/tray_window.h"
 #include "support/qt_test_main.h"
-#include "support/show_counter.h"
 #include "support/roster_fixture.h"
+#include "support/show_counter.h"
 
 using namespace qvtest;
 using qv::TrayMouse;
 
 namespace {
-
 
 std::string StoredTrayIcon(const RosterFixture& f) {
     return qv::ReadString(f.ConfigPath(), qv::kSettingsSection, "TrayIcon");

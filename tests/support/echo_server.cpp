@@ -13,6 +13,10 @@
 
 namespace qvtest {
 
+std::string IdentReply(const std::string& query) {
+    return query + " : USERID : UNIX : quorvane\r\n";
+}
+
 LocalServer::LocalServer(ServerMode mode, std::string greeting)
     : mode_(mode), greeting_(std::move(greeting)) {
     listenFd_ = ListenLoopback(128);
@@ -93,6 +97,22 @@ void LocalServer::Serve(int fd) {
         }
         if (n == 0)
             SendAll(fd, "reply:" + request);
+        break;
+    }
+    case ServerMode::Ident: {
+        std::string query;
+        char c = 0;
+        while (::recv(fd, &c, 1, 0) == 1) {
+            if (c != '\n') {
+                query += c;
+                continue;
+            }
+            if (!query.empty() && query.back() == '\r')
+                query.pop_back();
+            if (!SendAll(fd, IdentReply(query)))
+                break;
+            query.clear();
+        }
         break;
     }
     case ServerMode::Sink: {

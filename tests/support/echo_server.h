@@ -16,7 +16,11 @@ enum class ServerMode {
     CloseAfterGreeting, // sends the greeting and closes
     ReplyAfterEof,      // reads to the end of stream, then sends "reply:" + what it read, and closes
     Sink,               // reads and throws away; sends nothing; closes at the end of stream
+    Ident,              // answers every query line "<port>, <port>" with IdentReply(query)
 };
+
+// An ident server's answer to one query line (given without its CR LF).
+std::string IdentReply(const std::string& query);
 
 // A TCP server on 127.0.0.1 and a free port, one thread per connection. Stops and joins every thread
 // when destroyed.

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QLineEdit>
+#include <QStringList>
 #include <QWidget>
 #include <memory>
 #include <string>
@@ -33,13 +34,13 @@ struct RosterFixture {
     }
     void Stop() { roster.reset(); }
 
-    template <class T = QWidget>
-    T* Find(const char* name) const;
+    template <class T = QWidget> T* Find(const char* name) const;
+    // The entries of the connection list, top to bottom.
+    QStringList List() const;
 };
 
 // Names repeat across windows ("LoadIni"): the main window's control wins, then the others'.
-template <class T>
-T* RosterFixture::Find(const char* name) const {
+template <class T> T* RosterFixture::Find(const char* name) const {
     if (roster)
         if (T* found = roster->Mapping().findChild<T*>(QString::fromLatin1(name)))
             return found;

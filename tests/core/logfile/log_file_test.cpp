@@ -1,7 +1,7 @@
-#include "support/write_failure.h"
 #include "core/logfile/log_file.h"
 #include "log_test_time.h"
 #include "support/temp_dir.h"
+#include "support/write_failure.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>

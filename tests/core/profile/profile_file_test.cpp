@@ -1,6 +1,6 @@
 #include "core/profile/profile_file.h"
-#include "support/write_failure.h"
 #include "support/temp_dir.h"
+#include "support/write_failure.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>

@@ -2,8 +2,8 @@
 #include "core/profile/profile_file.h"
 #include "core/profile/scramble.h"
 #include "core/profile/version_marker.h"
-#include "support/write_failure.h"
 #include "support/temp_dir.h"
+#include "support/write_failure.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
