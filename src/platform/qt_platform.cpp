@@ -16,6 +16,7 @@
 #include <QUrl>
 #include <QWidget>
 
+#include "platform/dynamic_library.h"
 #include "shell/app_title.h"
 
 namespace qv {
@@ -126,6 +127,10 @@ std::optional<QColor> QtPlatform::ChooseColor(QWidget* owner, const QColor& init
     if (!chosen.isValid())
         return std::nullopt;
     return chosen;
+}
+
+LibraryCall QtPlatform::CallLibraryProcedure(const QString& path, const char* symbol) {
+    return CallLibraryProcedureAt(path, symbol);
 }
 
 void QtPlatform::OpenUrl(const QString& url) { QDesktopServices::openUrl(QUrl(url)); }

@@ -71,6 +71,7 @@ public:
     void Minimize2Click();
     void About2Click();
     void Checkfor1Click();
+    void Language1Click();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -92,6 +93,7 @@ private:
     void Timer5Timer();
     void Timer6Timer();
     void Timer7Timer();
+    void Timer8Timer();
 
     TRoster& roster_;
     Platform& platform_;
@@ -115,6 +117,7 @@ private:
     QAction* minimize2_ = nullptr;
     QAction* restart1_ = nullptr;
     QAction* exit1_ = nullptr;
+    QAction* language1_ = nullptr;
     bool destroyed_ = false;
 };
 

@@ -3,6 +3,7 @@
 #include <QTest>
 #include <QWidget>
 
+#include "platform/dynamic_library.h"
 #include "shell/app_title.h"
 
 namespace qvtest {
@@ -30,10 +31,21 @@ void FailUnexpected(qv::BoxKind kind, const QString& text) {
 }
 } // namespace
 
+namespace {
+QString WithSeparator(QString dir) {
+    if (!dir.endsWith(QLatin1Char('/')))
+        dir += QLatin1Char('/');
+    return dir;
+}
+} // namespace
+
 FakePlatform::FakePlatform(QString executableDir)
-    : dir_(std::move(executableDir)), appTitle_(QString::fromLatin1(qv::kAppTitle)) {
-    if (!dir_.endsWith(QLatin1Char('/')))
-        dir_ += QLatin1Char('/');
+    : dir_(WithSeparator(std::move(executableDir))), appTitle_(QString::fromLatin1(qv::kAppTitle)),
+      autostart_(dir_.toStdString() + "autostart/") {}
+
+qv::LibraryCall FakePlatform::CallLibraryProcedure(const QString& path, const char* symbol) {
+    libraryCalls_.append(path + QLatin1Char(':') + QString::fromLatin1(symbol));
+    return qv::CallLibraryProcedureAt(path, symbol);
 }
 
 QStringList FakePlatform::BoxTexts() const {
