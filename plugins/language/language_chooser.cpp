@@ -20,6 +20,10 @@ extern "C" __attribute__((visibility("default"))) void Creer_Form();
 
 namespace {
 
+// Texts on the heap: a string literal's data would vanish with the library when the program
+// unloads it, while a copy of the text may still be held on the other side.
+QString Text(const char* text) { return QString::fromLatin1(text); }
+
 // The folder this library was loaded from, which is the program's own; with a trailing separator.
 std::string OwnFolder() {
     Dl_info info{};
@@ -43,24 +47,24 @@ void ChooseLanguage() {
     const QString current = QFile::decodeName(qv::ChosenLanguageFile(configPath).c_str());
 
     QDialog dialog(nullptr, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
-    dialog.setObjectName(QStringLiteral("LanguageChooser"));
-    dialog.setWindowTitle(QStringLiteral("Quorvane - Internet Port Mapping - Language"));
+    dialog.setObjectName(Text("LanguageChooser"));
+    dialog.setWindowTitle(Text("Quorvane - Internet Port Mapping - Language"));
     dialog.setWindowModality(Qt::ApplicationModal);
     auto* layout = new QVBoxLayout(&dialog);
-    layout->addWidget(new QLabel(QStringLiteral("Choose the language of Quorvane :"), &dialog));
+    layout->addWidget(new QLabel(Text("Choose the language of Quorvane :"), &dialog));
     auto* list = new QListWidget(&dialog);
-    list->setObjectName(QStringLiteral("Languages"));
-    AddLanguage(list, QStringLiteral("English (built-in)"), QString(), current);
+    list->setObjectName(Text("Languages"));
+    AddLanguage(list, Text("English (built-in)"), QString(), current);
     const QDir dir(QFile::decodeName(folder.c_str()));
-    const QString pattern = QStringLiteral("*") + QString::fromLatin1(qv::kLanguageFileSuffix);
+    const QString pattern = Text("*") + QString::fromLatin1(qv::kLanguageFileSuffix);
     for (const QFileInfo& file : dir.entryInfoList({pattern}, QDir::Files | QDir::Readable, QDir::Name))
         AddLanguage(list, file.completeBaseName(), file.fileName(), current);
     if (!list->currentItem())
         list->setCurrentRow(0);
     layout->addWidget(list);
-    layout->addWidget(new QLabel(QStringLiteral("The new language shows at the next start of Quorvane."), &dialog));
+    layout->addWidget(new QLabel(Text("The new language shows at the next start of Quorvane."), &dialog));
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
-    buttons->setObjectName(QStringLiteral("Buttons"));
+    buttons->setObjectName(Text("Buttons"));
     layout->addWidget(buttons);
     QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
     QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
@@ -72,7 +76,7 @@ void ChooseLanguage() {
     try {
         qv::StoreLanguageChoice(configPath, QFile::encodeName(chosen).toStdString());
     } catch (const std::exception& error) {
-        QMessageBox::critical(nullptr, QStringLiteral("Quorvane - Internet Port Mapping"),
+        QMessageBox::critical(nullptr, Text("Quorvane - Internet Port Mapping"),
                               QString::fromLocal8Bit(error.what()));
     }
 }
