@@ -1,7 +1,9 @@
 #include "prefs/background_colour.h"
 
 #include <QApplication>
+#include <QMenuBar>
 #include <QPalette>
+#include <QTabBar>
 #include <QWidget>
 #include <cmath>
 
@@ -28,7 +30,15 @@ QColor ReadableTextColour(const QColor& background) {
 }
 
 void SetBackgroundColour(QWidget& window, const QColor& colour) {
-    if (colour == SystemBackgroundColour()) {
+    const bool system = colour == SystemBackgroundColour();
+    // Menu bars and tab bars draw their captions on surfaces of their own: they keep the
+    // desktop's palette, or their text would sit on a colour it was not chosen for.
+    QPalette desktop = QApplication::palette();
+    desktop.setResolveMask(~QPalette::ResolveMask(0)); // every role set, so nothing is inherited
+    for (QWidget* child : window.findChildren<QWidget*>())
+        if (qobject_cast<QMenuBar*>(child) || qobject_cast<QTabBar*>(child))
+            child->setPalette(system ? QPalette() : desktop);
+    if (system) {
         window.setPalette(QPalette());
         return;
     }
