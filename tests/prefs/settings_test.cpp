@@ -17,7 +17,6 @@
 #include "lock/unlock_window.h"
 #include "log/connection_log.h"
 #include "mapping/advanced_window.h"
-#include "platform/autostart_folder.h"
 #include "prefs/autostart_entry.h"
 #include "prefs/background_colour.h"
 #include "prefs/settings_window.h"
@@ -128,32 +127,6 @@ private slots:
         QVERIFY2(text.find("\nExec=" + exec.toStdString() + "\n") != std::string::npos, text.c_str());
         QVERIFY(qv::AutostartEntryIsOn(text));
         QVERIFY(!qv::AutostartEntryIsOn(text + "Hidden=true\n"));
-    }
-
-    void autostartFolderFollowsXdgConfigHome_data() {
-        QTest::addColumn<QByteArray>("configHome"); // "-": unset
-        QTest::addColumn<QString>("folder");
-        QTest::newRow("set") << QByteArray("/srv/cfg") << "/srv/cfg/autostart/";
-        QTest::newRow("unset") << QByteArray("-") << "/home/someone/.config/autostart/";
-        QTest::newRow("relative, so ignored") << QByteArray("cfg") << "/home/someone/.config/autostart/";
-    }
-    void autostartFolderFollowsXdgConfigHome() {
-        QFETCH(QByteArray, configHome);
-        QFETCH(QString, folder);
-        const QByteArray savedHome = qgetenv("HOME"), savedConfig = qgetenv("XDG_CONFIG_HOME");
-        const bool hadConfig = qEnvironmentVariableIsSet("XDG_CONFIG_HOME");
-        qputenv("HOME", "/home/someone");
-        if (configHome == "-")
-            qunsetenv("XDG_CONFIG_HOME");
-        else
-            qputenv("XDG_CONFIG_HOME", configHome);
-        const std::string found = qv::UserAutostartDirectory();
-        qputenv("HOME", savedHome);
-        if (hadConfig)
-            qputenv("XDG_CONFIG_HOME", savedConfig);
-        else
-            qunsetenv("XDG_CONFIG_HOME");
-        QCOMPARE(QString::fromStdString(found), folder);
     }
 
     void failedWriteLeavesBothStoredStates_data() {
