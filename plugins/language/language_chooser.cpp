@@ -22,7 +22,9 @@ namespace {
 
 // Texts on the heap: a string literal's data would vanish with the library when the program
 // unloads it, while a copy of the text may still be held on the other side.
-QString Text(const char* text) { return QString::fromLatin1(text); }
+QString Text(const char* text) {
+    return QString::fromLatin1(text);
+}
 
 // The folder this library was loaded from, which is the program's own; with a trailing separator.
 std::string OwnFolder() {

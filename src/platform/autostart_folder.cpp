@@ -29,8 +29,8 @@ std::string WithSeparator(std::string path) {
 std::string UserAutostartDirectory() {
     // A relative value is invalid and must be ignored, as the base-directory rules say.
     const char* configHome = std::getenv("XDG_CONFIG_HOME");
-    const std::string base =
-        configHome && configHome[0] == '/' ? std::string(configHome) : WithSeparator(HomeDirectory()) + ".config";
+    const std::string base = configHome && configHome[0] == '/' ? std::string(configHome)
+                                                                : WithSeparator(HomeDirectory()) + ".config";
     return WithSeparator(base) + "autostart/";
 }
 
@@ -50,6 +50,8 @@ bool AutostartFolder::Write(const std::string& name, const std::string& text) co
     return ReplaceFileAtomically(EntryPath(name), text);
 }
 
-void AutostartFolder::Delete(const std::string& name) const { ::unlink(EntryPath(name).c_str()); }
+void AutostartFolder::Delete(const std::string& name) const {
+    ::unlink(EntryPath(name).c_str());
+}
 
 } // namespace qv

@@ -15,11 +15,14 @@ double Luminance(const QColor& colour) {
     const auto linear = [](double channel) {
         return channel <= 0.03928 ? channel / 12.92 : std::pow((channel + 0.055) / 1.055, 2.4);
     };
-    return 0.2126 * linear(colour.redF()) + 0.7152 * linear(colour.greenF()) + 0.0722 * linear(colour.blueF());
+    return 0.2126 * linear(colour.redF()) + 0.7152 * linear(colour.greenF()) +
+           0.0722 * linear(colour.blueF());
 }
 } // namespace
 
-QColor SystemBackgroundColour() { return QApplication::palette().color(QPalette::Window); }
+QColor SystemBackgroundColour() {
+    return QApplication::palette().color(QPalette::Window);
+}
 
 QColor ReadableTextColour(const QColor& background) {
     // Contrast ratios against black and white; the larger one wins.
@@ -48,11 +51,14 @@ void SetBackgroundColour(QWidget& window, const QColor& colour) {
     palette.setColor(QPalette::WindowText, text);
     // Disabled text halfway between the text and the background.
     palette.setColor(QPalette::Disabled, QPalette::WindowText,
-                     QColor::fromRgbF((text.redF() + colour.redF()) / 2, (text.greenF() + colour.greenF()) / 2,
+                     QColor::fromRgbF((text.redF() + colour.redF()) / 2,
+                                      (text.greenF() + colour.greenF()) / 2,
                                       (text.blueF() + colour.blueF()) / 2));
     window.setPalette(palette);
 }
 
-QColor BackgroundColour(const QWidget& window) { return window.palette().color(QPalette::Window); }
+QColor BackgroundColour(const QWidget& window) {
+    return window.palette().color(QPalette::Window);
+}
 
 } // namespace qv

@@ -51,12 +51,16 @@ QWidget& WindowOf(const TRoster& roster, CaptionWindow window) {
     return roster.Mapping();
 }
 
-QString Text(const std::string& bytes) { return QString::fromLatin1(bytes.data(), qsizetype(bytes.size())); }
-std::string Bytes(const QString& text) { return text.toLatin1().toStdString(); }
+QString Text(const std::string& bytes) {
+    return QString::fromLatin1(bytes.data(), qsizetype(bytes.size()));
+}
+std::string Bytes(const QString& text) {
+    return text.toLatin1().toStdString();
+}
 
 // Labels, buttons and check boxes alike; a window without the control keeps going.
-void SetControlCaption(QWidget& window, const CaptionRow& row, const std::string& text, const std::string& title,
-                       const std::string& fileName) {
+void SetControlCaption(QWidget& window, const CaptionRow& row, const std::string& text,
+                       const std::string& title, const std::string& fileName) {
     QWidget* control = window.findChild<QWidget*>(QString::fromLatin1(row.name));
     if (auto* label = qobject_cast<QLabel*>(control))
         label->setText(Text(ComposeCaption(row, text, title, Bytes(label->text()), fileName)));

@@ -34,7 +34,8 @@ constexpr const char* kCheckBoxCaptions[] = {
 } // namespace
 
 TQuorvaneSettings::TQuorvaneSettings(TRoster& roster)
-    : SecondaryWindow(roster, "TQuorvaneSettings", "Quorvane - Internet Port Mapping - Settings", QSize(697, 491)),
+    : SecondaryWindow(roster, "TQuorvaneSettings", "Quorvane - Internet Port Mapping - Settings",
+                      QSize(697, 491)),
       backgroundsColor_(SystemBackgroundColour()) {
     BuildControls();
     Guarded(roster.platform(), [this] { FormCreate(); });
@@ -73,7 +74,8 @@ void TQuorvaneSettings::BuildControls() {
     auto* backgroundsLayout = new QVBoxLayout(backgrounds);
     auto* row = new QHBoxLayout;
     row->addWidget(NewLabel(backgrounds, QStringLiteral("Label1"), "Backgrounds color :"));
-    buttons_[0] = NewButton(backgrounds, QStringLiteral("Button1"), "Change", "Change Your Backgrounds Color.");
+    buttons_[0] =
+        NewButton(backgrounds, QStringLiteral("Button1"), "Change", "Change Your Backgrounds Color.");
     buttons_[1] = NewButton(backgrounds, QStringLiteral("Button2"), "Reset", "Reset Your Backgrounds Color.");
     row->addWidget(buttons_[0]);
     row->addWidget(buttons_[1]);
@@ -127,7 +129,8 @@ void TQuorvaneSettings::ReadTrayIcon() {
 }
 
 void TQuorvaneSettings::ReadWindowsState() {
-    checkBoxes_[1]->setChecked(IsSwitchOn(roster_.ConfigPath(), "WindowsState", "Minimized", kWindowsStateShiftKey));
+    checkBoxes_[1]->setChecked(
+        IsSwitchOn(roster_.ConfigPath(), "WindowsState", "Minimized", kWindowsStateShiftKey));
 }
 
 void TQuorvaneSettings::CheckBox3Click() {

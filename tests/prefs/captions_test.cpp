@@ -24,7 +24,9 @@ using namespace qvtest;
 
 namespace {
 
-void WaitForStartUp(const qv::TRoster& roster) { QTRY_VERIFY(!roster.Mapping().Timer(8)->Enabled()); }
+void WaitForStartUp(const qv::TRoster& roster) {
+    QTRY_VERIFY(!roster.Mapping().Timer(8)->Enabled());
+}
 
 // "Class|Name|Text": the control or item Name of the window Class reads Text; no name means the
 // window's caption, and the class "App" the application title.
@@ -73,22 +75,27 @@ private slots:
             QStringLiteral("TQuorvaneMappingLock||Quorvane - Internet Port Mapping  - Lock Password");
         const QString panel = QStringLiteral("TQuorvaneMapping|Panel2|User(s) connected.");
         QTest::newRow("DefaultTitle alone")
-            << true << QByteArray("Mapper.lng") << QByteArray("[QuorvaneLanguageDataTitle]\r\nDefaultTitle=Mapper\r\n")
-            << QStringList{"TQuorvaneMapping||Mapper",
-                           "App||Mapper",
-                           "TAbout||Mapper - About",
-                           "TQuorvaneSettings||Mapper - Settings",
-                           "TQuorvaneMappingLock||Mapper - Lock Password",
-                           "TQuorvaneMapping|Label12|User(s) Connected :",
-                           "TQuorvaneMapping|Label5|Note : You need a restart to take the change in Incomming Port.",
-                           "TQuorvaneMapping|MappingEnable|Enable",
-                           "TQuorvaneTray|Exit|Exit"};
+            << true << QByteArray("Mapper.lng")
+            << QByteArray("[QuorvaneLanguageDataTitle]\r\nDefaultTitle=Mapper\r\n")
+            << QStringList{
+                   "TQuorvaneMapping||Mapper",
+                   "App||Mapper",
+                   "TAbout||Mapper - About",
+                   "TQuorvaneSettings||Mapper - Settings",
+                   "TQuorvaneMappingLock||Mapper - Lock Password",
+                   "TQuorvaneMapping|Label12|User(s) Connected :",
+                   "TQuorvaneMapping|Label5|Note : You need a restart to take the change in Incomming Port.",
+                   "TQuorvaneMapping|MappingEnable|Enable",
+                   "TQuorvaneTray|Exit|Exit"};
         QTest::newRow("MappingAbout7 and MappingAbout8")
             << true << QByteArray("Two.lng")
-            << QByteArray("[QuorvaneLanguageDataMenus]\r\nMappingAbout8=B\r\nMappingAbout7=A\r\nMappingAbout2=C\r\n")
-            << QStringList{"TQuorvaneMappingLock|About2|B", "TQuorvaneTray|About3|C", "TQuorvaneMapping|About2|About"};
+            << QByteArray(
+                   "[QuorvaneLanguageDataMenus]\r\nMappingAbout8=B\r\nMappingAbout7=A\r\nMappingAbout2=C\r\n")
+            << QStringList{"TQuorvaneMappingLock|About2|B", "TQuorvaneTray|About3|C",
+                           "TQuorvaneMapping|About2|About"};
         QTest::newRow("status panel, built-in texts")
-            << true << QByteArray("Panel.lng") << QByteArray("[QuorvaneLanguageDataText]\r\nConnectionsList=Liste\r\n")
+            << true << QByteArray("Panel.lng")
+            << QByteArray("[QuorvaneLanguageDataText]\r\nConnectionsList=Liste\r\n")
             << QStringList{"TQuorvaneMapping|Panel2|User(s) connected.  Language File :  Panel.lng.",
                            "TQuorvaneMapping|Connection|Liste :"};
         QTest::newRow("status panel, translated")
@@ -97,11 +104,13 @@ private slots:
             << QStringList{"TQuorvaneMapping|Panel2|Gens. Fichier : Panel.lng."};
         QTest::newRow("language file missing") << true << QByteArray("Nowhere.lng") << QByteArray("-")
                                                << QStringList{mainTitle, lockTitle, panel};
-        QTest::newRow("no language chosen") << true << QByteArray() << QByteArray("-") << QStringList{mainTitle, panel};
-        QTest::newRow("no configuration file") << false << QByteArray("-") << QByteArray("-")
-                                               << QStringList{mainTitle, panel};
+        QTest::newRow("no language chosen")
+            << true << QByteArray() << QByteArray("-") << QStringList{mainTitle, panel};
+        QTest::newRow("no configuration file")
+            << false << QByteArray("-") << QByteArray("-") << QStringList{mainTitle, panel};
         QTest::newRow("a name with a folder")
-            << true << QByteArray("sub/Mapper.lng") << QByteArray("[QuorvaneLanguageDataTitle]\r\nDefaultTitle=Mapper\r\n")
+            << true << QByteArray("sub/Mapper.lng")
+            << QByteArray("[QuorvaneLanguageDataTitle]\r\nDefaultTitle=Mapper\r\n")
             << QStringList{mainTitle, lockTitle};
     }
     void captionsFromTheChosenFile() {
@@ -115,7 +124,8 @@ private slots:
             f.Store(qv::kMappingSection, "QRVNLanguage", chosen.toStdString(), qv::kQRVNLanguageShiftKey);
         }
         if (file != "-") {
-            std::filesystem::create_directories(std::filesystem::path(f.dir.File(chosen.toStdString())).parent_path());
+            std::filesystem::create_directories(
+                std::filesystem::path(f.dir.File(chosen.toStdString())).parent_path());
             WriteAll(f.dir.File(chosen.toStdString()), file.toStdString());
         }
         qv::TRoster& roster = f.Start();
@@ -148,14 +158,15 @@ private slots:
             "Cannot find the plug-ins Language.dll in your Quorvane - Internet Port Mapping directory.");
         const QString download = QStringLiteral("Do you want download the plug-ins from Quorvane Web Site?");
         QTest::newRow("absent, download") << "none" << int(qv::Answer::Yes) << QStringList{missing, download};
-        QTest::newRow("absent, no download") << "none" << int(qv::Answer::No) << QStringList{missing, download};
-        QTest::newRow("not a library")
-            << "garbage" << -1
-            << QStringList{"Cannot load the plug-ins Language.dll from your Quorvane - Internet Port Mapping directory."};
-        QTest::newRow("without the entry")
-            << "noentry" << -1
-            << QStringList{"The plug-ins Language.dll in your Quorvane - Internet Port Mapping directory has no entry "
-                           "Creer_Form."};
+        QTest::newRow("absent, no download")
+            << "none" << int(qv::Answer::No) << QStringList{missing, download};
+        QTest::newRow("not a library") << "garbage" << -1
+                                       << QStringList{"Cannot load the plug-ins Language.dll from your "
+                                                      "Quorvane - Internet Port Mapping directory."};
+        QTest::newRow("without the entry") << "noentry" << -1
+                                           << QStringList{"The plug-ins Language.dll in your Quorvane - "
+                                                          "Internet Port Mapping directory has no entry "
+                                                          "Creer_Form."};
     }
     void languagePluginFailures() {
         QFETCH(QString, library);
@@ -214,8 +225,8 @@ private slots:
         roster.Mapping().findChild<QAction*>(QStringLiteral("Language1"))->trigger();
 
         QCOMPARE(offered, (QStringList{"English (built-in)", "French", "German"}));
-        QCOMPARE(f.platform.LibraryCalls(),
-                 QStringList{QString::fromStdString(f.dir.File("Language.dll")) + QStringLiteral(":Creer_Form")});
+        QCOMPARE(f.platform.LibraryCalls(), QStringList{QString::fromStdString(f.dir.File("Language.dll")) +
+                                                        QStringLiteral(":Creer_Form")});
         QCOMPARE(qv::ReadString(f.ConfigPath(), qv::kMappingSection, "QRVNLanguage"),
                  qv::ScrambleText("French.lng", qv::kQRVNLanguageShiftKey));
         QCOMPARE(roster.Mapping().windowTitle(), QStringLiteral("Quorvane - Internet Port Mapping"));

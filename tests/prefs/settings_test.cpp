@@ -40,7 +40,8 @@ qv::TRoster& StartShowing(RosterFixture& f) {
     f.platform.OnShowModal([](QWidget* window) { window->show(); });
     qv::TRoster& roster = f.Start();
     // Timer8 is the last of the start-up timers to be enabled; the tray's Timer3 runs at once.
-    if (!QTest::qWaitFor([&] { return !roster.Mapping().Timer(8)->Enabled() && !roster.Tray().Timer(3)->Enabled(); }))
+    if (!QTest::qWaitFor(
+            [&] { return !roster.Mapping().Timer(8)->Enabled() && !roster.Tray().Timer(3)->Enabled(); }))
         QTest::qFail("the start-up timers never ran", __FILE__, __LINE__);
     return roster;
 }
@@ -52,8 +53,9 @@ qv::TQuorvaneSettings& OpenSettings(qv::TRoster& roster) {
 }
 
 QList<QWidget*> NineWindows(const qv::TRoster& roster) {
-    return {&roster.Settings(), &roster.Mapping(), &roster.Remote(), &roster.About(), &roster.MappingPlus(),
-            &roster.ChangesNews(), &roster.Lock(), &roster.Unlock(), &roster.Update()};
+    return {&roster.Settings(), &roster.Mapping(),     &roster.Remote(),
+            &roster.About(),    &roster.MappingPlus(), &roster.ChangesNews(),
+            &roster.Lock(),     &roster.Unlock(),      &roster.Update()};
 }
 
 } // namespace
@@ -95,7 +97,8 @@ private slots:
         const std::string entry = f.platform.ReadAutostartEntry("Quorvane");
         QCOMPARE(qv::AutostartEntryIsOn(entry), autostart);
         if (autostart)
-            QVERIFY(entry.find("\nExec=" + f.platform.ExecutablePath().toStdString() + "\n") != std::string::npos);
+            QVERIFY(entry.find("\nExec=" + f.platform.ExecutablePath().toStdString() + "\n") !=
+                    std::string::npos);
         QCOMPARE(WindowsStateStored(f), minimized);
         QTRY_COMPARE(f.platform.TrayIconShown(), tray);
         QCOMPARE(qv::IsSwitchOn(f.ConfigPath(), "TrayIcon", "Disabled", qv::kTrayIconShiftKey), !tray);
@@ -112,11 +115,12 @@ private slots:
     void autostartEntryQuotesThePath_data() {
         QTest::addColumn<QByteArray>("path");
         QTest::addColumn<QByteArray>("exec");
-        QTest::newRow("plain") << QByteArray("/opt/quorvane/quorvane") << QByteArray("/opt/quorvane/quorvane");
+        QTest::newRow("plain") << QByteArray("/opt/quorvane/quorvane")
+                               << QByteArray("/opt/quorvane/quorvane");
         QTest::newRow("blanks") << QByteArray("/home/me/My Programs/quorvane")
                                 << QByteArray("\"/home/me/My Programs/quorvane\"");
-        QTest::newRow("quote, dollar, backslash")
-            << QByteArray("/tmp/a\"b$c\\d/quorvane") << QByteArray("\"/tmp/a\\\\\"b\\\\$c\\\\\\\\d/quorvane\"");
+        QTest::newRow("quote, dollar, backslash") << QByteArray("/tmp/a\"b$c\\d/quorvane")
+                                                  << QByteArray("\"/tmp/a\\\\\"b\\\\$c\\\\\\\\d/quorvane\"");
         QTest::newRow("percent") << QByteArray("/srv/100%/quorvane") << QByteArray("/srv/100%%/quorvane");
     }
     void autostartEntryQuotesThePath() {
@@ -154,10 +158,10 @@ private slots:
                 full.emplace(0);
             settings.close();
         }
-        QCOMPARE(f.platform.BoxTexts(), QStringList{blockAutostart
-                                                        ? QStringLiteral("Failed to set data for 'Quorvane'")
-                                                        : QStringLiteral("Unable to write to %1")
-                                                              .arg(QString::fromStdString(f.ConfigPath()))});
+        QCOMPARE(f.platform.BoxTexts(),
+                 QStringList{blockAutostart ? QStringLiteral("Failed to set data for 'Quorvane'")
+                                            : QStringLiteral("Unable to write to %1")
+                                                  .arg(QString::fromStdString(f.ConfigPath()))});
         QVERIFY(settings.isVisible());
         QVERIFY(!WindowsStateStored(f));
         QVERIFY(f.platform.ReadAutostartEntry("Quorvane").empty());
@@ -205,7 +209,8 @@ private slots:
         const QString reset = QStringLiteral("Are you sure reset your backgrounds color?");
         const int yes = int(qv::Answer::Yes), no = int(qv::Answer::No);
         QTest::newRow("change, Yes") << "Change" << false << blue << yes << change << blue << true;
-        QTest::newRow("change to a light colour") << "Change" << true << yellow << yes << change << yellow << true;
+        QTest::newRow("change to a light colour")
+            << "Change" << true << yellow << yes << change << yellow << true;
         QTest::newRow("change, No") << "Change" << false << blue << no << change << none << false;
         QTest::newRow("change cancelled") << "Change" << false << none << -1 << QString() << none << false;
         QTest::newRow("reset at the default")
@@ -247,8 +252,10 @@ private slots:
             QVERIFY2(qv::BackgroundColour(*window) == expected, qPrintable(window->objectName()));
         QCOMPARE(qv::BackgroundColour(roster.Tray()), qv::SystemBackgroundColour());
         // Text on the new background stays readable: white on dark blue, black on yellow.
-        const QColor text = roster.Mapping().findChild<QLabel*>(QStringLiteral("Label4"))->palette().color(
-            QPalette::WindowText);
+        const QColor text = roster.Mapping()
+                                .findChild<QLabel*>(QStringLiteral("Label4"))
+                                ->palette()
+                                .color(QPalette::WindowText);
         if (result.isValid())
             QCOMPARE(text, result == QColor(Qt::yellow) ? QColor(Qt::black) : QColor(Qt::white));
         QCOMPARE(settings.Exit1()->isEnabled(), true);
