@@ -11,10 +11,10 @@ using C = Compose;
 
 // In the order of application: the status-bar panel is composed from its current text, so its
 // first key comes before its second, and of two keys naming one item the later wins.
-// clang-format off: one row per caption
+// One row per caption, however long.
+// clang-format off
 constexpr CaptionRow kCaptions[] = {
-    {kTitleSection, "DefaultTitle", "Quorvane - Internet Port Mapping", W::Main, T::Title, nullptr,
-     C::AsRead},
+    {kTitleSection, "DefaultTitle", "Quorvane - Internet Port Mapping", W::Main, T::Title, nullptr, C::AsRead},
     {kTextSection, "UsersConnected2", "User(s) connected", W::Main, T::Control, "Panel2", C::Dot},
     {kTextSection, "LanguageFile", " Language File : ", W::Main, T::Control, "Panel2", C::PanelAppend},
     {kButtonsSection, "AdvancedOptions", "Advanced Options", W::Main, T::Control, "Button6", C::AsRead},
@@ -38,8 +38,7 @@ constexpr CaptionRow kCaptions[] = {
     {kButtonsSection, "MappingDLogs", "Disable Logging", W::Main, T::Control, "DLogs", C::AsRead},
     {kButtonsSection, "MappingELogs", "Enable Logging", W::Main, T::Control, "ELogs", C::AsRead},
     {kButtonsSection, "MappingDisconnect", "Disconnect", W::Main, T::Control, "Button2", C::AsRead},
-    {kButtonsSection, "MappingFirewallSettings", "Firewall Settings", W::Main, T::Control, "Button3",
-     C::AsRead},
+    {kButtonsSection, "MappingFirewallSettings", "Firewall Settings", W::Main, T::Control, "Button3", C::AsRead},
     {kButtonsSection, "MappingDisableAll", "Disabled All", W::Main, T::Control, "Button1", C::AsRead},
     {kButtonsSection, "MappingClearLogs", "Clear Logs Windows", W::Main, T::Control, "ClearLogs", C::AsRead},
     {kMenusSection, "MappingExit1", "Exit", W::Main, T::Item, "Exit1", C::AsRead},
@@ -67,22 +66,16 @@ constexpr CaptionRow kCaptions[] = {
     {kTitleSection, "MappingLock1", "Lock Password", W::Lock, T::Caption, nullptr, C::AfterTitle},
     {kTitleSection, "MappingUnlock1", "Unlock Password", W::Unlock, T::Caption, nullptr, C::AfterTitle},
     {kTitleSection, "MappingAdvanced1", "Advanced Options", W::Advanced, T::Caption, nullptr, C::AfterTitle},
-    {kTitleSection, "MappingChangesNews1", "Changes/News", W::ChangesNews, T::Caption, nullptr,
-     C::AfterTitle},
-    {kTitleSection, "MappingRemote1", "Remote Settings & Remote Connections", W::Remote, T::Caption, nullptr,
-     C::AfterTitle},
+    {kTitleSection, "MappingChangesNews1", "Changes/News", W::ChangesNews, T::Caption, nullptr, C::AfterTitle},
+    {kTitleSection, "MappingRemote1", "Remote Settings & Remote Connections", W::Remote, T::Caption, nullptr, C::AfterTitle},
     {kTitleSection, "MappingSettings1", "Settings", W::Settings, T::Caption, nullptr, C::AfterTitle},
     {kTitleSection, "MappingUpdate1", "Update", W::Update, T::Caption, nullptr, C::AfterTitle},
     {kMenusSection, "MappingSave1", "Save Changes", W::Main, T::Item, "SaveIni2", C::AsRead},
-    {kMenusSection, "MappingSaveAs1", "Save Configuration As", W::Main, T::Item, "SaveConfigurationAs1",
-     C::AsRead},
+    {kMenusSection, "MappingSaveAs1", "Save Configuration As", W::Main, T::Item, "SaveConfigurationAs1", C::AsRead},
     {kMenusSection, "MappingLoad1", "Load Configuration", W::Main, T::Item, "LoadIni2", C::AsRead},
-    {kMenusSection, "MappingLoadFrom1", "Load Configuration From", W::Main, T::Item, "LoadConfigurationFrom1",
-     C::AsRead},
-    {kMenusSection, "MappingLoadOldFrom1", "Load A Older Configuration", W::Main, T::Item,
-     "Loadaolderconfiguration1", C::AsRead},
-    {kMenusSection, "MappingAdvancedOptions1", "Advanced Options", W::Main, T::Item, "AdvancedOptions1",
-     C::AsRead},
+    {kMenusSection, "MappingLoadFrom1", "Load Configuration From", W::Main, T::Item, "LoadConfigurationFrom1", C::AsRead},
+    {kMenusSection, "MappingLoadOldFrom1", "Load A Older Configuration", W::Main, T::Item, "Loadaolderconfiguration1", C::AsRead},
+    {kMenusSection, "MappingAdvancedOptions1", "Advanced Options", W::Main, T::Item, "AdvancedOptions1", C::AsRead},
     {kMenusSection, "MappingLanguage1", "Language", W::Main, T::Item, "Language1", C::AsRead},
     {kMenusSection, "MappingRemote1", "Remote", W::Main, T::Item, "Remote1", C::AsRead},
     {kMenusSection, "MappingSettings1", "Settings", W::Main, T::Item, "Settings1", C::AsRead},
@@ -97,14 +90,12 @@ constexpr CaptionRow kCaptions[] = {
     {kTextSection, "Mapping6", "Mapping #6", W::Main, T::Control, "Label11", C::AsRead},
     {kTextSection, "MappingOptions", "Mapping Options", W::Main, T::Control, "Label4", C::AsRead},
     {kTextSection, "UsersConnected1", "User(s) Connected", W::Main, T::Control, "Label12", C::Colon},
-    {kTextSection, "Note1", "Note : You need a restart to take the change in Incomming Port", W::Main,
-     T::Control, "Label5", C::Dot},
+    {kTextSection, "Note1", "Note : You need a restart to take the change in Incomming Port", W::Main, T::Control, "Label5", C::Dot},
     {kTextSection, "ConnectionsList", "Connections List (Logs)", W::Main, T::Control, "Connection", C::Colon},
     {kTextSection, "IncommingPort1", "Incomming Port", W::Main, T::Control, "Label1", C::Colon},
     {kTextSection, "OutcommingPort1", "Outcomming Port", W::Main, T::Control, "Label2", C::Colon},
     {kTextSection, "OutcommingIpAdress1", "Outcomming Ip Adress", W::Main, T::Control, "Label3", C::Colon},
-    {kTextSection, "SaveConnectionsList1", "Save Connections List (Logs File) In The File CLogs.txt", W::Main,
-     T::Control, "CheckBox1", C::Dot},
+    {kTextSection, "SaveConnectionsList1", "Save Connections List (Logs File) In The File CLogs.txt", W::Main, T::Control, "CheckBox1", C::Dot},
 };
 // clang-format on
 } // namespace
