@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <functional>
 #include <optional>
+#include <string>
 
 class QMenu;
 class QWidget;
@@ -42,6 +43,13 @@ struct TrayIconRecord {
     QString tip;
     // Receives (callbackMessage, mouse event) while kMessageValid is set.
     std::function<void(int message, TrayMouse mouse)> callback;
+};
+
+// What became of a call into a dynamically loaded library.
+struct LibraryCall {
+    enum Outcome { Called, LoadFailed, SymbolMissing };
+    Outcome outcome = Called;
+    QString detail; // the loader's own message when the call did not happen
 };
 
 // Everything the windows need from the desktop. The program uses QtPlatform; tests use a scripted
@@ -94,6 +102,18 @@ public:
     virtual void DeleteTrayIcon(const TrayIconRecord& record) = 0;
     // Pops the icon's menu up at the mouse cursor.
     virtual void PopupTrayMenu(QMenu* menu) = 0;
+
+    // The user's autostart entries, by name: "Quorvane" is the entry the desktop starts at log-on.
+    // Reading gives the entry's text, empty when there is none.
+    virtual std::string ReadAutostartEntry(const std::string& name) const = 0;
+    // Replaces the entry as a whole; false, with the old entry untouched, when it cannot be written.
+    virtual bool WriteAutostartEntry(const std::string& name, const std::string& text) = 0;
+    // A missing entry, or one that cannot be removed, is no error.
+    virtual void DeleteAutostartEntry(const std::string& name) = 0;
+
+    // Loads the library at this full path, calls its procedure (no arguments, no result) on the
+    // calling thread and unloads the library once the call has returned.
+    virtual LibraryCall CallLibraryProcedure(const QString& path, const char* symbol) = 0;
 };
 
 } // namespace qv

@@ -16,6 +16,7 @@
 #include <QUrl>
 #include <QWidget>
 
+#include "platform/dynamic_library.h"
 #include "platform/app_title.h"
 
 namespace qv {
@@ -68,9 +69,7 @@ QString RunFileDialog(QFileDialog* dialog) {
 
 QtPlatform::QtPlatform() : appTitle_(QString::fromLatin1(kAppTitle)) {}
 
-void QtPlatform::Notice(const QString& text) {
-    Box(QMessageBox::NoIcon, appTitle_, text, QMessageBox::Ok);
-}
+void QtPlatform::Notice(const QString& text) { Box(QMessageBox::NoIcon, appTitle_, text, QMessageBox::Ok); }
 
 bool QtPlatform::Question(const QString& text) {
     return Box(QMessageBox::Question, QString::fromLatin1(kQuestionTitle), text,
@@ -82,8 +81,7 @@ void QtPlatform::Information(const QString& text) {
 }
 
 Answer QtPlatform::Confirm(const QString& title, const QString& text) {
-    switch (
-        Box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel)) {
+    switch (Box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel)) {
     case QMessageBox::Yes:
         return Answer::Yes;
     case QMessageBox::No:
@@ -97,9 +95,7 @@ void QtPlatform::Error(const QString& title, const QString& text) {
     Box(QMessageBox::Critical, title, text, QMessageBox::Ok);
 }
 
-void QtPlatform::Beep() {
-    QApplication::beep();
-}
+void QtPlatform::Beep() { QApplication::beep(); }
 
 void QtPlatform::ShowModal(QWidget* window) {
     QPointer<QWidget> guard(window);
@@ -133,27 +129,23 @@ std::optional<QColor> QtPlatform::ChooseColor(QWidget* owner, const QColor& init
     return chosen;
 }
 
-void QtPlatform::OpenUrl(const QString& url) {
-    QDesktopServices::openUrl(QUrl(url));
+LibraryCall QtPlatform::CallLibraryProcedure(const QString& path, const char* symbol) {
+    return CallLibraryProcedureAt(path, symbol);
 }
+
+void QtPlatform::OpenUrl(const QString& url) { QDesktopServices::openUrl(QUrl(url)); }
 
 void QtPlatform::StartDetached(const QString& program, const QStringList& arguments) {
     QProcess::startDetached(program, arguments);
 }
 
-void QtPlatform::Sleep(int milliseconds) {
-    QThread::msleep(static_cast<unsigned long>(milliseconds));
-}
+void QtPlatform::Sleep(int milliseconds) { QThread::msleep(static_cast<unsigned long>(milliseconds)); }
 
 // exit() rather than quit(): quit() would first ask every window to close, and the main window's
 // close means "go to the tray" or "ask to exit", not "end now".
-void QtPlatform::EndApplication() {
-    QCoreApplication::exit(0);
-}
+void QtPlatform::EndApplication() { QCoreApplication::exit(0); }
 
-QString QtPlatform::ExecutablePath() const {
-    return QCoreApplication::applicationFilePath();
-}
+QString QtPlatform::ExecutablePath() const { return QCoreApplication::applicationFilePath(); }
 
 QString QtPlatform::ExecutableDir() const {
     return QDir::toNativeSeparators(QCoreApplication::applicationDirPath() + QLatin1Char('/'));

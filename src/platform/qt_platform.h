@@ -4,6 +4,7 @@
 #include <map>
 #include <utility>
 
+#include "platform/autostart_folder.h"
 #include "platform/platform.h"
 
 class QSystemTrayIcon;
@@ -48,7 +49,15 @@ public:
     void DeleteTrayIcon(const TrayIconRecord& record) override;
     void PopupTrayMenu(QMenu* menu) override;
 
+    std::string ReadAutostartEntry(const std::string& name) const override { return autostart_.Read(name); }
+    bool WriteAutostartEntry(const std::string& name, const std::string& text) override {
+        return autostart_.Write(name, text);
+    }
+    void DeleteAutostartEntry(const std::string& name) override { autostart_.Delete(name); }
+    LibraryCall CallLibraryProcedure(const QString& path, const char* symbol) override;
+
 private:
+    AutostartFolder autostart_{UserAutostartDirectory()};
     QString appTitle_;
     bool taskbarVisible_ = false;
     // Icons by window and id; each icon is a child of its window, so it never outlives it.

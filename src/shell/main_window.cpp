@@ -19,6 +19,8 @@
 #include "platform/app_title.h"
 #include "platform/controls.h"
 #include "platform/error_report.h"
+#include "prefs/language_captions.h"
+#include "prefs/language_plugin.h"
 #include "prefs/settings_window.h"
 #include "shell/exit_flow.h"
 #include "shell/image_list.h"
@@ -219,6 +221,10 @@ void TQuorvaneMapping::Checkfor1Click() {
     OpenVendorPage(platform_);
 }
 
+void TQuorvaneMapping::Language1Click() {
+    RunLanguagePlugin(roster_, language1_);
+}
+
 void TQuorvaneMapping::Timer1Timer() {
     advanced_->Open();
 }
@@ -251,6 +257,11 @@ void TQuorvaneMapping::Timer6Timer() {
 void TQuorvaneMapping::Timer7Timer() {
     if (log_->CheckBox1()->isChecked())
         log_->AppendLogLine(" Quorvane - Internet Port Mapping is starting.");
+}
+
+// Once per start, after every window exists.
+void TQuorvaneMapping::Timer8Timer() {
+    ApplyLanguageCaptions(roster_);
 }
 
 } // namespace qv

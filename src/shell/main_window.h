@@ -73,6 +73,7 @@ public:
     void Minimize2Click();
     void About2Click();
     void Checkfor1Click();
+    void Language1Click();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -94,6 +95,7 @@ private:
     void Timer5Timer();
     void Timer6Timer();
     void Timer7Timer();
+    void Timer8Timer();
 
     TRoster& roster_;
     Platform& platform_;
@@ -118,6 +120,7 @@ private:
     QAction* restart1_ = nullptr;
     QAction* exit1_ = nullptr;
     std::array<QAction*, 3> fileItems_{};
+    QAction* language1_ = nullptr;
     bool destroyed_ = false;
 };
 

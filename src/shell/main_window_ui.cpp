@@ -171,7 +171,7 @@ void TQuorvaneMapping::BuildMenu() {
     QMenu* options = AddMenu(bar, "Options1", "Options", "Options|Options");
     QAction* advanced = AddItem(options, {"AdvancedOptions1", "Advanced Options", Ctrl(Qt::Key_P), -1,
                                           "AvdancedOptions|Advanced Options"});
-    AddItem(options, {"Language1", "Language", Ctrl(Qt::Key_U), -1, nullptr});
+    language1_ = AddItem(options, {"Language1", "Language", Ctrl(Qt::Key_U), -1, nullptr});
     QAction* remote1 = AddItem(
         options, {"Remote1", "Remote", Ctrl(Qt::Key_B), -1, "Remote|Remote Settings & Remote Connections "});
     QAction* settings1 = AddItem(options, {"Settings1", "Settings", Ctrl(Qt::Key_E), -1, nullptr});
@@ -194,6 +194,7 @@ void TQuorvaneMapping::BuildMenu() {
     OnSignal(restart1_, &QAction::triggered, this, platform_, [this] { Restart1Click(); });
     OnSignal(exit1_, &QAction::triggered, this, platform_, [this] { Exit1Click(); });
     OnSignal(advanced, &QAction::triggered, this, platform_, [this] { ShowModal(&roster_.MappingPlus()); });
+    OnSignal(language1_, &QAction::triggered, this, platform_, [this] { Language1Click(); });
     OnSignal(remote1, &QAction::triggered, this, platform_, [this] { ShowModal(&roster_.Remote()); });
     OnSignal(settings1, &QAction::triggered, this, platform_, [this] { ShowModal(&roster_.Settings()); });
     OnSignal(about2, &QAction::triggered, this, platform_, [this] { About2Click(); });
@@ -223,7 +224,6 @@ void TQuorvaneMapping::BuildStatusBar() {
 
 void TQuorvaneMapping::BuildTimers() {
     // Timer1 and Timer2 get the advanced mapping's start and stop times; until then they never tick.
-    // Timer8 applies the language file's captions.
     const int intervals[8] = {0, 0, 9, 9500, 1, 1, 1, 1};
     for (int i = 0; i < 8; ++i)
         timers_[i] = new UiTimer(QStringLiteral("Timer%1").arg(i + 1), intervals[i], this);
@@ -231,7 +231,7 @@ void TQuorvaneMapping::BuildTimers() {
         &TQuorvaneMapping::Timer1Timer, &TQuorvaneMapping::Timer2Timer,
         &TQuorvaneMapping::Timer3Timer, nullptr,
         &TQuorvaneMapping::Timer5Timer, &TQuorvaneMapping::Timer6Timer,
-        &TQuorvaneMapping::Timer7Timer, nullptr};
+        &TQuorvaneMapping::Timer7Timer, &TQuorvaneMapping::Timer8Timer};
     for (int i = 0; i < 8; ++i) {
         UiTimer* timer = timers_[i];
         const auto tick = ticks[i];

@@ -3,6 +3,7 @@
 #include <QTest>
 #include <QWidget>
 
+#include "platform/dynamic_library.h"
 #include "platform/app_title.h"
 
 namespace qvtest {
@@ -30,10 +31,21 @@ void FailUnexpected(qv::BoxKind kind, const QString& text) {
 }
 } // namespace
 
+namespace {
+QString WithSeparator(QString dir) {
+    if (!dir.endsWith(QLatin1Char('/')))
+        dir += QLatin1Char('/');
+    return dir;
+}
+} // namespace
+
 FakePlatform::FakePlatform(QString executableDir)
-    : dir_(std::move(executableDir)), appTitle_(QString::fromLatin1(qv::kAppTitle)) {
-    if (!dir_.endsWith(QLatin1Char('/')))
-        dir_ += QLatin1Char('/');
+    : dir_(WithSeparator(std::move(executableDir))), appTitle_(QString::fromLatin1(qv::kAppTitle)),
+      autostart_(dir_.toStdString() + "autostart/") {}
+
+qv::LibraryCall FakePlatform::CallLibraryProcedure(const QString& path, const char* symbol) {
+    libraryCalls_.append(path + QLatin1Char(':') + QString::fromLatin1(symbol));
+    return qv::CallLibraryProcedureAt(path, symbol);
 }
 
 QStringList FakePlatform::BoxTexts() const {
@@ -61,9 +73,7 @@ qv::Answer FakePlatform::Ask(qv::BoxKind kind, const QString& title, const QStri
     return answers_.takeFirst();
 }
 
-void FakePlatform::Notice(const QString& text) {
-    Inform(qv::BoxKind::Notice, appTitle_, text);
-}
+void FakePlatform::Notice(const QString& text) { Inform(qv::BoxKind::Notice, appTitle_, text); }
 
 bool FakePlatform::Question(const QString& text) {
     return Ask(qv::BoxKind::Question, QString::fromLatin1(qv::kQuestionTitle), text) == qv::Answer::Yes;
@@ -77,9 +87,7 @@ qv::Answer FakePlatform::Confirm(const QString& title, const QString& text) {
     return Ask(qv::BoxKind::Confirmation, title, text);
 }
 
-void FakePlatform::Error(const QString& title, const QString& text) {
-    Inform(qv::BoxKind::Error, title, text);
-}
+void FakePlatform::Error(const QString& title, const QString& text) { Inform(qv::BoxKind::Error, title, text); }
 
 void FakePlatform::ShowModal(QWidget* window) {
     modalShown_.append(window);
@@ -87,18 +95,10 @@ void FakePlatform::ShowModal(QWidget* window) {
         modalHandler_(window);
 }
 
-QString FakePlatform::NextFileName() {
-    return fileNames_.isEmpty() ? QString() : fileNames_.takeFirst();
-}
-QString FakePlatform::OpenFileName(QWidget*) {
-    return NextFileName();
-}
-QString FakePlatform::SaveFileName(QWidget*) {
-    return NextFileName();
-}
-std::optional<QColor> FakePlatform::ChooseColor(QWidget*, const QColor&) {
-    return color_;
-}
+QString FakePlatform::NextFileName() { return fileNames_.isEmpty() ? QString() : fileNames_.takeFirst(); }
+QString FakePlatform::OpenFileName(QWidget*) { return NextFileName(); }
+QString FakePlatform::SaveFileName(QWidget*) { return NextFileName(); }
+std::optional<QColor> FakePlatform::ChooseColor(QWidget*, const QColor&) { return color_; }
 
 void FakePlatform::StartDetached(const QString& program, const QStringList& arguments) {
     started_.append({program, arguments, slept_, trayIcon_.has_value()});

@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 
+#include "platform/autostart_folder.h"
 #include "platform/platform.h"
 
 namespace qvtest {
@@ -88,6 +89,17 @@ public:
     bool ClickTray(qv::TrayMouse mouse);
     const QList<QMenu*>& PoppedUpMenus() const { return poppedUp_; }
 
+    // Autostart entries go to a folder of their own inside the executable's folder; library calls
+    // are recorded and made for real.
+    const qv::AutostartFolder& Autostart() const { return autostart_; }
+    std::string ReadAutostartEntry(const std::string& name) const override { return autostart_.Read(name); }
+    bool WriteAutostartEntry(const std::string& name, const std::string& text) override {
+        return autostart_.Write(name, text);
+    }
+    void DeleteAutostartEntry(const std::string& name) override { autostart_.Delete(name); }
+    qv::LibraryCall CallLibraryProcedure(const QString& path, const char* symbol) override;
+    const QStringList& LibraryCalls() const { return libraryCalls_; }
+
 private:
     void Inform(qv::BoxKind kind, const QString& title, const QString& text);
     qv::Answer Ask(qv::BoxKind kind, const QString& title, const QString& text);
@@ -113,6 +125,8 @@ private:
     int trayAdds_ = 0;
     int trayDeletes_ = 0;
     QList<QMenu*> poppedUp_;
+    qv::AutostartFolder autostart_;
+    QStringList libraryCalls_;
 };
 
 } // namespace qvtest
