@@ -1,6 +1,8 @@
 #include "support/fake_platform.h"
 
+#include <QEventLoop>
 #include <QTest>
+#include <QTimer>
 #include <QWidget>
 
 #include "shell/app_title.h"
@@ -43,8 +45,17 @@ QStringList FakePlatform::BoxTexts() const {
     return texts;
 }
 
+void FakePlatform::RunNestedLoop() const {
+    if (!eventsInBoxes_)
+        return;
+    QEventLoop loop;
+    QTimer::singleShot(20, &loop, &QEventLoop::quit);
+    loop.exec(QEventLoop::DialogExec);
+}
+
 void FakePlatform::Inform(qv::BoxKind kind, const QString& title, const QString& text) {
     boxes_.append({kind, title, text});
+    RunNestedLoop();
     if (expected_.isEmpty() || expected_.constFirst() != kind) {
         FailUnexpected(kind, text);
         return;
@@ -54,6 +65,7 @@ void FakePlatform::Inform(qv::BoxKind kind, const QString& title, const QString&
 
 qv::Answer FakePlatform::Ask(qv::BoxKind kind, const QString& title, const QString& text) {
     boxes_.append({kind, title, text});
+    RunNestedLoop();
     if (answers_.isEmpty()) {
         FailUnexpected(kind, text);
         return qv::Answer::No;
