@@ -57,7 +57,8 @@ TRoster::~TRoster() {
 }
 
 void TRoster::RunCreation(const std::function<void()>& formCreate) {
-    Catching(formCreate, [this](const QString& text) { AfterStart([this, text] { ReportError(platform_, text); }); });
+    Catching(formCreate,
+             [this](const QString& text) { AfterStart([this, text] { ReportError(platform_, text); }); });
 }
 
 void TRoster::AfterStart(std::function<void()> step) {

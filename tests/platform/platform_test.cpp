@@ -158,7 +158,8 @@ private slots:
                 QLineEdit* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
                 name->setText(missing);
                 // Queued: a box the dialog opens must not block this timer.
-                QMetaObject::invokeMethod(name, [name] { QTest::keyClick(name, Qt::Key_Return); }, Qt::QueuedConnection);
+                QMetaObject::invokeMethod(
+                    name, [name] { QTest::keyClick(name, Qt::Key_Return); }, Qt::QueuedConnection);
             } else if (auto* shown = qobject_cast<QMessageBox*>(modal)) {
                 boxes << shown->text();
                 QAbstractButton* yes = shown->button(QMessageBox::Yes);
