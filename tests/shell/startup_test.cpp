@@ -93,6 +93,7 @@ private slots:
             {"empty file", true, "", true, ""},
             {"no marker", true, "[QuorvaneDataMapping]\r\nIncommingPort=80\r\n", true, ""},
             {"marker 1.0", true, mapping + qv::ScrambleText("1.0", qv::kMappingDataShiftKey) + "\r\n", true, ""},
+            {"empty marker", true, mapping + "\r\n", true, ""},
             {"marker not scrambled", true, mapping + "2.0\r\n", true, ""},
             {"marker of another key", true, mapping + qv::ScrambleText("2.0", "103") + "\r\n", true, ""},
             {"current, minimized", true, mapping + qv::ScrambleText("2.0", qv::kMappingDataShiftKey) + "\r\n", false,
