@@ -56,7 +56,7 @@ TQuorvaneMappingPlus::TQuorvaneMappingPlus(TRoster& roster)
     OnSignal(loadIni_, &QPushButton::clicked, this, platform, [this] { LoadIniClick(); });
     OnSignal(button1_, &QPushButton::clicked, this, platform, [this] { Button1Click(); });
     roster.Mapping().Advanced().Attach(this);
-    Guarded(platform, [this] { FormCreate(); });
+    roster.RunCreation([this] { FormCreate(); });
 }
 
 void TQuorvaneMappingPlus::BuildControls() {

@@ -10,17 +10,24 @@ namespace qv {
 // The general error report: shows the text of an error that escaped a handler in one box.
 void ReportError(Platform& platform, const QString& text);
 
+// Runs a handler; the text of an exception thrown inside it goes to `report`, and the handler's
+// remaining steps are skipped.
+template <class Handler, class Report>
+void Catching(Handler&& handler, Report&& report) {
+    try {
+        handler();
+    } catch (const std::exception& error) {
+        report(QString::fromLatin1(error.what()));
+    } catch (...) {
+        report(QStringLiteral("Unknown error"));
+    }
+}
+
 // Runs one user-interface handler. An exception thrown inside it is reported and the handler's
 // remaining steps are skipped; nothing ever propagates into Qt's event loop.
 template <class Handler>
 void Guarded(Platform& platform, Handler&& handler) {
-    try {
-        handler();
-    } catch (const std::exception& error) {
-        ReportError(platform, QString::fromLatin1(error.what()));
-    } catch (...) {
-        ReportError(platform, QStringLiteral("Unknown error"));
-    }
+    Catching(handler, [&platform](const QString& text) { ReportError(platform, text); });
 }
 
 // connect() for handlers: the slot runs through Guarded and ignores the signal's arguments.

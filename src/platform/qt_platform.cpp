@@ -51,7 +51,10 @@ QFileDialog* ConfigDialog(QWidget* owner, QFileDialog::AcceptMode mode) {
     dialog->setAcceptMode(mode);
     dialog->setNameFilter(QStringLiteral("Quorvane Database (*.qrvd)"));
     dialog->setDefaultSuffix(QStringLiteral("qrvd"));
-    dialog->setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    // Any name is taken, also for opening: a file that does not exist reads as empty and gets the
+    // program's own message. A native chooser would insist on an existing file.
+    dialog->setFileMode(QFileDialog::AnyFile);
+    dialog->setOption(QFileDialog::DontUseNativeDialog, mode == QFileDialog::AcceptOpen);
     // The program asks its own overwrite question with the path.
     dialog->setOption(QFileDialog::DontConfirmOverwrite, true);
     return dialog;

@@ -53,7 +53,7 @@ TQuorvaneRemote::TQuorvaneRemote(TRoster& roster)
                       "Quorvane - Internet Port Mapping - Remote Settings & Remote Connections",
                       QSize(640, 440)) {
     BuildControls();
-    Guarded(roster.platform(), [this] { FormCreate(); });
+    roster.RunCreation([this] { FormCreate(); });
 }
 
 void TQuorvaneRemote::BuildControls() {

@@ -45,10 +45,14 @@ TQuorvaneMapping::TQuorvaneMapping(TRoster& roster)
     BuildMenu();
     BuildStatusBar();
     BuildTimers();
-    Guarded(platform_, [this] { FormCreate(); });
+    roster.RunCreation([this] { FormCreate(); });
 }
 
 TQuorvaneMapping::~TQuorvaneMapping() {
+    EndOfProgram();
+}
+
+void TQuorvaneMapping::EndOfProgram() {
     Guarded(platform_, [this] { FormDestroy(); });
 }
 
@@ -81,8 +85,10 @@ void TQuorvaneMapping::FormCreate() {
     if (state == ConfigFileState::Old) {
         DisableFileControls();
         showMaximized();
-        platform_.Beep();
-        platform_.Notice(QString::fromLatin1(kOldFileNotice));
+        roster_.AfterStart([this] {
+            platform_.Beep();
+            platform_.Notice(QString::fromLatin1(kOldFileNotice));
+        });
         return;
     }
     if (IsSwitchOn(path, "CLLogsSave", "Save", kCLLogsSaveShiftKey))

@@ -67,6 +67,10 @@ public:
     // The advanced timed mapping is armed (its window's "Disable" is enabled).
     bool AdvancedArmed() const;
 
+    // The ending steps (listeners stopped, closing log line, save switch), once, while every
+    // window still exists.
+    void EndOfProgram();
+
     void Button1Click();
     void Exit1Click();
     void Restart1Click();

@@ -1,6 +1,7 @@
 #include "shell/roster.h"
 
 #include <QFile>
+#include <utility>
 
 #include "core/logfile/log_file.h"
 #include "core/profile/config_names.h"
@@ -10,6 +11,7 @@
 #include "lock/lock_window.h"
 #include "lock/unlock_window.h"
 #include "mapping/advanced_window.h"
+#include "platform/error_report.h"
 #include "platform/platform.h"
 #include "prefs/settings_window.h"
 #include "remote/remote_window.h"
@@ -31,10 +33,17 @@ TRoster::TRoster(Platform& platform) : platform_(platform) {
     lock_ = std::make_unique<TQuorvaneMappingLock>(*this);
     changesNews_ = std::make_unique<TQuorvaneChangesNews>(*this);
     settings_ = std::make_unique<TQuorvaneSettings>(*this);
+    // Queued on the tray window, the last to go: a roster that ends before the message loop runs
+    // drops what was held back.
+    QMetaObject::invokeMethod(tray_.get(), [this] { RunStartSteps(); }, Qt::QueuedConnection);
 }
 
 TRoster::~TRoster() {
     ending_ = true;
+    // The main window's ending steps may report an error in a box: they run while every window
+    // still exists, and the windows then go without opening anything.
+    if (mapping_)
+        mapping_->EndOfProgram();
     settings_.reset();
     changesNews_.reset();
     lock_.reset();
@@ -45,6 +54,24 @@ TRoster::~TRoster() {
     about_.reset();
     mapping_.reset();
     tray_.reset();
+}
+
+void TRoster::RunCreation(const std::function<void()>& formCreate) {
+    Catching(formCreate,
+             [this](const QString& text) { AfterStart([this, text] { ReportError(platform_, text); }); });
+}
+
+void TRoster::AfterStart(std::function<void()> step) {
+    if (started_)
+        Guarded(platform_, step);
+    else
+        startSteps_.push_back(std::move(step));
+}
+
+void TRoster::RunStartSteps() {
+    started_ = true;
+    for (const std::function<void()>& step : std::exchange(startSteps_, {}))
+        Guarded(platform_, step);
 }
 
 std::string TRoster::FileBesideExecutable(const char* name) const {

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace qv {
 
@@ -45,13 +47,24 @@ public:
     std::string LogPath() const;
     std::string FileBesideExecutable(const char* name) const;
 
+    // A box runs a nested event loop, in which timers and queued events reach any window. So
+    // nothing may open one while the windows are being created: creation handlers run through
+    // RunCreation, which reports their errors later, and a notice waits in AfterStart until every
+    // window exists and the message loop runs.
+    void RunCreation(const std::function<void()>& formCreate);
+    void AfterStart(std::function<void()> step);
+
     // Set once the process is ending, so closing the main window no longer asks anything.
     bool Ending() const { return ending_; }
     void SetEnding() { ending_ = true; }
 
 private:
+    void RunStartSteps();
+
     Platform& platform_;
     bool ending_ = false;
+    bool started_ = false;
+    std::vector<std::function<void()>> startSteps_;
     // Declared in creation order: members are destroyed in reverse, as the windows must be.
     std::unique_ptr<TQuorvaneTray> tray_;
     std::unique_ptr<TQuorvaneMapping> mapping_;

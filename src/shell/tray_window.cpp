@@ -58,7 +58,7 @@ TQuorvaneTray::TQuorvaneTray(TRoster& roster)
     iconRecord_.callback = [this](int message, TrayMouse mouse) {
         Guarded(platform_, [this, message, mouse] { IconMessage(message, mouse); });
     };
-    Guarded(platform_, [this] { FormCreate(); });
+    roster.RunCreation([this] { FormCreate(); });
 }
 
 TQuorvaneTray::~TQuorvaneTray() {

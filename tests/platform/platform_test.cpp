@@ -1,16 +1,40 @@
-// The general error report, whole-number reading, window timers and hints.
+// The general error report, whole-number reading, window timers, hints and the real file dialogs.
+#include <QAction>
 #include <QElapsedTimer>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <stdexcept>
 
+#include "config/config_messages.h"
+#include "core/profile/version_marker.h"
 #include "platform/error_report.h"
 #include "platform/hint.h"
+#include "platform/qt_platform.h"
 #include "platform/str_to_int.h"
 #include "platform/ui_timer.h"
+#include "remote/remote_window.h"
+#include "shell/main_window.h"
+#include "shell/roster.h"
 #include "support/fake_platform.h"
 #include "support/qt_test_main.h"
+#include "support/temp_dir.h"
+
+namespace {
+// The program's own dialogs and boxes, its files in a temporary folder.
+class TempDirPlatform : public qv::QtPlatform {
+public:
+    explicit TempDirPlatform(const qvtest::TempDir& dir) : dir_(QString::fromStdString(dir.File(""))) {}
+    QString ExecutableDir() const override { return dir_; }
+
+private:
+    QString dir_;
+};
+} // namespace
 
 class PlatformTest : public QObject {
     Q_OBJECT
@@ -101,6 +125,55 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(ticks.size(), 1, 3000);
         // A restart at 500 ms would have put the tick at 1500 ms or later.
         QVERIFY2(clock.elapsed() < 1450, qPrintable(QString::number(clock.elapsed())));
+    }
+
+    // A typed name of a file that does not exist is taken by the open dialog; the file reads as
+    // empty and the program gives its own answer.
+    void openDialogTakesAMissingFile_data() {
+        QTest::addColumn<QString>("item");
+        QTest::addColumn<QString>("box");
+        QTest::newRow("Load Configuration From")
+            << QStringLiteral("LoadConfigurationFrom1") << QString::fromLatin1(qv::kOldFileNotice);
+        QTest::newRow("Load A Older Configuration")
+            << QStringLiteral("Loadaolderconfiguration1") << QString::fromLatin1(qv::kReplaceQuestion);
+    }
+    void openDialogTakesAMissingFile() {
+        QFETCH(QString, item);
+        QFETCH(QString, box);
+        qvtest::TempDir dir;
+        qv::WriteVersionMarker(dir.File("DataQRVN.qrvd"));
+        TempDirPlatform platform(dir);
+        qv::TRoster roster(platform);
+        QCoreApplication::sendPostedEvents();
+        const QString missing = QString::fromStdString(dir.File("absent.qrvd"));
+        // Plays the user: types the name into the dialog, then answers Yes or OK to each box. A
+        // dialog that refused the name is cancelled.
+        QStringList boxes;
+        QTimer user;
+        connect(&user, &QTimer::timeout, [&] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
+                if (!boxes.isEmpty())
+                    return dialog->reject();
+                QLineEdit* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+                name->setText(missing);
+                // Queued: a box the dialog opens must not block this timer.
+                QMetaObject::invokeMethod(
+                    name, [name] { QTest::keyClick(name, Qt::Key_Return); }, Qt::QueuedConnection);
+            } else if (auto* shown = qobject_cast<QMessageBox*>(modal)) {
+                boxes << shown->text();
+                QAbstractButton* yes = shown->button(QMessageBox::Yes);
+                (yes ? yes : shown->button(QMessageBox::Ok))->click();
+            }
+        });
+        user.start(10);
+        QLineEdit* serverPort = roster.Remote().findChild<QLineEdit*>(QStringLiteral("ServerPort"));
+        serverPort->setText(QStringLiteral("6586"));
+        roster.Mapping().findChild<QAction*>(item)->trigger();
+        user.stop();
+        QCOMPARE(boxes, QStringList{box});
+        // The import read the missing file as empty: every field is cleared.
+        QCOMPARE(serverPort->text().isEmpty(), item == QLatin1String("Loadaolderconfiguration1"));
     }
 
     void hintSplitsAtTheBar() {

@@ -7,19 +7,19 @@
 #include "core/profile/config_names.h"
 #include "core/profile/profile_file.h"
 #include "core/profile/scramble.h"
+#include "core/profile/version_marker.h"
 #include "shell/main_window.h"
 #include "shell/tray_window.h"
 #include "support/qt_test_main.h"
-#include "support/roster_fixture.h"
 #include "support/show_counter.h"
+#include "support/roster_fixture.h"
 
 using namespace qvtest;
 
 namespace {
 
 const char* const kOldNotice =
-    "It is a old file (The new file is encrypted for more security). Error loading the configuration "
-    "file.\r\n"
+    "It is a old file (The new file is encrypted for more security). Error loading the configuration file.\r\n"
     "This file version is not 2.0, or the file is empty.\r\n"
     "If it is a old configuration click (File - Load a older configuration) to open that file.\r\n"
     "When you have openned your old file save and overwrite on that file.";
@@ -31,6 +31,7 @@ QStringList FieldNames() {
             names << (n == 1 ? QString::fromLatin1(base) : QString::fromLatin1(base) + QString::number(n));
     return names;
 }
+
 
 } // namespace
 
@@ -68,33 +69,84 @@ private slots:
         QVERIFY(!f.Find<QCheckBox>("CheckBox1")->isChecked());
     }
 
-    void wrongMarkerBeepsAndShowsTheFourLineNotice_data() {
+    // Every state of the file starts, with the icon on or off and with or without a notification
+    // area. The scripted boxes deliver events while they are up, as real modal boxes do.
+    void everyStartUpPathRuns_data() {
+        QTest::addColumn<bool>("fileExists");
         QTest::addColumn<QByteArray>("contents");
-        QTest::newRow("empty file") << QByteArray();
-        QTest::newRow("plain marker")
-            << QByteArray("[QuorvaneDataMapping]\r\nVQRVNV=2.0\r\nIncommingPort=80\r\n");
-        QTest::newRow("marker under another key")
-            << QByteArray::fromStdString("[QuorvaneDataMapping]\r\nVQRVNV=" + qv::ScrambleText("2.0", "103") +
-                                         "\r\nIncommingPort=" + qv::ScrambleText("80", "118") + "\r\n");
-        QTest::newRow("empty marker") << QByteArray("[QuorvaneDataMapping]\r\nVQRVNV=\r\n");
+        QTest::addColumn<bool>("old");
+        QTest::addColumn<bool>("trayArea");
+        QTest::addColumn<bool>("iconOff");
+        const std::string mapping = "[QuorvaneDataMapping]\r\nVQRVNV=";
+        const std::string iconOff = "TrayIcon=" + qv::ScrambleText("Disabled", qv::kTrayIconShiftKey) + "\r\n";
+        const std::string minimized =
+            "WindowsState=" + qv::ScrambleText("Minimized", qv::kWindowsStateShiftKey) + "\r\n";
+        struct File {
+            const char* name;
+            bool exists;
+            std::string contents;
+            bool old;
+            std::string settings;
+        };
+        const File files[] = {
+            {"missing file", false, "", false, ""},
+            {"empty file", true, "", true, ""},
+            {"no marker", true, "[QuorvaneDataMapping]\r\nIncommingPort=80\r\n", true, ""},
+            {"marker 1.0", true, mapping + qv::ScrambleText("1.0", qv::kMappingDataShiftKey) + "\r\n", true, ""},
+            {"empty marker", true, mapping + "\r\n", true, ""},
+            {"marker not scrambled", true, mapping + "2.0\r\n", true, ""},
+            {"marker of another key", true, mapping + qv::ScrambleText("2.0", "103") + "\r\n", true, ""},
+            {"current, minimized", true, mapping + qv::ScrambleText("2.0", qv::kMappingDataShiftKey) + "\r\n", false,
+             minimized},
+        };
+        for (const File& file : files)
+            for (const bool area : {true, false})
+                for (const bool off : {false, true}) {
+                    // Only a file that holds something can switch the icon off.
+                    if (off && file.contents.empty())
+                        continue;
+                    const std::string settings = file.settings + (off ? iconOff : "");
+                    const std::string contents =
+                        file.contents + (settings.empty() ? "" : "[QuorvaneDataSettings]\r\n" + settings);
+                    QTest::addRow("%s, %s, icon %s", file.name, area ? "tray" : "no tray", off ? "off" : "on")
+                        << file.exists << QByteArray::fromStdString(contents) << file.old << area << off;
+                }
     }
-    void wrongMarkerBeepsAndShowsTheFourLineNotice() {
+    void everyStartUpPathRuns() {
+        QFETCH(bool, fileExists);
         QFETCH(QByteArray, contents);
+        QFETCH(bool, old);
+        QFETCH(bool, trayArea);
+        QFETCH(bool, iconOff);
         RosterFixture f;
-        WriteAll(f.ConfigPath(), contents.toStdString());
-        f.platform.ExpectBox(qv::BoxKind::Notice);
+        if (fileExists)
+            WriteAll(f.ConfigPath(), contents.toStdString());
+        const bool minimized = contents.contains("WindowsState");
+        const bool icon = trayArea && !iconOff;
+        f.platform.SetTrayAvailable(trayArea);
+        f.platform.RunEventsInBoxes(true);
+        if (old)
+            f.platform.ExpectBox(qv::BoxKind::Notice);
         qv::TRoster& roster = f.Start();
-        QCOMPARE(f.platform.Beeps(), 1);
-        QCOMPARE(f.platform.BoxTexts(), QStringList{QString::fromLatin1(kOldNotice)});
-        QCOMPARE(f.platform.Boxes().first().title, QStringLiteral("Quorvane - Internet Port Mapping"));
-        QVERIFY(roster.Mapping().isVisible());
+        qv::TQuorvaneMapping& main = roster.Mapping();
+        QTRY_VERIFY(f.platform.PendingScript() == 0 && !roster.Tray().Timer(3)->Enabled() &&
+                    !main.Timer(6)->Enabled());
+        QCOMPARE(f.platform.Beeps(), old ? 1 : 0);
+        QCOMPARE(f.platform.BoxTexts(), old ? QStringList{QString::fromLatin1(kOldNotice)} : QStringList{});
+        if (old)
+            QCOMPARE(f.platform.Boxes().first().title, QStringLiteral("Quorvane - Internet Port Mapping"));
+        // Only a window with an icon to come back from starts in the tray.
+        const bool inTray = minimized && icon;
+        QCOMPARE(main.isVisible(), !inTray);
+        QCOMPARE(roster.Tray().Show()->isEnabled(), inTray);
+        QCOMPARE(main.Minimize2()->isEnabled(), icon && !inTray);
         VerifyFileControlsDisabled(f);
         VerifyAllFieldsEmpty(f);
-        QVERIFY(!roster.Mapping().Timer(7)->Enabled());
-        // The file is neither read nor rewritten.
         f.Stop();
-        const std::string after = ReadAll(f.ConfigPath());
-        QCOMPARE(QByteArray::fromStdString(after), contents);
+        if (old) // neither read nor rewritten
+            QCOMPARE(QByteArray::fromStdString(ReadAll(f.ConfigPath())), contents);
+        else
+            QVERIFY(qv::IsCurrentVersion(f.ConfigPath()));
     }
 
     void validFileFillsFieldsWithoutSwitchingSlotsOn() {
@@ -130,9 +182,8 @@ private slots:
         VerifyAllFieldsEmpty(f);
         QVERIFY(roster.Mapping().Timer(7)->Enabled());
         for (int n = 1; n <= 6; ++n)
-            QVERIFY(!roster.Mapping()
-                         .findChild<QPushButton*>(n == 1 ? QStringLiteral("MappingEnable")
-                                                         : QStringLiteral("MappingEnable%1").arg(n))
+            QVERIFY(!roster.Mapping().findChild<QPushButton*>(n == 1 ? QStringLiteral("MappingEnable")
+                                                                     : QStringLiteral("MappingEnable%1").arg(n))
                          ->isEnabled());
         QVERIFY(!f.Find<QCheckBox>("CheckBox1")->isChecked());
     }

@@ -1,6 +1,8 @@
 #include "support/fake_platform.h"
 
+#include <QEventLoop>
 #include <QTest>
+#include <QTimer>
 #include <QWidget>
 
 #include "platform/dynamic_library.h"
@@ -55,8 +57,17 @@ QStringList FakePlatform::BoxTexts() const {
     return texts;
 }
 
+void FakePlatform::RunNestedLoop() const {
+    if (!eventsInBoxes_)
+        return;
+    QEventLoop loop;
+    QTimer::singleShot(20, &loop, &QEventLoop::quit);
+    loop.exec(QEventLoop::DialogExec);
+}
+
 void FakePlatform::Inform(qv::BoxKind kind, const QString& title, const QString& text) {
     boxes_.append({kind, title, text});
+    RunNestedLoop();
     if (expected_.isEmpty() || expected_.constFirst() != kind) {
         FailUnexpected(kind, text);
         return;
@@ -66,6 +77,7 @@ void FakePlatform::Inform(qv::BoxKind kind, const QString& title, const QString&
 
 qv::Answer FakePlatform::Ask(qv::BoxKind kind, const QString& title, const QString& text) {
     boxes_.append({kind, title, text});
+    RunNestedLoop();
     if (answers_.isEmpty()) {
         FailUnexpected(kind, text);
         return qv::Answer::No;

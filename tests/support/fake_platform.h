@@ -28,6 +28,9 @@ public:
     // Allows the next boxes of this kind that only inform (Notice, Information, Error).
     void ExpectBox(qv::BoxKind kind) { expected_.append(kind); }
     int PendingScript() const { return static_cast<int>(answers_.size() + expected_.size()); }
+    // Boxes run a short nested event loop before they answer, as a real modal box does: timers
+    // and queued events are delivered inside the box.
+    void RunEventsInBoxes(bool on) { eventsInBoxes_ = on; }
 
     const QList<BoxRecord>& Boxes() const { return boxes_; }
     QStringList BoxTexts() const;
@@ -104,6 +107,7 @@ private:
     void Inform(qv::BoxKind kind, const QString& title, const QString& text);
     qv::Answer Ask(qv::BoxKind kind, const QString& title, const QString& text);
     QString NextFileName();
+    void RunNestedLoop() const;
 
     QString dir_;
     QString appTitle_;
@@ -111,6 +115,7 @@ private:
     QList<qv::Answer> answers_;
     QList<qv::BoxKind> expected_;
     int beeps_ = 0;
+    bool eventsInBoxes_ = false;
     std::function<void(QWidget*)> modalHandler_;
     QList<QWidget*> modalShown_;
     QStringList fileNames_;

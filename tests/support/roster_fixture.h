@@ -28,8 +28,11 @@ struct RosterFixture {
     // The current version marker, as the program writes it.
     void StoreCurrentMarker() const;
 
+    // As the program starts: the windows, then the first turn of the message loop, which shows
+    // what the windows held back until all of them existed.
     qv::TRoster& Start() {
         roster = std::make_unique<qv::TRoster>(platform);
+        QCoreApplication::sendPostedEvents();
         return *roster;
     }
     void Stop() { roster.reset(); }
