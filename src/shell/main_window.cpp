@@ -18,6 +18,7 @@
 #include "mapping/mapping_slot.h"
 #include "platform/error_report.h"
 #include "prefs/settings_window.h"
+#include "remote/remote_server.h"
 #include "shell/app_title.h"
 #include "shell/exit_flow.h"
 #include "shell/image_list.h"
@@ -47,6 +48,7 @@ TQuorvaneMapping::TQuorvaneMapping(TRoster& roster)
     BuildMenu();
     BuildStatusBar();
     BuildTimers();
+    remoteServer_ = new TRemoteServer(roster, *this);
     Guarded(platform_, [this] { FormCreate(); });
 }
 
@@ -115,6 +117,7 @@ void TQuorvaneMapping::FormDestroy() {
     for (TMappingSlot* slot : slots_)
         slot->StopListener();
     advanced_->Close();
+    remoteServer_->Stop();
     if (log_->CheckBox1()->isChecked())
         log_->AppendLogLine(" Quorvane - Internet Port Mapping is closing.");
     log_->PersistSaveSwitch(roster_.ConfigPath());
@@ -237,6 +240,10 @@ void TQuorvaneMapping::Timer2Timer() {
 
 void TQuorvaneMapping::Timer3Timer() {
     commands_->Timer3Tick();
+}
+
+void TQuorvaneMapping::Timer4Timer() {
+    remoteServer_->Timer4Timer();
 }
 
 void TQuorvaneMapping::Timer5Timer() {

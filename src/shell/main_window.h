@@ -21,6 +21,7 @@ class TConnectionLog;
 class TConnectionEventQueue;
 class TAdvancedMapping;
 class TConfigurationCommands;
+class TRemoteServer;
 struct ConnectionEvent;
 
 // The main window: the mapping grid, the connection list, the menu, the status bar and the
@@ -37,6 +38,8 @@ public:
     // Relay listener 7 (IdMappedPortTCP7) of the advanced timed mapping.
     TAdvancedMapping& Advanced() const { return *advanced_; }
     TConnectionLog& Log() const { return *log_; }
+    // ServerSocket1, Timer4 and Buffer1: the remote administration server.
+    TRemoteServer& RemoteServer() const { return *remoteServer_; }
     UiTimer* Timer(int number) const { return timers_.at(number - 1); }
     QLabel* StatusPanel(int index) const { return panels_.at(index); }
 
@@ -89,6 +92,7 @@ private:
     void Timer1Timer();
     void Timer2Timer();
     void Timer3Timer();
+    void Timer4Timer();
     void Timer5Timer();
     void Timer6Timer();
     void Timer7Timer();
@@ -99,6 +103,7 @@ private:
     std::unique_ptr<TConfigurationCommands> commands_;
     std::array<TMappingSlot*, 6> slots_{};
     TConnectionLog* log_ = nullptr;
+    TRemoteServer* remoteServer_ = nullptr;
     std::array<UiTimer*, 8> timers_{};
     // A member, not a child: it stops before the event queue it posts to goes.
     std::unique_ptr<TAdvancedMapping> advanced_;

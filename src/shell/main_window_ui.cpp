@@ -228,7 +228,7 @@ void TQuorvaneMapping::BuildTimers() {
         timers_[i] = new UiTimer(QStringLiteral("Timer%1").arg(i + 1), intervals[i], this);
     const std::array<void (TQuorvaneMapping::*)(), 8> ticks = {
         &TQuorvaneMapping::Timer1Timer, &TQuorvaneMapping::Timer2Timer,
-        &TQuorvaneMapping::Timer3Timer, nullptr,
+        &TQuorvaneMapping::Timer3Timer, &TQuorvaneMapping::Timer4Timer,
         &TQuorvaneMapping::Timer5Timer, &TQuorvaneMapping::Timer6Timer,
         &TQuorvaneMapping::Timer7Timer, nullptr};
     for (int i = 0; i < 8; ++i) {

@@ -12,6 +12,7 @@
 #include "mapping/advanced_window.h"
 #include "platform/platform.h"
 #include "prefs/settings_window.h"
+#include "remote/remote_server.h"
 #include "remote/remote_window.h"
 #include "shell/main_window.h"
 #include "shell/tray_window.h"
@@ -35,6 +36,9 @@ TRoster::TRoster(Platform& platform) : platform_(platform) {
 
 TRoster::~TRoster() {
     ending_ = true;
+    // The server reads the other windows' fields: it stops before any of them goes.
+    if (mapping_)
+        mapping_->RemoteServer().Stop();
     settings_.reset();
     changesNews_.reset();
     lock_.reset();
@@ -51,7 +55,11 @@ std::string TRoster::FileBesideExecutable(const char* name) const {
     return QFile::encodeName(platform_.ExecutableDir()).toStdString() + name;
 }
 
-std::string TRoster::ConfigPath() const { return FileBesideExecutable(kConfigFileName); }
-std::string TRoster::LogPath() const { return FileBesideExecutable(kLogFileName); }
+std::string TRoster::ConfigPath() const {
+    return FileBesideExecutable(kConfigFileName);
+}
+std::string TRoster::LogPath() const {
+    return FileBesideExecutable(kLogFileName);
+}
 
 } // namespace qv
