@@ -163,7 +163,6 @@ void EventConnection::Close() {
 }
 
 void EventConnection::Discard() {
-    handlers_ = {};
     CloseDescriptor();
 }
 

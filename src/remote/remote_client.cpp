@@ -193,6 +193,9 @@ void TQuorvaneRemote::CountdownEnd() {
 
 void TQuorvaneRemote::ClientSocket1Disconnect() {
     const QString address = Latin1Text(clientSocket1_->PeerAddress());
+    // A server that closes within the 800 ms has sent all it will send: the check runs now, not never.
+    if (Timer(10)->Enabled())
+        Timer10Timer();
     remoteConnect_->setEnabled(true);
     remoteDisconnect_->setEnabled(false);
     Label(11)->hide();

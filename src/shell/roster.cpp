@@ -55,11 +55,7 @@ std::string TRoster::FileBesideExecutable(const char* name) const {
     return QFile::encodeName(platform_.ExecutableDir()).toStdString() + name;
 }
 
-std::string TRoster::ConfigPath() const {
-    return FileBesideExecutable(kConfigFileName);
-}
-std::string TRoster::LogPath() const {
-    return FileBesideExecutable(kLogFileName);
-}
+std::string TRoster::ConfigPath() const { return FileBesideExecutable(kConfigFileName); }
+std::string TRoster::LogPath() const { return FileBesideExecutable(kLogFileName); }
 
 } // namespace qv

@@ -15,7 +15,9 @@
 using namespace qvtest;
 
 namespace {
-QLineEdit* Field(qv::TRoster& roster, const char* name) { return roster.Remote().Field(name); }
+QLineEdit* Field(qv::TRoster& roster, const char* name) {
+    return roster.Remote().Field(name);
+}
 } // namespace
 
 class RemoteWindowTest : public QObject {
@@ -77,7 +79,9 @@ private slots:
         qv::TRoster& roster = f.Start();
         std::filesystem::remove(f.ConfigPath());
         Field(roster, "ServerLogin")->setText(QStringLiteral("admin"));
-        roster.Mapping().findChild<QLineEdit*>(QStringLiteral("OutcommingIp"))->setText(QStringLiteral("main"));
+        roster.Mapping()
+            .findChild<QLineEdit*>(QStringLiteral("OutcommingIp"))
+            ->setText(QStringLiteral("main"));
         roster.Remote().SaveIni()->click();
         QVERIFY(!roster.Remote().SaveIni()->isEnabled() && !roster.Remote().LoadIni()->isEnabled());
         QVERIFY(qv::IsCurrentVersion(f.ConfigPath()));
@@ -105,10 +109,28 @@ private slots:
         roster.Remote().LoadIni()->click();
         QCOMPARE(f.platform.BoxTexts().last(),
                  QStringLiteral("Are you sure remplace your current settings with the old configuration?"));
-        QCOMPARE(Field(roster, "ServerName")->text(), yes ? QStringLiteral("stored") : QStringLiteral("typed"));
+        QCOMPARE(Field(roster, "ServerName")->text(),
+                 yes ? QStringLiteral("stored") : QStringLiteral("typed"));
         QVERIFY(roster.Remote().LoadIni()->isEnabled());
         QVERIFY(roster.Remote().findChild<QPushButton*>(QStringLiteral("Button1"))->isEnabled());
         QCOMPARE(roster.Remote().SaveIni()->isEnabled(), !yes);
+    }
+
+    void betaNoticeAtEveryShow() {
+        RosterFixture f;
+        qv::TRoster& roster = f.Start();
+        for (int shown = 1; shown <= 2; ++shown) {
+            f.platform.ExpectBox(qv::BoxKind::Notice);
+            roster.Remote().show();
+            roster.Remote().findChild<QPushButton*>(QStringLiteral("Button1"))->click();
+            QVERIFY(roster.Remote().isHidden());
+        }
+        const QString notice =
+            QStringLiteral("This options (Remote Settings and Remote Connections) is a beta version. "
+                           "\r\nYour software version : 1.3 Build 47 07 11 2002\r\n"
+                           "Software Protocol Version 1.06B Beta.");
+        QCOMPARE(f.platform.BoxTexts(), (QStringList{notice, notice}));
+        QCOMPARE(f.platform.Beeps(), 2);
     }
 
     void ownLoadRefusesMissingFile() {
@@ -119,7 +141,8 @@ private slots:
         roster.Remote().LoadIni()->setEnabled(true);
         roster.Remote().LoadIni()->click();
         QCOMPARE(f.platform.BoxTexts(),
-                 QStringList{QStringLiteral("The file DataQRVN.qrvd in your application directory do not exist.")});
+                 QStringList{
+                     QStringLiteral("The file DataQRVN.qrvd in your application directory do not exist.")});
         QCOMPARE(f.platform.Beeps(), 1);
     }
 };

@@ -2,6 +2,7 @@
 
 #include <QTest>
 #include <QWidget>
+#include <utility>
 
 #include "shell/app_title.h"
 
@@ -54,6 +55,8 @@ void FakePlatform::Inform(qv::BoxKind kind, const QString& title, const QString&
 
 qv::Answer FakePlatform::Ask(qv::BoxKind kind, const QString& title, const QString& text) {
     boxes_.append({kind, title, text});
+    if (const auto action = std::exchange(whileAsking_, nullptr))
+        action();
     if (answers_.isEmpty()) {
         FailUnexpected(kind, text);
         return qv::Answer::No;
