@@ -155,6 +155,15 @@ private slots:
         QCOMPARE(platform.BoxTexts(), QStringList{"Asynchronous socket error 111"});
         client.Close();
         QCOMPARE(record.events.last(), QStringLiteral("disconnect "));
+
+        // A name that cannot be resolved: a lookup error, the socket closed, then the lookup's report.
+        record.events.clear();
+        client.SetHost("no-such-host.invalid");
+        platform.ExpectBox(qv::BoxKind::Error);
+        client.Activate();
+        QTRY_COMPARE_WITH_TIMEOUT(record.events, (QStringList{"error 6 -2", "disconnect "}), 10000);
+        QCOMPARE(platform.BoxTexts().last(),
+                 QStringLiteral("Windows socket error: Name or service not known (-2), on API 'ASync Lookup'"));
     }
 };
 
