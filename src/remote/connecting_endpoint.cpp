@@ -21,18 +21,12 @@ ConnectingEndpoint::ConnectingEndpoint(Platform& platform, int port, QObject* pa
     : EventConnection(platform, parent), port_(port) {}
 
 void ConnectingEndpoint::SetHost(const std::string& host) {
-    if (SameHost(host, host_))
-        return;
-    if (active_)
-        throw std::runtime_error(kSocketActiveMessage);
+    CheckChangeAllowed(!SameHost(host, host_), active_);
     host_ = host;
 }
 
 void ConnectingEndpoint::SetPort(int port) {
-    if (port == port_)
-        return;
-    if (active_)
-        throw std::runtime_error(kSocketActiveMessage);
+    CheckChangeAllowed(port != port_, active_);
     port_ = port;
 }
 

@@ -13,6 +13,11 @@
 
 namespace qv {
 
+void CheckChangeAllowed(bool changes, bool active) {
+    if (changes && active)
+        throw std::runtime_error(kSocketActiveMessage);
+}
+
 const char* DisconnectedErrorText(SocketErrorKind kind) {
     switch (kind) {
     case SocketErrorKind::Send:
@@ -114,13 +119,7 @@ int EventConnection::SendText(std::string_view text) {
         return static_cast<int>(sent);
     if (errno == EAGAIN || errno == EWOULDBLOCK)
         return 0;
-    const int code = errno;
-    QPointer<EventConnection> self(this);
-    const int left = RaiseError(SocketErrorKind::Send, code);
-    if (self)
-        Close();
-    if (left != 0)
-        throw SocketApiError(left, "send");
+    CallFailed(SocketErrorKind::Send, errno, "send");
     return 0;
 }
 
@@ -136,14 +135,17 @@ std::string EventConnection::ReceiveText() {
     }
     if (errno == EAGAIN || errno == EWOULDBLOCK)
         return {};
-    const int code = errno;
+    CallFailed(SocketErrorKind::Receive, errno, "recv");
+    return {};
+}
+
+void EventConnection::CallFailed(SocketErrorKind kind, int code, const char* api) {
     QPointer<EventConnection> self(this);
-    const int left = RaiseError(SocketErrorKind::Receive, code);
+    const int left = RaiseError(kind, code);
     if (self)
         Close();
     if (left != 0)
-        throw SocketApiError(left, "recv");
-    return {};
+        throw SocketApiError(left, api);
 }
 
 void EventConnection::Close() {

@@ -13,6 +13,8 @@ class Platform;
 
 // Setting a host or port to another value while the endpoint is active.
 inline constexpr const char* kSocketActiveMessage = "Can't change value while socket is active";
+// Throws kSocketActiveMessage for a change of host or port while the endpoint is active.
+void CheckChangeAllowed(bool changes, bool active);
 
 // Error kinds of the event sockets, in the order handlers choose their texts by.
 enum class SocketErrorKind { General, Send, Receive, Connect, Disconnect, Accept, Lookup };
@@ -69,6 +71,8 @@ protected:
     int RaiseError(SocketErrorKind kind, int code);
     // An error that arrived as a notification: unhandled, it is reported as "Asynchronous socket error".
     void NotifyError(SocketErrorKind kind, int code);
+    // A failed send or receive: the error event, the close, and "Windows socket error" unless handled.
+    void CallFailed(SocketErrorKind kind, int code, const char* api);
     // Steps before the disconnect event: a pending lookup is cancelled, the active flag cleared.
     virtual void BeforeClose() {}
     void WatchWrite(bool on);

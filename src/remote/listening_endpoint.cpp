@@ -30,10 +30,7 @@ ListeningEndpoint::~ListeningEndpoint() {
 }
 
 void ListeningEndpoint::SetPort(int port) {
-    if (port == port_)
-        return;
-    if (active_)
-        throw std::runtime_error(kSocketActiveMessage);
+    CheckChangeAllowed(port != port_, active_);
     port_ = port;
 }
 

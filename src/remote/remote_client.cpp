@@ -191,11 +191,8 @@ void TQuorvaneRemote::CountdownEnd() {
     clientSocket1_->Deactivate();
 }
 
-void TQuorvaneRemote::ClientSocket1Disconnect() {
-    const QString address = Latin1Text(clientSocket1_->PeerAddress());
-    // A server that closes within the 800 ms has sent all it will send: the check runs now, not never.
-    if (Timer(10)->Enabled())
-        Timer10Timer();
+// The status once a connection or an attempt has ended.
+void TQuorvaneRemote::ShowDisconnected() {
     remoteConnect_->setEnabled(true);
     remoteDisconnect_->setEnabled(false);
     Label(11)->hide();
@@ -205,11 +202,24 @@ void TQuorvaneRemote::ClientSocket1Disconnect() {
     Label(13)->hide();
     Label(14)->hide();
     Timer(10)->SetEnabled(false);
-    Timer(9)->SetEnabled(true);
     HideProgress();
+}
+
+TConnectionLog& TQuorvaneRemote::RemoveAttemptEntries(const QString& host) {
     TConnectionLog& log = roster_.Mapping().Log();
-    log.RemoveLogEntry(QStringLiteral("Remote Ip/Host : ") + Host());
-    log.RemoveLogEntry(QStringLiteral("Connection Remote Ip/Host : ") + Host());
+    log.RemoveLogEntry(QStringLiteral("Remote Ip/Host : ") + host);
+    log.RemoveLogEntry(QStringLiteral("Connection Remote Ip/Host : ") + host);
+    return log;
+}
+
+void TQuorvaneRemote::ClientSocket1Disconnect() {
+    const QString address = Latin1Text(clientSocket1_->PeerAddress());
+    // A server that closes within the 800 ms has sent all it will send: the check runs now, not never.
+    if (Timer(10)->Enabled())
+        Timer10Timer();
+    ShowDisconnected();
+    Timer(9)->SetEnabled(true);
+    TConnectionLog& log = RemoveAttemptEntries(Host());
     log.AddLogEntry(QStringLiteral("Disconnected Remote Ip : ") + address);
     SetClientFieldsEnabled(true);
     log.AppendLogLine(LineText(QStringLiteral("Disconnected Remote Ip : ") + address));
@@ -237,21 +247,10 @@ void TQuorvaneRemote::ClientSocket1Error(SocketErrorKind kind, int& code) {
     const QString text = QString::fromLatin1(DisconnectedErrorText(kind)) + QString::number(code) +
                          QStringLiteral(" Remote Ip :") + address + QLatin1Char(' ') + host +
                          QStringLiteral(" Port : ") + Field("RemotePort")->text();
-    remoteConnect_->setEnabled(true);
-    remoteDisconnect_->setEnabled(false);
-    Label(11)->hide();
-    Timer(6)->SetEnabled(true);
-    Timer(1)->SetEnabled(false);
-    Label(10)->setText(QStringLiteral("Disconnected"));
-    Label(13)->hide();
-    Label(14)->hide();
-    Timer(10)->SetEnabled(false);
-    HideProgress();
+    ShowDisconnected();
     DeleteExchangeFile(ExchangePath());
     remoteGet_->setEnabled(false);
-    TConnectionLog& log = roster_.Mapping().Log();
-    log.RemoveLogEntry(QStringLiteral("Remote Ip/Host : ") + host);
-    log.RemoveLogEntry(QStringLiteral("Connection Remote Ip/Host : ") + host);
+    TConnectionLog& log = RemoveAttemptEntries(host);
     log.AddLogEntry(text);
     platform.Beep();
     platform.Notice(text + QStringLiteral("\r\n") + Label(12)->text());

@@ -15,6 +15,8 @@
 
 namespace qv {
 
+class TConnectionLog;
+
 // The remote administration window: the remote client, which reads another instance's configuration
 // into this one, and the settings and switch of this instance's own server. The configuration file
 // keeps both groups' texts in section QuorvaneDataRemoteMapping.
@@ -74,6 +76,8 @@ private:
     void ApplyConfiguration();
     void SetClientFieldsEnabled(bool enabled);
     void HideProgress();
+    void ShowDisconnected();
+    TConnectionLog& RemoveAttemptEntries(const QString& host);
     QString Host() const;
 
     QPushButton* loadIni_ = nullptr;
