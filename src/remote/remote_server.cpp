@@ -107,10 +107,9 @@ void TRemoteServer::EmptyBuffer1() {
     window_.findChild<QPlainTextEdit*>(QStringLiteral("Buffer1"))->clear();
 }
 
-void TRemoteServer::ListEntry(const QString& text, bool withLogLine) {
+void TRemoteServer::ListEntry(const QString& text) {
     window_.Log().AddLogEntry(text);
-    if (withLogLine)
-        window_.Log().AppendLogLine(LineText(text));
+    window_.Log().AppendLogLine(LineText(text));
 }
 
 void TRemoteServer::RemoveConnectionEntries(const QString& address) {
@@ -120,7 +119,7 @@ void TRemoteServer::RemoveConnectionEntries(const QString& address) {
 
 void TRemoteServer::ServerSocket1ClientConnect(EventConnection& connection) {
     EmptyBuffer1();
-    ListEntry(QStringLiteral("Server : Remote Ip : ") + Text(connection.PeerAddress()), true);
+    ListEntry(QStringLiteral("Server : Remote Ip : ") + Text(connection.PeerAddress()));
 }
 
 void TRemoteServer::ServerSocket1Accept(EventConnection& connection) {
@@ -129,7 +128,7 @@ void TRemoteServer::ServerSocket1Accept(EventConnection& connection) {
         GreetingLines(Latin1Bytes(roster_.Remote().Field("ServerName")->text()),
                       Latin1Bytes(window_.findChild<QLabel*>(QStringLiteral("Version"))->text())));
     window_.Log().RemoveLogEntry(QStringLiteral("Server : Remote Ip : ") + address);
-    ListEntry(QStringLiteral("Server : Connection Remote Ip : ") + address, true);
+    ListEntry(QStringLiteral("Server : Connection Remote Ip : ") + address);
     connection.SendText(
         ConfigurationLines([this](const std::string& control) { return ControlText(control); }));
     window_.Timer(4)->SetEnabled(true);

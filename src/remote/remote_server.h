@@ -37,7 +37,8 @@ private:
     void SwitchOn();
     void SwitchOff();
     void EmptyBuffer1();
-    void ListEntry(const QString& text, bool withLogLine);
+    // Listed and logged.
+    void ListEntry(const QString& text);
     void RemoveConnectionEntries(const QString& address);
     std::string ControlText(const std::string& control) const;
 
