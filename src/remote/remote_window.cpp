@@ -44,10 +44,10 @@ constexpr FieldSpec kClientFields[] = {
 };
 constexpr FieldSpec kServerFields[] = {
     {"ServerName", "Server Name :", "Quorvane", "Server Name|Server Name", false, false},
-    {"ServerPort", "Server Port :", "6586", "Server Port Number|Server Connection Port Number Default : 6586",
-     true, false},
-    {"ServerLogin", "Server Login :", "", "Server Login|Server Connection Login", false, false},
-    {"ServerPassword", "Server Password :", "", "Server Password|Server Connection Password", false, true},
+    {"ServerPort", "Server Port Number :", "6586",
+     "Server Port Number|Server Connection Port Number Default : 6586", true, false},
+    {"ServerLogin", "Login :", "", "Server Login|Server Connection Login", false, false},
+    {"ServerPassword", "Password :", "", "Server Password|Server Connection Password", false, true},
 };
 template <size_t N> void AddFields(QWidget* box, QFormLayout* form, const FieldSpec (&defs)[N]) {
     auto* keyFilter = new PortKeyFilter(box);
