@@ -1,8 +1,11 @@
 #include "remote/remote_window.h"
 
+#include <QCloseEvent>
 #include <QFormLayout>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QShowEvent>
 #include <QVBoxLayout>
 #include <stdexcept>
 #include <string>
@@ -14,8 +17,10 @@
 #include "core/profile/version_marker.h"
 #include "platform/controls.h"
 #include "platform/error_report.h"
+#include "platform/hint.h"
 #include "platform/platform.h"
 #include "platform/port_key_filter.h"
+#include "remote/remote_server.h"
 #include "shell/main_window.h"
 #include "shell/roster.h"
 
@@ -41,42 +46,105 @@ constexpr FieldSpec kClientFields[] = {
 };
 constexpr FieldSpec kServerFields[] = {
     {"ServerName", "Server Name :", "Quorvane", "Server Name|Server Name", false, false},
-    {"ServerPort", "Server Port :", "6586", "Server Port Number|Server Connection Port Number Default : 6586",
-     true, false},
-    {"ServerLogin", "Server Login :", "", "Server Login|Server Connection Login", false, false},
-    {"ServerPassword", "Server Password :", "", "Server Password|Server Connection Password", false, true},
+    {"ServerPort", "Server Port Number :", "6586",
+     "Server Port Number|Server Connection Port Number Default : 6586", true, false},
+    {"ServerLogin", "Login :", "", "Server Login|Server Connection Login", false, false},
+    {"ServerPassword", "Password :", "", "Server Password|Server Connection Password", false, true},
 };
+template <size_t N>
+void AddFields(QWidget* box, QFormLayout* form, const FieldSpec (&defs)[N], TQuorvaneRemote::Fields& fields) {
+    auto* keyFilter = new PortKeyFilter(box);
+    for (const FieldSpec& def : defs) {
+        QLineEdit* edit =
+            NewEdit(box, QString::fromLatin1(def.name), def.initial, def.hint, def.port ? 5 : 0);
+        if (def.port)
+            edit->installEventFilter(keyFilter);
+        if (def.password)
+            edit->setEchoMode(QLineEdit::Password);
+        form->addRow(QString::fromLatin1(def.label), edit);
+        fields[TQuorvaneRemote::FieldIndex(def.name)] = edit;
+    }
+}
 } // namespace
 
 TQuorvaneRemote::TQuorvaneRemote(TRoster& roster)
     : SecondaryWindow(roster, "TQuorvaneRemote",
                       "Quorvane - Internet Port Mapping - Remote Settings & Remote Connections",
-                      QSize(640, 440)) {
+                      QSize(640, 470)) {
     BuildControls();
+    BuildTimers();
     roster.RunCreation([this] { FormCreate(); });
+}
+
+TQuorvaneRemote::~TQuorvaneRemote() {
+    // FormDestroy: the socket goes with the window, without events.
+    DeleteExchangeFile(ExchangePath());
+}
+
+QWidget* TQuorvaneRemote::BuildClientGroup(QWidget* page) {
+    auto* box = new QGroupBox(QStringLiteral("Remote Connection"), page);
+    auto* form = new QFormLayout(box);
+    AddFields(box, form, kClientFields, fields_);
+    remoteConnect_ = NewButton(box, "RemoteConnect", "Connect", "Connect");
+    remoteDisconnect_ = NewButton(box, "RemoteDisconnect", "Disconnect", "Disconnect");
+    remoteGet_ = NewButton(box, "RemoteGet", "Get Remote Configurations", "Get Remote Configurations");
+    QPushButton* remoteSend = NewButton(box, "RemoteSend", "Sends Configurations", "Sends Configurations");
+    for (QPushButton* button : {remoteConnect_, remoteDisconnect_, remoteGet_, remoteSend})
+        button->setEnabled(false);
+    auto* buttons = new QGridLayout;
+    buttons->addWidget(remoteConnect_, 0, 0);
+    buttons->addWidget(remoteDisconnect_, 0, 1);
+    buttons->addWidget(remoteGet_, 1, 0);
+    buttons->addWidget(remoteSend, 1, 1);
+    form->addRow(buttons);
+
+    QLabel* label10 = NewLabel(box, "Label10", "");
+    SetHint(label10, "Status");
+    QLabel* label13 = NewLabel(box, "Label13", "Time : ");
+    QLabel* label14 = NewLabel(box, "Label14", "9");
+    QLabel* label11 = NewLabel(box, "Label11", "");
+    SetHint(label11, "Message From Remote Server");
+    QLabel* label12 = NewLabel(box, "Label12", "Check your remote ip adress and your remote port number.");
+    label12->setEnabled(false);
+    progressBar1_ = new QProgressBar(box);
+    progressBar1_->setObjectName(QStringLiteral("ProgressBar1"));
+    progressBar1_->setRange(0, 100);
+    progressBar1_->setValue(0);
+    SetHint(progressBar1_, "Status");
+    for (QWidget* hidden :
+         std::initializer_list<QWidget*>{label10, label11, label12, label13, label14, progressBar1_})
+        hidden->hide();
+    auto* status = new QHBoxLayout;
+    status->addWidget(label10);
+    status->addStretch();
+    status->addWidget(label13);
+    status->addWidget(label14);
+    form->addRow(status);
+    form->addRow(progressBar1_);
+    form->addRow(label11);
+    form->addRow(label12);
+    return box;
+}
+
+QWidget* TQuorvaneRemote::BuildServerGroup(QWidget* page) {
+    auto* box = new QGroupBox(QStringLiteral("Remote Server"), page);
+    auto* form = new QFormLayout(box);
+    AddFields(box, form, kServerFields, fields_);
+    remoteActive_ = new QCheckBox(QStringLiteral("Active Remote Server"), box);
+    remoteActive_->setObjectName(QStringLiteral("RemoteActive"));
+    SetHint(remoteActive_, "Active Remote Server");
+    form->addRow(remoteActive_);
+    QLabel* label5 = NewLabel(box, "Label5", "Protocol Version 1.06B Beta");
+    SetHint(label5, "Protocol Version");
+    form->addRow(label5);
+    return box;
 }
 
 void TQuorvaneRemote::BuildControls() {
     auto* page = new QWidget(this);
-    auto* keyFilter = new PortKeyFilter(this);
-    const auto group = [&](const char* title, const auto& defs) {
-        auto* box = new QGroupBox(QString::fromLatin1(title), page);
-        auto* form = new QFormLayout(box);
-        for (const FieldSpec& def : defs) {
-            QLineEdit* edit =
-                NewEdit(box, QString::fromLatin1(def.name), def.initial, def.hint, def.port ? 5 : 0);
-            if (def.port)
-                edit->installEventFilter(keyFilter);
-            if (def.password)
-                edit->setEchoMode(QLineEdit::Password);
-            form->addRow(QString::fromLatin1(def.label), edit);
-            fields_[FieldIndex(def.name)] = edit;
-        }
-        return box;
-    };
     auto* groups = new QHBoxLayout;
-    groups->addWidget(group("Remote Connection", kClientFields));
-    groups->addWidget(group("Remote Server", kServerFields));
+    groups->addWidget(BuildClientGroup(page));
+    groups->addWidget(BuildServerGroup(page));
 
     loadIni_ = NewButton(page, "LoadIni", "Load Configuration",
                          "Load Configurations|Load Configurations from DataQRVN.qrvd");
@@ -96,14 +164,23 @@ void TQuorvaneRemote::BuildControls() {
     layout->addStretch();
     layout->addLayout(buttons);
     setCentralWidget(page);
+    exit1_ = BuildStandardMenu(false).exit1;
+    BuildHintStatusBar();
 
     Platform& platform = roster_.platform();
     // Connected after the built-in texts are in, so only real changes count.
     for (const char* name : kFieldNames)
         OnSignal(Field(name), &QLineEdit::textChanged, this, platform, [this] { Change(); });
+    OnSignal(Field("RemoteIp"), &QLineEdit::textChanged, this, platform,
+             [this] { remoteConnect_->setEnabled(true); });
     OnSignal(loadIni_, &QPushButton::clicked, this, platform, [this] { LoadIniClick(); });
     OnSignal(saveIni_, &QPushButton::clicked, this, platform, [this] { SaveIniClick(); });
-    OnSignal(button1_, &QPushButton::clicked, this, platform, [this] { hide(); });
+    OnSignal(button1_, &QPushButton::clicked, this, platform, [this] { close(); });
+    OnSignal(remoteConnect_, &QPushButton::clicked, this, platform, [this] { RemoteConnectClick(); });
+    OnSignal(remoteDisconnect_, &QPushButton::clicked, this, platform, [this] { RemoteDisconnectClick(); });
+    OnSignal(remoteGet_, &QPushButton::clicked, this, platform, [this] { RemoteGetClick(); });
+    OnSignal(remoteActive_, &QCheckBox::toggled, this, platform,
+             [this] { roster_.Mapping().RemoteServer().RemoteActiveClick(); });
 }
 
 std::size_t TQuorvaneRemote::FieldIndex(std::string_view name) {
@@ -111,6 +188,42 @@ std::size_t TQuorvaneRemote::FieldIndex(std::string_view name) {
         if (name == kFieldNames[i])
             return i;
     throw std::logic_error("no remote field " + std::string(name));
+}
+
+QLabel* TQuorvaneRemote::Label(int number) const {
+    auto* label = findChild<QLabel*>(QStringLiteral("Label%1").arg(number));
+    if (!label)
+        throw std::logic_error("no remote window label " + std::to_string(number));
+    return label;
+}
+
+std::string TQuorvaneRemote::ExchangePath() const {
+    return roster_.FileBesideExecutable(kExchangeFileName);
+}
+
+void TQuorvaneRemote::showEvent(QShowEvent* event) {
+    SecondaryWindow::showEvent(event);
+    if (!event->spontaneous())
+        Guarded(roster_.platform(), [this] { FormShow(); });
+}
+
+// The beta notice, at every showing.
+void TQuorvaneRemote::FormShow() {
+    Platform& platform = roster_.platform();
+    platform.Beep();
+    platform.Notice(
+        QStringLiteral("This options (Remote Settings and Remote Connections) is a beta version. \r\n"
+                       "Your software version : %1\r\nSoftware %2.")
+            .arg(roster_.Mapping().Version()->text(), Label(5)->text()));
+}
+
+void TQuorvaneRemote::closeEvent(QCloseEvent* event) {
+    Guarded(roster_.platform(), [this] {
+        clientSocket1_->Deactivate();
+        remoteGet_->setEnabled(false);
+        DeleteExchangeFile(ExchangePath());
+    });
+    SecondaryWindow::closeEvent(event);
 }
 
 void TQuorvaneRemote::Change() {

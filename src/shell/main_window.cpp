@@ -22,6 +22,7 @@
 #include "prefs/language_captions.h"
 #include "prefs/language_plugin.h"
 #include "prefs/settings_window.h"
+#include "remote/remote_server.h"
 #include "shell/exit_flow.h"
 #include "shell/image_list.h"
 #include "shell/roster.h"
@@ -45,6 +46,7 @@ TQuorvaneMapping::TQuorvaneMapping(TRoster& roster)
     BuildMenu();
     BuildStatusBar();
     BuildTimers();
+    remoteServer_ = new TRemoteServer(roster, *this);
     roster.RunCreation([this] { FormCreate(); });
 }
 
@@ -117,6 +119,7 @@ void TQuorvaneMapping::FormDestroy() {
     for (TMappingSlot* slot : slots_)
         slot->StopListener();
     advanced_->Close();
+    remoteServer_->Stop();
     if (log_->CheckBox1()->isChecked())
         log_->AppendLogLine(" Quorvane - Internet Port Mapping is closing.");
     log_->PersistSaveSwitch(roster_.ConfigPath());
@@ -242,6 +245,10 @@ void TQuorvaneMapping::Timer2Timer() {
 
 void TQuorvaneMapping::Timer3Timer() {
     commands_->Timer3Tick();
+}
+
+void TQuorvaneMapping::Timer4Timer() {
+    remoteServer_->Timer4Timer();
 }
 
 void TQuorvaneMapping::Timer5Timer() {

@@ -21,6 +21,7 @@ class TConnectionLog;
 class TConnectionEventQueue;
 class TAdvancedMapping;
 class TConfigurationCommands;
+class TRemoteServer;
 struct ConnectionEvent;
 
 // The main window: the mapping grid, the connection list, the menu, the status bar and the
@@ -37,7 +38,12 @@ public:
     // Relay listener 7 (IdMappedPortTCP7) of the advanced timed mapping.
     TAdvancedMapping& Advanced() const { return *advanced_; }
     TConnectionLog& Log() const { return *log_; }
+    // ServerSocket1, Timer4 and Buffer1: the remote administration server.
+    TRemoteServer& RemoteServer() const { return *remoteServer_; }
     UiTimer* Timer(int number) const { return timers_.at(number - 1); }
+    // Hidden members the remote administration reads and writes.
+    QLabel* Version() const { return version_; }
+    QPlainTextEdit* Buffer1() const { return buffer1_; }
     QLabel* StatusPanel(int index) const { return panels_.at(index); }
 
     QPushButton* LoadIni() const { return loadIni_; }
@@ -96,6 +102,7 @@ private:
     void Timer1Timer();
     void Timer2Timer();
     void Timer3Timer();
+    void Timer4Timer();
     void Timer5Timer();
     void Timer6Timer();
     void Timer7Timer();
@@ -107,6 +114,7 @@ private:
     std::unique_ptr<TConfigurationCommands> commands_;
     std::array<TMappingSlot*, 6> slots_{};
     TConnectionLog* log_ = nullptr;
+    TRemoteServer* remoteServer_ = nullptr;
     std::array<UiTimer*, 8> timers_{};
     // A member, not a child: it stops before the event queue it posts to goes.
     std::unique_ptr<TAdvancedMapping> advanced_;
@@ -123,6 +131,8 @@ private:
     QAction* minimize2_ = nullptr;
     QAction* restart1_ = nullptr;
     QAction* exit1_ = nullptr;
+    QLabel* version_ = nullptr;
+    QPlainTextEdit* buffer1_ = nullptr;
     std::array<QAction*, 3> fileItems_{};
     QAction* language1_ = nullptr;
     bool destroyed_ = false;

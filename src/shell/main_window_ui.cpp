@@ -121,9 +121,9 @@ void TQuorvaneMapping::BuildControls() {
     log_ = new TConnectionLog(platform_, roster_.LogPath(), central);
 
     // Hidden members read by the remote administration.
-    QLabel* version = NewLabel(central, "Version", "1.3 Build 47 07 11 2002");
-    version->hide();
-    auto* buffer1 = new QPlainTextEdit(central);
+    version_ = NewLabel(central, "Version", "1.3 Build 47 07 11 2002");
+    version_->hide();
+    auto* buffer1 = buffer1_ = new QPlainTextEdit(central);
     buffer1->setObjectName(QStringLiteral("Buffer1"));
     buffer1->setGeometry(0, 0, 1, 1);
     buffer1->setEnabled(false);
@@ -229,7 +229,7 @@ void TQuorvaneMapping::BuildTimers() {
         timers_[i] = new UiTimer(QStringLiteral("Timer%1").arg(i + 1), intervals[i], this);
     const std::array<void (TQuorvaneMapping::*)(), 8> ticks = {
         &TQuorvaneMapping::Timer1Timer, &TQuorvaneMapping::Timer2Timer,
-        &TQuorvaneMapping::Timer3Timer, nullptr,
+        &TQuorvaneMapping::Timer3Timer, &TQuorvaneMapping::Timer4Timer,
         &TQuorvaneMapping::Timer5Timer, &TQuorvaneMapping::Timer6Timer,
         &TQuorvaneMapping::Timer7Timer, &TQuorvaneMapping::Timer8Timer};
     for (int i = 0; i < 8; ++i) {

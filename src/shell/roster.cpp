@@ -14,6 +14,7 @@
 #include "platform/error_report.h"
 #include "platform/platform.h"
 #include "prefs/settings_window.h"
+#include "remote/remote_server.h"
 #include "remote/remote_window.h"
 #include "shell/main_window.h"
 #include "shell/tray_window.h"

@@ -7,6 +7,7 @@
 #include "core/profile/profile_file.h"
 #include "core/profile/scramble.h"
 #include "core/profile/version_marker.h"
+#include "remote/remote_server.h"
 #include "remote/remote_window.h"
 #include "shell/main_window.h"
 #include "support/qt_test_main.h"
@@ -114,6 +115,51 @@ private slots:
         QVERIFY(roster.Remote().LoadIni()->isEnabled());
         QVERIFY(roster.Remote().findChild<QPushButton*>(QStringLiteral("Button1"))->isEnabled());
         QCOMPARE(roster.Remote().SaveIni()->isEnabled(), !yes);
+    }
+
+    void betaNoticeAtEveryShow() {
+        RosterFixture f;
+        qv::TRoster& roster = f.Start();
+        for (int shown = 1; shown <= 2; ++shown) {
+            f.platform.ExpectBox(qv::BoxKind::Notice);
+            roster.Remote().show();
+            roster.Remote().findChild<QPushButton*>(QStringLiteral("Button1"))->click();
+            QVERIFY(roster.Remote().isHidden());
+        }
+        const QString notice =
+            QStringLiteral("This options (Remote Settings and Remote Connections) is a beta version. "
+                           "\r\nYour software version : 1.3 Build 47 07 11 2002\r\n"
+                           "Software Protocol Version 1.06B Beta.");
+        QCOMPARE(f.platform.BoxTexts(), (QStringList{notice, notice}));
+        QCOMPARE(f.platform.Beeps(), 2);
+    }
+
+    // Port 0 and five digits past 65535 are refused before any socket is made.
+    void portsOutOfRangeAreRefused_data() {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<QString>("notice");
+        QTest::newRow("server 0") << "ServerPort" << "0" << "Invalid server port number.";
+        QTest::newRow("server 70000") << "ServerPort" << "70000" << "Invalid server port number.";
+        QTest::newRow("remote 99999") << "RemotePort" << "99999" << "Invalid remote port number.";
+    }
+    void portsOutOfRangeAreRefused() {
+        QFETCH(QString, field);
+        QFETCH(QString, port);
+        QFETCH(QString, notice);
+        RosterFixture f;
+        qv::TRoster& roster = f.Start();
+        for (const char* name : qv::TQuorvaneRemote::kFieldNames)
+            Field(roster, name)->setText(QStringLiteral("x"));
+        Field(roster, field.toLatin1().constData())->setText(port);
+        f.platform.ExpectBox(qv::BoxKind::Notice);
+        if (field == QLatin1String("ServerPort"))
+            roster.Remote().RemoteActive()->setChecked(true);
+        else
+            roster.Remote().RemoteConnect()->click();
+        QCOMPARE(f.platform.BoxTexts(), QStringList{notice});
+        QVERIFY(!roster.Mapping().RemoteServer().ServerSocket1().Active());
+        QVERIFY(!roster.Remote().ClientSocket1().HasSocket());
     }
 
     void ownLoadRefusesMissingFile() {

@@ -4,6 +4,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QWidget>
+#include <utility>
 
 #include "platform/dynamic_library.h"
 #include "platform/app_title.h"
@@ -78,6 +79,8 @@ void FakePlatform::Inform(qv::BoxKind kind, const QString& title, const QString&
 qv::Answer FakePlatform::Ask(qv::BoxKind kind, const QString& title, const QString& text) {
     boxes_.append({kind, title, text});
     RunNestedLoop();
+    if (const auto action = std::exchange(whileAsking_, nullptr))
+        action();
     if (answers_.isEmpty()) {
         FailUnexpected(kind, text);
         return qv::Answer::No;

@@ -27,6 +27,8 @@ public:
     void Answer(qv::Answer answer) { answers_.append(answer); }
     // Allows the next boxes of this kind that only inform (Notice, Information, Error).
     void ExpectBox(qv::BoxKind kind) { expected_.append(kind); }
+    // Runs while the next box that asks is open, as the events a modal box keeps serving would.
+    void WhileAsking(std::function<void()> action) { whileAsking_ = std::move(action); }
     int PendingScript() const { return static_cast<int>(answers_.size() + expected_.size()); }
     // Boxes run a short nested event loop before they answer, as a real modal box does: timers
     // and queued events are delivered inside the box.
@@ -117,6 +119,7 @@ private:
     int beeps_ = 0;
     bool eventsInBoxes_ = false;
     std::function<void(QWidget*)> modalHandler_;
+    std::function<void()> whileAsking_;
     QList<QWidget*> modalShown_;
     QStringList fileNames_;
     std::optional<QColor> color_;

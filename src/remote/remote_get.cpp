@@ -1,0 +1,87 @@
+// "Get Remote Configurations": the checks, the question, and the configuration copied into this instance.
+#include <QFile>
+#include <QLabel>
+
+#include "config/stored_text.h"
+#include "mapping/advanced_window.h"
+#include "mapping/mapping_slot.h"
+#include "platform/platform.h"
+#include "remote/remote_window.h"
+#include "shell/main_window.h"
+#include "shell/roster.h"
+
+namespace qv {
+
+void TQuorvaneRemote::RemoteGetClick() {
+    Platform& platform = roster_.platform();
+    const std::string path = ExchangePath();
+    const QString version = roster_.Mapping().Version()->text();
+    const ConfigurationCheck check =
+        CheckConfiguration(path, Latin1Bytes(Field("RemoteLogin")->text()),
+                           Latin1Bytes(Field("RemotePassword")->text()), Latin1Bytes(version));
+    if (!check.stopMessage.empty()) {
+        platform.Beep();
+        platform.Notice(Latin1Text(check.stopMessage));
+        DeleteExchangeFile(path);
+        remoteGet_->setEnabled(false);
+        return;
+    }
+    const auto asking = [this](bool exitToo) {
+        remoteGet_->setEnabled(false);
+        button1_->setEnabled(false);
+        if (exitToo)
+            exit1_->setEnabled(false);
+        remoteConnect_->hide();
+        remoteDisconnect_->hide();
+    };
+    if (check.versionMessage.empty()) {
+        asking(true);
+        Timer(9)->SetEnabled(false);
+        Timer(8)->SetEnabled(true);
+    } else {
+        platform.Beep();
+        Timer(9)->SetEnabled(false);
+        Timer(8)->SetEnabled(true);
+        platform.Notice(Latin1Text(check.versionMessage));
+        asking(false);
+    }
+    const bool yes = platform.Question(
+        QStringLiteral("Are you sure remplace your current settings with the remote configuration?"));
+    // Closing the window while the question was open deleted the exchange: nothing is left to apply,
+    // and applying nothing would empty every slot.
+    if (yes && QFile::exists(QFile::decodeName(path.c_str())))
+        ApplyConfiguration();
+    DeleteExchangeFile(path);
+    remoteGet_->setEnabled(false);
+    button1_->setEnabled(true);
+    exit1_->setEnabled(true);
+    remoteConnect_->show();
+    remoteDisconnect_->show();
+    Timer(8)->SetEnabled(false);
+    Timer(9)->SetEnabled(false);
+}
+
+void TQuorvaneRemote::ApplyConfiguration() {
+    TQuorvaneMapping& mapping = roster_.Mapping();
+    for (int number = 1; number <= 6; ++number)
+        mapping.Slot(number).StopForReplacement();
+    mapping.UpdateDisabledAll();
+    for (int number = 1; number <= 6; ++number) {
+        TMappingSlot& slot = mapping.Slot(number);
+        for (QLineEdit* field : {slot.IncommingPort(), slot.OutcommingPort(), slot.OutcommingIp()})
+            field->clear();
+        slot.MappingEnable()->setEnabled(false);
+    }
+    // Each assignment runs the field's change handling, as typing would.
+    for (const auto& [control, value] : ReadConfiguration(ExchangePath())) {
+        const QString name = QString::fromLatin1(control.c_str());
+        QLineEdit* field = mapping.findChild<QLineEdit*>(name);
+        if (!field)
+            field = roster_.MappingPlus().findChild<QLineEdit*>(name);
+        if (field)
+            field->setText(Latin1Text(value));
+    }
+    DeleteExchangeFile(ExchangePath());
+}
+
+} // namespace qv

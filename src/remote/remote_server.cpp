@@ -1,0 +1,181 @@
+#include "remote/remote_server.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+
+#include "config/stored_text.h"
+#include "log/connection_log.h"
+#include "mapping/advanced_window.h"
+#include "platform/error_report.h"
+#include "platform/platform.h"
+#include "platform/str_to_int.h"
+#include "remote/remote_protocol.h"
+#include "remote/remote_window.h"
+#include "shell/main_window.h"
+#include "shell/roster.h"
+
+namespace qv {
+
+namespace {
+constexpr int kDefaultPort = 6586;
+
+QString Text(const std::string& bytes) {
+    return Latin1Text(bytes);
+}
+std::string LineText(const QString& entry) {
+    return " " + Latin1Bytes(entry);
+}
+} // namespace
+
+TRemoteServer::TRemoteServer(TRoster& roster, TQuorvaneMapping& window)
+    : QObject(&window), roster_(roster), window_(window),
+      serverSocket1_(new ListeningEndpoint(roster.platform(), kDefaultPort, this)) {
+    serverSocket1_->setObjectName(QStringLiteral("ServerSocket1"));
+    ListeningEndpoint::Handlers handlers;
+    handlers.clientConnect = [this](EventConnection& c) { ServerSocket1ClientConnect(c); };
+    handlers.accept = [this](EventConnection& c) { ServerSocket1Accept(c); };
+    handlers.clientRead = [this](EventConnection& c) { ServerSocket1ClientRead(c); };
+    handlers.clientDisconnect = [this](EventConnection& c) { ServerSocket1ClientDisconnect(c); };
+    handlers.clientError = [this](EventConnection& c, SocketErrorKind kind, int& code) {
+        ServerSocket1ClientError(c, kind, code);
+    };
+    serverSocket1_->SetHandlers(std::move(handlers));
+}
+
+void TRemoteServer::RemoteActiveClick() {
+    if (roster_.Remote().RemoteActive()->isChecked())
+        SwitchOn();
+    else
+        SwitchOff();
+}
+
+void TRemoteServer::SwitchOn() {
+    TQuorvaneRemote& remote = roster_.Remote();
+    Platform& platform = roster_.platform();
+    const struct {
+        const char* field;
+        const char* message;
+    } required[] = {{"ServerName", "You must enter a server name."},
+                    {"ServerPort", "You must enter a server port number."},
+                    {"ServerLogin", "You must enter a server login."},
+                    {"ServerPassword", "You must enter a server password."}};
+    for (const auto& [field, message] : required) {
+        if (remote.Field(field)->text().isEmpty()) {
+            remote.RemoteActive()->setChecked(false);
+            platform.Beep();
+            platform.Notice(QString::fromLatin1(message));
+            return;
+        }
+    }
+    const int port = StrToInt(remote.Field("ServerPort")->text());
+    // Port 0 would listen on a port of the system's choosing; five digits go past 65535.
+    if (port < 1 || port > 65535) {
+        platform.Notice(QStringLiteral("Invalid server port number."));
+        return;
+    }
+    serverSocket1_->SetPort(port);
+    serverSocket1_->Activate();
+    TConnectionLog& log = window_.Log();
+    log.RemoveLogEntry(QStringLiteral("Remote Server Is Now Desactived"));
+    log.AddLogEntry(QStringLiteral("Remote Server Is Now Actived"));
+    for (const char* field : {"ServerPort", "ServerLogin", "ServerPassword"})
+        remote.Field(field)->setEnabled(false);
+    log.AppendLogLine(" Remote Server Is Now Actived");
+}
+
+void TRemoteServer::SwitchOff() {
+    serverSocket1_->Deactivate();
+    TConnectionLog& log = window_.Log();
+    log.RemoveLogEntry(QStringLiteral("Remote Server Is Now Actived"));
+    log.AddLogEntry(QStringLiteral("Remote Server Is Now Desactived"));
+    for (const char* field : {"ServerPort", "ServerLogin", "ServerPassword"})
+        roster_.Remote().Field(field)->setEnabled(true);
+    log.AppendLogLine(" Remote Server Is Now Desactived");
+}
+
+void TRemoteServer::Timer4Timer() {
+    serverSocket1_->Deactivate();
+    serverSocket1_->Activate();
+}
+
+void TRemoteServer::Stop() {
+    serverSocket1_->Deactivate();
+}
+
+void TRemoteServer::EmptyBuffer1() {
+    window_.Buffer1()->clear();
+}
+
+void TRemoteServer::ListEntry(const QString& text) {
+    window_.Log().AddLogEntry(text);
+    window_.Log().AppendLogLine(LineText(text));
+}
+
+void TRemoteServer::RemoveConnectionEntries(const QString& address) {
+    window_.Log().RemoveLogEntry(QStringLiteral("Server : Remote Ip : ") + address);
+    window_.Log().RemoveLogEntry(QStringLiteral("Server : Connection Remote Ip : ") + address);
+}
+
+void TRemoteServer::ServerSocket1ClientConnect(EventConnection& connection) {
+    EmptyBuffer1();
+    ListEntry(QStringLiteral("Server : Remote Ip : ") + Text(connection.PeerAddress()));
+}
+
+void TRemoteServer::ServerSocket1Accept(EventConnection& connection) {
+    const QString address = Text(connection.PeerAddress());
+    connection.SendText(
+        GreetingLines(Latin1Bytes(roster_.Remote().Field("ServerName")->text()),
+                      Latin1Bytes(window_.Version()->text())));
+    window_.Log().RemoveLogEntry(QStringLiteral("Server : Remote Ip : ") + address);
+    ListEntry(QStringLiteral("Server : Connection Remote Ip : ") + address);
+    connection.SendText(
+        ConfigurationLines([this](const std::string& control) { return ControlText(control); }));
+    window_.Timer(4)->SetEnabled(true);
+}
+
+void TRemoteServer::ServerSocket1ClientRead(EventConnection& connection) {
+    // Nothing reads what a client sends: only its newest part is kept, so no client can grow it.
+    auto* buffer1 = window_.Buffer1();
+    QString text = buffer1->toPlainText();
+    if (!text.isEmpty())
+        text += QLatin1Char('\n');
+    text += Text(connection.ReceiveText());
+    if (text.size() > kBuffer1Limit)
+        text = text.right(kBuffer1Limit);
+    buffer1->setPlainText(text);
+}
+
+void TRemoteServer::ServerSocket1ClientDisconnect(EventConnection& connection) {
+    const QString address = Text(connection.PeerAddress());
+    EmptyBuffer1();
+    window_.Log().AddLogEntry(QStringLiteral("Server : Disconnected Remote Ip : ") + address);
+    RemoveConnectionEntries(address);
+    window_.Timer(4)->SetEnabled(false);
+    window_.Log().AppendLogLine(LineText(QStringLiteral("Server : Disconnected Remote Ip : ") + address));
+}
+
+void TRemoteServer::ServerSocket1ClientError(EventConnection& connection, SocketErrorKind kind, int& code) {
+    const QString address = Text(connection.PeerAddress());
+    const QString text = QString::fromLatin1(DisconnectedErrorText(kind)) + QString::number(code) +
+                         QStringLiteral(" Remote Ip : ") + address;
+    EmptyBuffer1();
+    window_.Timer(4)->SetEnabled(false);
+    RemoveConnectionEntries(address);
+    window_.Log().AddLogEntry(text);
+    if (window_.Log().CheckBox1()->isChecked()) {
+        window_.Log().AppendLogLine(LineText(text));
+        code = 0;
+    }
+}
+
+std::string TRemoteServer::ControlText(const std::string& control) const {
+    const QString name = QString::fromLatin1(control.c_str());
+    for (QWidget* window :
+         std::initializer_list<QWidget*>{&window_, &roster_.MappingPlus(), &roster_.Remote()})
+        if (auto* edit = window->findChild<QLineEdit*>(name))
+            return Latin1Bytes(edit->text());
+    return {};
+}
+
+} // namespace qv
