@@ -7,6 +7,8 @@
 #include <functional>
 #include <optional>
 
+#include "platform/system_figures.h"
+
 class QMenu;
 class QWidget;
 
@@ -94,6 +96,11 @@ public:
     virtual void DeleteTrayIcon(const TrayIconRecord& record) = 0;
     // Pops the icon's menu up at the mouse cursor.
     virtual void PopupTrayMenu(QMenu* menu) = 0;
+
+    // Physical memory figures; nullopt when the system does not tell them.
+    virtual std::optional<MemoryStatus> MemoryFigures() const = 0;
+    // The processor's cycle counter; callable from any thread. nullopt where none can be read.
+    virtual std::optional<std::uint64_t> CycleCounter() const = 0;
 };
 
 } // namespace qv

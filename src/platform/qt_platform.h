@@ -48,6 +48,9 @@ public:
     void DeleteTrayIcon(const TrayIconRecord& record) override;
     void PopupTrayMenu(QMenu* menu) override;
 
+    std::optional<MemoryStatus> MemoryFigures() const override { return ReadMemoryStatus(); }
+    std::optional<std::uint64_t> CycleCounter() const override { return ReadCycleCounter(); }
+
 private:
     QString appTitle_;
     bool taskbarVisible_ = false;

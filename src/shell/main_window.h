@@ -48,6 +48,10 @@ public:
     QAction* Restart1() const { return restart1_; }
     QAction* Exit1() const { return exit1_; }
     QPushButton* Button1() const { return button1_; }
+    // "Lock" and "Unlock", and the File menu's "Lock".
+    QPushButton* Button4() const { return button4_; }
+    QPushButton* Button5() const { return button5_; }
+    QAction* Lock1() const { return lock1_; }
 
     // The change rule's first step: the configuration now has unsaved changes.
     void MarkUnsaved();
@@ -112,6 +116,7 @@ private:
     QPushButton* remoteButton_ = nullptr;
     QAction* saveIni2_ = nullptr;
     QAction* loadIni2_ = nullptr;
+    QAction* lock1_ = nullptr;
     QAction* minimize2_ = nullptr;
     QAction* restart1_ = nullptr;
     QAction* exit1_ = nullptr;

@@ -2,6 +2,7 @@
 
 #include <QTest>
 #include <QWidget>
+#include <chrono>
 
 #include "shell/app_title.h"
 
@@ -111,6 +112,17 @@ bool FakePlatform::ClickTray(qv::TrayMouse mouse) {
     const auto callback = trayIcon_->callback;
     callback(trayIcon_->callbackMessage, mouse);
     return true;
+}
+
+std::optional<qv::MemoryStatus> FakePlatform::MemoryFigures() const {
+    return memory_ ? memory_ : qv::ReadMemoryStatus();
+}
+
+std::optional<std::uint64_t> FakePlatform::CycleCounter() const {
+    if (!cycleRate_)
+        return std::nullopt;
+    const auto ns = std::chrono::steady_clock::now().time_since_epoch() / std::chrono::nanoseconds(1);
+    return static_cast<std::uint64_t>(static_cast<double>(ns) * *cycleRate_);
 }
 
 } // namespace qvtest

@@ -88,6 +88,14 @@ public:
     bool ClickTray(qv::TrayMouse mouse);
     const QList<QMenu*>& PoppedUpMenus() const { return poppedUp_; }
 
+    // Memory figures: the machine's own until a test sets its own.
+    void SetMemory(std::optional<qv::MemoryStatus> memory) { memory_ = memory; }
+    std::optional<qv::MemoryStatus> MemoryFigures() const override;
+    // A cycle counter running at this many ticks per nanosecond of the steady clock; none by
+    // default. Set it before the windows are created: it is read from another thread.
+    void SetCycleRate(std::optional<double> ticksPerNs) { cycleRate_ = ticksPerNs; }
+    std::optional<std::uint64_t> CycleCounter() const override;
+
 private:
     void Inform(qv::BoxKind kind, const QString& title, const QString& text);
     qv::Answer Ask(qv::BoxKind kind, const QString& title, const QString& text);
@@ -113,6 +121,8 @@ private:
     int trayAdds_ = 0;
     int trayDeletes_ = 0;
     QList<QMenu*> poppedUp_;
+    std::optional<qv::MemoryStatus> memory_;
+    std::optional<double> cycleRate_;
 };
 
 } // namespace qvtest
