@@ -1,0 +1,229 @@
+// The password lock: its messages and questions, the stored password, and the tray and main window
+// while locked and after the unlock.
+#include <QFile>
+#include <QRegularExpression>
+#include <QTest>
+#include <memory>
+#include <optional>
+
+#include "config/config_names.h"
+#include "config/profile_file.h"
+#include "config/scramble.h"
+#include "config/version_marker.h"
+#include "info/about_window.h"
+#include "lock/lock_window.h"
+#include "lock/unlock_window.h"
+#include "shell/main_window.h"
+#include "shell/tray_window.h"
+#include "support/qt_test_main.h"
+#include "support/roster_fixture.h"
+#include "support/write_failure.h"
+
+using namespace qvtest;
+
+namespace {
+
+const QString kLockQuestion =
+    QStringLiteral("Are you sure want lock Quorvane - Internet Port Mapping with your password?");
+const QString kUnlockQuestion = QStringLiteral("Are you sure want unlock Quorvane - Internet Port Mapping?");
+
+// A program whose modal windows stay open for the test to work in.
+struct Program : RosterFixture {
+    qv::TRoster& Run() {
+        platform.OnShowModal([](QWidget* window) { window->show(); });
+        qv::TRoster& started = Start();
+        if (!QTest::qWaitFor([&started] { return !started.Tray().Timer(3)->Enabled(); }))
+            qWarning("the start-up timers never ran");
+        return started;
+    }
+    qv::TQuorvaneMappingLock& OpenLock() {
+        roster->Tray().Lock1()->trigger();
+        return roster->Lock();
+    }
+    std::string StoredPassword() const { return qv::ReadString(ConfigPath(), qv::kMappingSection, "LQRVNL"); }
+    // Types into the window and presses "OK".
+    static void Press(qv::PasswordWindow& window, const QString& edit1, const QString& edit2 = {}) {
+        window.Edit1()->setText(edit1);
+        if (auto* edit2Field = window.findChild<QLineEdit*>(QStringLiteral("Edit2")))
+            edit2Field->setText(edit2);
+        QTest::mouseClick(window.Button1(), Qt::LeftButton);
+    }
+    void Lock(const QString& password) {
+        platform.Answer(qv::Answer::Yes);
+        Press(OpenLock(), password, password);
+    }
+};
+
+// The tray's items in the order the checks list them.
+QList<QAction*> TrayItems(qv::TQuorvaneTray& tray) {
+    return {tray.Lock1(), tray.Unlock1(), tray.Show(), tray.Minimize(), tray.Restart(), tray.Exit(), tray.About3()};
+}
+// "e" enabled, "d" disabled, "h" hidden, per item of TrayItems.
+QString TrayState(qv::TQuorvaneTray& tray) {
+    QString state;
+    for (QAction* item : TrayItems(tray))
+        state += !item->isVisible() ? QLatin1Char('h') : item->isEnabled() ? QLatin1Char('e') : QLatin1Char('d');
+    return state;
+}
+
+} // namespace
+
+class LockTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    // Every refusal and every No leaves the window open with its texts and nothing stored or locked.
+    void attemptsThatChangeNothing_data() {
+        QTest::addColumn<QString>("window");
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QString>("edit1");
+        QTest::addColumn<QString>("edit2");
+        QTest::addColumn<int>("box"); // BoxKind; a question is answered No
+        QTest::addColumn<QString>("text");
+        const int notice = int(qv::BoxKind::Notice), question = int(qv::BoxKind::Question);
+        const QString noIcon = QStringLiteral("You can not lock without the tray icon: the unlock is done from the "
+                                              "tray icon.\r\nCheck \"Show tray icon.\" in the settings first.");
+        // clang-format off
+        QTest::newRow("lock, empty")             << "lock" << "" << "" << "abc" << notice << "You must enter a password.";
+        QTest::newRow("lock, no confirmation")   << "lock" << "" << "abc" << "" << notice << "You must enter a confirm password.";
+        QTest::newRow("lock, case differs")      << "lock" << "" << "Secret" << "secret" << notice << "The password does not correspond to the confirmation.";
+        QTest::newRow("lock, No")                << "lock" << "" << "Secret" << "Secret" << question << kLockQuestion;
+        QTest::newRow("lock, icon off")          << "lock" << "icon off" << "Secret" << "Secret" << notice << noIcon;
+        QTest::newRow("lock, no tray area")      << "lock" << "no area" << "Secret" << "Secret" << notice << noIcon;
+        QTest::newRow("lock, file unwritable")   << "lock" << "full disk" << "Secret" << "Secret" << int(qv::BoxKind::Error) << "Unable to write to ";
+        QTest::newRow("unlock, empty")           << "unlock" << "" << "" << "" << notice << "You must enter a password.";
+        QTest::newRow("unlock, case differs")    << "unlock" << "" << "secret" << "" << notice << "Invalid Password.";
+        QTest::newRow("unlock, No")              << "unlock" << "" << "Secret" << "" << question << kUnlockQuestion;
+        QTest::newRow("unlock, key gone")        << "unlock" << "key gone" << "Secret" << "" << notice << "Invalid Password.";
+        // clang-format on
+    }
+    void attemptsThatChangeNothing() {
+        QFETCH(QString, window);
+        QFETCH(QString, setup);
+        QFETCH(QString, edit1);
+        QFETCH(QString, edit2);
+        QFETCH(int, box);
+        QFETCH(QString, text);
+        Program f;
+        f.StoreCurrentMarker();
+        if (setup == QStringLiteral("icon off"))
+            f.Store(qv::kSettingsSection, "TrayIcon", "Disabled", qv::kTrayIconShiftKey);
+        f.platform.SetTrayAvailable(setup != QStringLiteral("no area"));
+        qv::TRoster& roster = f.Run();
+        const bool unlock = window == QStringLiteral("unlock");
+        if (unlock) {
+            f.Lock(QStringLiteral("Secret"));
+            if (setup == QStringLiteral("key gone"))
+                qv::DeleteKey(f.ConfigPath(), qv::kMappingSection, "LQRVNL");
+            QVERIFY(f.platform.ClickTray(qv::TrayMouse::LeftButtonDown));
+        }
+        qv::PasswordWindow& shown = unlock ? static_cast<qv::PasswordWindow&>(roster.Unlock()) : f.OpenLock();
+        const std::string fileBefore = ReadAll(f.ConfigPath());
+        const QString trayBefore = TrayState(roster.Tray());
+        const bool mappingVisible = roster.Mapping().isVisible();
+        f.platform.ClearBoxes();
+        const int beeps = f.platform.Beeps();
+        if (box == int(qv::BoxKind::Question))
+            f.platform.Answer(qv::Answer::No);
+        else if (box == int(qv::BoxKind::Error)) { // after the Yes, the store fails
+            f.platform.Answer(qv::Answer::Yes);
+            f.platform.ExpectBox(qv::BoxKind::Error);
+        }
+        else
+            f.platform.ExpectBox(qv::BoxKind::Notice);
+        {
+            std::optional<FileSizeLimit> fullDisk;
+            if (setup == QStringLiteral("full disk"))
+                fullDisk.emplace(8);
+            Program::Press(shown, edit1, edit2);
+        }
+
+        QCOMPARE(f.platform.Boxes().size(), box == int(qv::BoxKind::Error) ? 2 : 1);
+        QCOMPARE(int(f.platform.Boxes().last().kind), box);
+        QVERIFY2(f.platform.Boxes().last().text.startsWith(text), qPrintable(f.platform.Boxes().last().text));
+        QCOMPARE(f.platform.Beeps() - beeps, box == int(qv::BoxKind::Notice) ? 1 : 0);
+        QVERIFY(shown.isVisible());
+        QCOMPARE(shown.Edit1()->text(), edit1);
+        for (QWidget* control : shown.findChildren<QWidget*>(QRegularExpression(QStringLiteral("^(Edit|Button)\\d$"))))
+            QVERIFY2(control->isEnabled(), qPrintable(control->objectName()));
+        QVERIFY(shown.findChild<QAction*>(QStringLiteral("Exit1"))->isEnabled());
+        QCOMPARE(ReadAll(f.ConfigPath()), fileBefore);
+        QCOMPARE(TrayState(roster.Tray()), trayBefore);
+        QCOMPARE(roster.Mapping().isVisible(), mappingVisible);
+        QCOMPARE(f.StoredPassword().empty(), !unlock || setup == QStringLiteral("key gone"));
+    }
+
+    // A lock and its unlock through the tray: the stored password, the tray's menu, the main window.
+    void lockThenUnlock_data() {
+        QTest::addColumn<bool>("fileExisted");
+        QTest::addColumn<bool>("restart"); // the program ends while locked and starts again
+        QTest::newRow("configuration file existed") << true << false;
+        QTest::newRow("no configuration file") << false << false;
+        QTest::newRow("restarted while locked") << true << true;
+    }
+    void lockThenUnlock() {
+        QFETCH(bool, fileExisted);
+        QFETCH(bool, restart);
+        Program f;
+        if (fileExisted)
+            f.StoreCurrentMarker();
+        qv::TRoster* roster = &f.Run();
+        if (!fileExisted)
+            QFile::remove(QString::fromStdString(f.ConfigPath())); // the first start wrote its marker
+        const QString password = QString::fromLatin1("Pa\xdf w\xf6rd");
+
+        qv::TQuorvaneMappingLock& lock = f.OpenLock();
+        QVERIFY(!roster->Mapping().Lock1()->isEnabled() && !roster->Mapping().Button4()->isEnabled());
+        QVERIFY(!roster->Tray().Lock1()->isEnabled());
+        f.platform.Answer(qv::Answer::Yes);
+        Program::Press(lock, password, password);
+
+        QCOMPARE(f.platform.BoxTexts(), QStringList{kLockQuestion});
+        QVERIFY(!lock.isVisible());
+        QVERIFY(lock.Edit1()->text().isEmpty());
+        QCOMPARE(f.StoredPassword(), qv::ScrambleText("Pa\xdf w\xf6rd", qv::kLQRVNLShiftKey));
+        QVERIFY(qv::IsCurrentVersion(f.ConfigPath()));
+        if (!fileExisted) // the marker and the password, nothing else
+            QCOMPARE(QByteArray::fromStdString(ReadAll(f.ConfigPath())).count('='), 2);
+        qv::TQuorvaneTray& tray = roster->Tray();
+        QCOMPARE(TrayState(tray), fileExisted ? QStringLiteral("heddddd") : QStringLiteral("eeddddd"));
+        QCOMPARE(tray.PopupMenu1()->defaultAction(), tray.Unlock1());
+        QVERIFY(!roster->Mapping().isVisible() && !f.platform.TaskbarVisible());
+        QVERIFY(roster->Mapping().Button5()->isEnabled());
+
+        if (restart) {
+            f.Stop();
+            roster = &f.Run();
+            QCOMPARE(TrayState(roster->Tray()), QStringLiteral("ehdeeee"));
+            QVERIFY(roster->Mapping().isVisible());
+            QVERIFY(!f.StoredPassword().empty());
+            return;
+        }
+
+        // While locked a left click opens the unlock window; its About leaves the tray's About off.
+        QVERIFY(f.platform.ClickTray(qv::TrayMouse::LeftButtonDown));
+        qv::TQuorvaneMappingUnlock& unlock = roster->Unlock();
+        QVERIFY(unlock.isVisible() && !tray.Unlock1()->isEnabled() && !roster->Mapping().isVisible());
+        unlock.findChild<QAction*>(QStringLiteral("About2"))->trigger();
+        QVERIFY(roster->About().isVisible());
+        roster->About().close();
+        QVERIFY(!tray.About3()->isEnabled());
+
+        f.platform.ClearBoxes();
+        f.platform.Answer(qv::Answer::Yes);
+        Program::Press(unlock, password);
+        QCOMPARE(f.platform.BoxTexts(), QStringList{kUnlockQuestion});
+        QVERIFY(!unlock.isVisible() && unlock.Edit1()->text().isEmpty());
+        QVERIFY(f.StoredPassword().empty());
+        QVERIFY(qv::IsCurrentVersion(f.ConfigPath()));
+        QCOMPARE(TrayState(tray), QStringLiteral("ehdeeee"));
+        QCOMPARE(tray.PopupMenu1()->defaultAction(), tray.Minimize());
+        QVERIFY(roster->Mapping().isVisible() && f.platform.TaskbarVisible());
+        QVERIFY(roster->Mapping().windowState() & Qt::WindowMaximized);
+        QVERIFY(roster->Mapping().Button4()->isEnabled() && !roster->Mapping().Button5()->isEnabled());
+        QVERIFY(roster->Mapping().Minimize2()->isEnabled());
+    }
+};
+
+QV_TEST_MAIN(LockTest)
+#include "lock_test.moc"
