@@ -14,7 +14,8 @@ constexpr int kMaxRedirects = 5;
 
 // UTF-8 when the bytes are valid UTF-8, otherwise one character per byte.
 QString DocumentText(const QByteArray& bytes) {
-    QStringDecoder utf8(QStringDecoder::Utf8);
+    // Stateless: a sequence cut off at the end counts as an error rather than waiting for more.
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString text = utf8(bytes);
     return utf8.hasError() ? QString::fromLatin1(bytes) : text;
 }

@@ -43,6 +43,7 @@ TLatestTab::TLatestTab(const LatestTabSpec& spec, const std::array<QUrl, 2>& ser
     combo_->setObjectName(QString::fromLatin1(spec.combo));
     combo_->addItems({kServerNames[0], kServerNames[1]});
     combo_->setCurrentIndex(-1);
+    combo_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     changes_ = NewButton(this, QString::fromLatin1(spec.changes), "Changes", spec.changesHint);
     changes_->setEnabled(false);
     timer_ = new UiTimer(QString::fromLatin1(spec.timer), kGoRestMs, this);

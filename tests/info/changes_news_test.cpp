@@ -1,4 +1,4 @@
-// The changes/news viewer: local documents beside the executable, and the latest ones fetched from
+// The changes/news viewer: the documents beside the executable, and the latest ones fetched from
 // server 1 or server 2 of a local HTTP server.
 #include <QComboBox>
 #include <QDirIterator>
@@ -11,26 +11,12 @@
 #include "info/changes_news_window.h"
 #include "info/news_servers.h"
 #include "local_http_server.h"
-#include "platform/ui_timer.h"
 #include "support/qt_test_main.h"
 #include "support/roster_fixture.h"
 
 using namespace qvtest;
 
 namespace {
-
-// The controls of one "Latest-..." tab.
-struct LatestTab {
-    const char* pane;
-    const char* go;
-    const char* server;
-    const char* combo;
-    const char* changes;
-    const char* timer;
-    const char* document;
-};
-const LatestTab kTabs[2] = {{"LatestChanges", "Button2", "Label6", "ComboBox1", "Button4", "Timer1", "Changes.txt"},
-                            {"LatestNews", "Button1", "Label5", "ComboBox2", "Button3", "Timer2", "News.txt"}};
 
 // The program with the viewer on screen, its two servers pointed at the given bases.
 struct Viewer : RosterFixture {
@@ -39,30 +25,21 @@ struct Viewer : RosterFixture {
         platform.OnShowModal([](QWidget* window) { window->show(); });
         Start();
         qunsetenv(qv::kNewsServersVariable);
-    }
-    qv::TQuorvaneChangesNews& Open() {
         roster->Mapping().findChild<QAction*>(QStringLiteral("ChangesNews1"))->trigger();
-        return roster->ChangesNews();
     }
-    template <class T> T* Control(const char* name) const {
+    template <class T = QPushButton> T* Get(const char* name) const {
         return roster->ChangesNews().findChild<T*>(QString::fromLatin1(name));
     }
-    // Every file under the executable's folder.
+    QString Pane(const char* name) const { return Get<QTextBrowser>(name)->toPlainText(); }
     QStringList Files() const {
         QStringList files;
-        QDirIterator it(QString::fromStdString(dir.Path().string()), QDir::Files | QDir::Hidden,
-                        QDirIterator::Subdirectories);
-        while (it.hasNext())
+        for (QDirIterator it(QString::fromStdString(dir.Path().string()), QDir::Files | QDir::Hidden,
+                             QDirIterator::Subdirectories);
+             it.hasNext();)
             files << it.next();
         return files;
     }
 };
-
-QString PortNobodyListensOn() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return QStringLiteral("http://127.0.0.1:%1/").arg(probe.serverPort());
-}
 
 } // namespace
 
@@ -75,27 +52,29 @@ private slots:
         QTest::addColumn<QByteArray>("news");
         QTest::addColumn<QString>("shownNews");
         QTest::newRow("neither") << QByteArray("-") << QByteArray("-") << QString();
-        QTest::newRow("only News.txt, Latin-1") << QByteArray("-") << QByteArray("Caf\xe9 open") << "Caf\u00e9 open";
-        QTest::newRow("both, UTF-8") << QByteArray("1.3: tray lock") << QByteArray("Caf\xc3\xa9") << "Caf\u00e9";
+        QTest::newRow("only News.txt, Latin-1") << QByteArray("-") << QByteArray("Caf\xe9") << "Caf\u00e9";
+        QTest::newRow("both, UTF-8") << QByteArray("1.3: lock") << QByteArray("Caf\xc3\xa9") << "Caf\u00e9";
     }
     void localDocuments() {
         QFETCH(QByteArray, changes);
         QFETCH(QByteArray, news);
         QFETCH(QString, shownNews);
-        Viewer f(QString{});
+        // Read again at every showing.
+        Viewer f{QString()};
+        f.roster->ChangesNews().close();
         for (const auto& [name, bytes] : {std::pair{"Changes.txt", changes}, std::pair{"News.txt", news}})
             if (bytes != "-")
                 WriteAll(f.dir.File(name), bytes.toStdString());
-        f.Open();
-        QCOMPARE(f.Control<QTextBrowser>("Changes")->toPlainText(),
-                 changes == "-" ? QString() : QString::fromLatin1(changes));
-        QCOMPARE(f.Control<QTextBrowser>("News")->toPlainText(), shownNews);
+        f.roster->Mapping().findChild<QAction*>(QStringLiteral("ChangesNews1"))->trigger();
+        QCOMPARE(f.Pane("Changes"), changes == "-" ? QString() : QString::fromLatin1(changes));
+        QCOMPARE(f.Pane("News"), shownNews);
         QVERIFY(f.platform.Boxes().isEmpty());
     }
 
-    // "Go" fetches from the server named beside "Server :", which only "Changes" sets.
+    // "Go" fetches from the server named beside "Server :", which only "Changes" sets; nothing is
+    // written to disk.
     void latestFromTheSelectedServer_data() {
-        QTest::addColumn<int>("tab");
+        QTest::addColumn<int>("tab"); // 0: Latest-Changes, 1: Latest-News
         QTest::addColumn<int>("chosen"); // index picked in the list; -1: none
         QTest::addColumn<bool>("pressChanges");
         QTest::addColumn<QString>("server");
@@ -103,72 +82,65 @@ private slots:
         QTest::newRow("changes, Server 2 and Changes") << 0 << 1 << true << "two";
         QTest::newRow("news, Server 2 and Changes") << 1 << 1 << true << "two";
         QTest::newRow("news, Server 2 without Changes") << 1 << 1 << false << "one";
-        QTest::newRow("news, Server 1 and Changes") << 1 << 0 << true << "one";
+        QTest::newRow("news, back to Server 1") << 1 << 0 << true << "one";
     }
     void latestFromTheSelectedServer() {
         QFETCH(int, tab);
         QFETCH(int, chosen);
         QFETCH(bool, pressChanges);
         QFETCH(QString, server);
+        const struct {
+            const char *pane, *go, *label, *combo, *changes, *document;
+        } t = tab == 0 ? decltype(t){"LatestChanges", "Button2", "Label6", "ComboBox1", "Button4", "Changes.txt"}
+                       : decltype(t){"LatestNews", "Button1", "Label5", "ComboBox2", "Button3", "News.txt"};
         LocalHttpServer http;
         for (const char* base : {"one", "two"})
             for (const char* document : {"Changes.txt", "News.txt"})
-                http.Put(QStringLiteral("/%1/%2").arg(base, document), QByteArray(document) + " from " + base);
-        // Server 1's document moved: redirects are followed.
-        http.Redirect(QStringLiteral("/one/News.txt"), QStringLiteral("/one/moved/News.txt"));
-        http.Put(QStringLiteral("/one/moved/News.txt"), "News.txt from one");
+                http.documents[QStringLiteral("/%1/%2").arg(base, document)] = QByteArray(document) + " from " + base;
+        // Server 1's news moved: the redirect is followed.
+        http.redirects[QStringLiteral("/one/News.txt")] = "/one/moved/News.txt";
+        http.documents[QStringLiteral("/one/moved/News.txt")] = "News.txt from one";
         Viewer f(http.Base() + QStringLiteral("one ") + http.Base() + QStringLiteral("two"));
-        f.Open();
         const QStringList filesBefore = f.Files();
-        const LatestTab& t = kTabs[tab];
-        auto* changes = f.Control<QPushButton>(t.changes);
-        QVERIFY(!changes->isEnabled());
-        if (chosen >= 0) {
-            f.Control<QComboBox>(t.combo)->setCurrentIndex(chosen);
-            QVERIFY(changes->isEnabled());
-        }
-        if (pressChanges) {
-            QTest::mouseClick(changes, Qt::LeftButton);
-            QVERIFY(!changes->isEnabled());
-        }
-        QCOMPARE(f.Control<QLabel>(t.server)->text(), QStringLiteral("Server %1").arg(pressChanges ? chosen + 1 : 1));
+        QVERIFY(!f.Get(t.changes)->isEnabled());
+        if (chosen >= 0)
+            f.Get<QComboBox>(t.combo)->setCurrentIndex(chosen);
+        QCOMPARE(f.Get(t.changes)->isEnabled(), chosen >= 0);
+        if (pressChanges)
+            QTest::mouseClick(f.Get(t.changes), Qt::LeftButton);
+        QCOMPARE(f.Get<QLabel>(t.label)->text(), QStringLiteral("Server %1").arg(pressChanges ? chosen + 1 : 1));
 
-        auto* go = f.Control<QPushButton>(t.go);
-        QTest::mouseClick(go, Qt::LeftButton);
-        QVERIFY(!go->isEnabled() && f.Control<qv::UiTimer>(t.timer)->Enabled());
-        const QString expected = QString::fromLatin1(t.document) + QStringLiteral(" from ") + server;
-        QTRY_COMPARE(f.Control<QTextBrowser>(t.pane)->toPlainText(), expected);
-        QCOMPARE(http.Requests().first(), QStringLiteral("/%1/%2").arg(server, t.document));
+        QTest::mouseClick(f.Get(t.go), Qt::LeftButton);
+        QVERIFY(!f.Get(t.go)->isEnabled());
+        QTRY_COMPARE(f.Pane(t.pane), QString::fromLatin1(t.document) + QStringLiteral(" from ") + server);
+        QCOMPARE(http.requests.first(), QStringLiteral("/%1/%2").arg(server, t.document));
         QVERIFY(f.platform.Boxes().isEmpty());
         QCOMPARE(f.Files(), filesBefore);
     }
 
-    // "Go" rests ten seconds after a press whatever the fetch does; an unreachable server shows
-    // in the pane only.
+    // "Go" rests ten seconds after a press whatever the fetch does; an unreachable server shows in
+    // the pane only.
     void goRestsTenSeconds() {
-        LocalHttpServer http;
-        http.Put(QStringLiteral("/Changes.txt"), "latest changes");
-        Viewer f(http.Base() + QLatin1Char(' ') + PortNobodyListensOn());
-        f.Open();
-        auto* news = f.Control<QComboBox>("ComboBox2");
-        news->setCurrentIndex(1);
-        QTest::mouseClick(f.Control<QPushButton>("Button3"), Qt::LeftButton);
+        LocalHttpServer http, gone;
+        http.documents[QStringLiteral("/Changes.txt")] = "latest changes";
+        const QString goneBase = gone.Base();
+        gone.close();
+        Viewer f(http.Base() + QLatin1Char(' ') + goneBase);
+        f.Get<QComboBox>("ComboBox2")->setCurrentIndex(1);
+        QTest::mouseClick(f.Get("Button3"), Qt::LeftButton);
         QElapsedTimer pressed;
         pressed.start();
-        auto* goChanges = f.Control<QPushButton>("Button2");
-        auto* goNews = f.Control<QPushButton>("Button1");
-        QTest::mouseClick(goChanges, Qt::LeftButton);
-        QTest::mouseClick(goNews, Qt::LeftButton);
-        QTRY_COMPARE(f.Control<QTextBrowser>("LatestChanges")->toPlainText(), QStringLiteral("latest changes"));
-        QTRY_VERIFY(f.Control<QTextBrowser>("LatestNews")->toPlainText().startsWith(
-            QStringLiteral("The page could not be loaded")));
-        QTest::mouseClick(goChanges, Qt::LeftButton);
-        QCOMPARE(http.Requests().size(), 1);
+        for (const char* go : {"Button2", "Button1"})
+            QTest::mouseClick(f.Get(go), Qt::LeftButton);
+        QTRY_COMPARE(f.Pane("LatestChanges"), QStringLiteral("latest changes"));
+        QTRY_VERIFY(f.Pane("LatestNews").startsWith(QStringLiteral("The page could not be loaded")));
+        QTest::mouseClick(f.Get("Button2"), Qt::LeftButton);
+        QCOMPARE(http.requests.size(), 1);
 
-        QTRY_VERIFY_WITH_TIMEOUT(goChanges->isEnabled() && goNews->isEnabled(), 12000);
+        QTRY_VERIFY_WITH_TIMEOUT(f.Get("Button2")->isEnabled() && f.Get("Button1")->isEnabled(), 12000);
         QVERIFY2(pressed.elapsed() >= 9400, qPrintable(QString::number(pressed.elapsed())));
-        QTest::mouseClick(goChanges, Qt::LeftButton);
-        QTRY_COMPARE(http.Requests().size(), 2);
+        QTest::mouseClick(f.Get("Button2"), Qt::LeftButton);
+        QTRY_COMPARE(http.requests.size(), 2);
         QVERIFY(f.platform.Boxes().isEmpty());
     }
 };
