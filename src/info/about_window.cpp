@@ -51,7 +51,9 @@ QLabel* HintedLabel(QWidget* parent, const char* name, const char* caption, cons
 }
 
 // Whole numbers of bytes: 64 bits, so machines beyond 4 GiB read true.
-QString Bytes(std::uint64_t value) { return QString::number(value) + QStringLiteral(" bytes"); }
+QString Bytes(std::uint64_t value) {
+    return QString::number(value) + QStringLiteral(" bytes");
+}
 
 } // namespace
 
@@ -78,14 +80,13 @@ void TAbout::BuildControls() {
     auto* info = new QGridLayout(bevel1);
     info->addWidget(icon, 0, 0, 2, 1);
     info->addWidget(HintedLabel(bevel1, "Label3", "Updated on 07/11/2002", "Software Date"), 0, 1);
-    info->addWidget(HintedLabel(bevel1, "Label1", "Internet Port Mapping V1.3 Build : 47", "Software Version"),
-                    1, 1);
+    info->addWidget(
+        HintedLabel(bevel1, "Label1", "Internet Port Mapping V1.3 Build : 47", "Software Version"), 1, 1);
     info->setColumnStretch(1, 1);
 
     Platform& platform = roster_.platform();
-    auto* label2 = new LinkLabel(kVendorPage, page, [&platform] {
-        Guarded(platform, [&platform] { OpenVendorPage(platform); });
-    });
+    auto* label2 = new LinkLabel(
+        kVendorPage, page, [&platform] { Guarded(platform, [&platform] { OpenVendorPage(platform); }); });
     label2->setObjectName(QStringLiteral("Label2"));
     SetHint(label2, kVendorPage);
     label6_ = HintedLabel(page, "Label6", "Estimated CPU Speed : measuring...", "Estimated CPU Speed");

@@ -26,7 +26,8 @@ QString TooLarge() {
 }
 } // namespace
 
-TBrowserPane::TBrowserPane(const char* name, const char* hint, QNetworkAccessManager* network, QWidget* parent)
+TBrowserPane::TBrowserPane(const char* name, const char* hint, QNetworkAccessManager* network,
+                           QWidget* parent)
     : QTextBrowser(parent), network_(network) {
     setObjectName(QString::fromLatin1(name));
     SetHint(this, hint);

@@ -17,14 +17,15 @@ namespace qv {
 namespace {
 constexpr LatestTabSpec kLatestTabs[2] = {
     {"TabSheet3", "Latest-Changes", "Changes.txt", "LatestChanges", "Latest-Changes", "Button2",
-     "Download Latest-Changes", "Label1", "Label6", "Selected Server", "ComboBox1", "Change Server", "Button4",
-     "Change Server", "Timer1"},
-    {"TabSheet4", "Latest-News", "News.txt", "LatestNews", "Latest-News", "Button1", nullptr, "Label2", "Label5",
-     nullptr, "ComboBox2", nullptr, "Button3", nullptr, "Timer2"},
+     "Download Latest-Changes", "Label1", "Label6", "Selected Server", "ComboBox1", "Change Server",
+     "Button4", "Change Server", "Timer1"},
+    {"TabSheet4", "Latest-News", "News.txt", "LatestNews", "Latest-News", "Button1", nullptr, "Label2",
+     "Label5", nullptr, "ComboBox2", nullptr, "Button3", nullptr, "Timer2"},
 };
 
 // A tab holding one local document's pane.
-TBrowserPane* AddLocalTab(QTabWidget* tabs, const char* tab, const char* caption, QNetworkAccessManager* network) {
+TBrowserPane* AddLocalTab(QTabWidget* tabs, const char* tab, const char* caption,
+                          QNetworkAccessManager* network) {
     auto* page = new QWidget(tabs);
     page->setObjectName(QString::fromLatin1(tab));
     auto* pane = new TBrowserPane(caption, caption, network, page);
@@ -58,7 +59,8 @@ void TQuorvaneChangesNews::showEvent(QShowEvent* event) {
 }
 
 void TQuorvaneChangesNews::FormShow() {
-    const std::pair<TBrowserPane*, const char*> documents[] = {{changes_, "Changes.txt"}, {news_, "News.txt"}};
+    const std::pair<TBrowserPane*, const char*> documents[] = {{changes_, "Changes.txt"},
+                                                               {news_, "News.txt"}};
     for (const auto& [pane, name] : documents) {
         const QString path = QFile::decodeName(roster_.FileBesideExecutable(name).c_str());
         if (QFile::exists(path))

@@ -49,7 +49,8 @@ void CpuSpeedProbe::Measure() {
 }
 
 void CpuSpeedProbe::Report(std::optional<double> mhz) {
-    QMetaObject::invokeMethod(this, [this, mhz] { done_(mhz); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, mhz] { done_(mhz); }, Qt::QueuedConnection);
 }
 
 } // namespace qv

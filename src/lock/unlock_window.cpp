@@ -33,7 +33,8 @@ void TQuorvaneMappingUnlock::Button1Click() {
     if (Latin1Text(UnscrambleText(stored, kLQRVNLShiftKey)) != edit1_->text())
         return Refuse("Invalid Password.");
     SetControlsEnabled(false);
-    if (!roster_.platform().Question(QStringLiteral("Are you sure want unlock Quorvane - Internet Port Mapping?"))) {
+    if (!roster_.platform().Question(
+            QStringLiteral("Are you sure want unlock Quorvane - Internet Port Mapping?"))) {
         SetControlsEnabled(true);
         return;
     }

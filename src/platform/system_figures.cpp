@@ -1,5 +1,6 @@
 #include "platform/system_figures.h"
 
+#include <algorithm>
 #include <charconv>
 #include <fstream>
 #include <sstream>

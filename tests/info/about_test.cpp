@@ -26,7 +26,9 @@ std::map<std::string, std::uint64_t> MemInfo() {
     return figures;
 }
 // The number after the colon of a line such as "Memory Free : 123 bytes".
-double Figure(const QLabel* label) { return label->text().section(QLatin1Char(' '), -2, -2).toDouble(); }
+double Figure(const QLabel* label) {
+    return label->text().section(QLatin1Char(' '), -2, -2).toDouble();
+}
 } // namespace
 
 class AboutTest : public QObject {
@@ -37,21 +39,26 @@ private slots:
         RosterFixture f;
         f.platform.OnShowModal([](QWidget* window) { window->show(); });
         qv::TRoster& roster = f.Start();
-        const auto label = [&](const char* name) { return roster.About().findChild<QLabel*>(QLatin1String(name)); };
+        const auto label = [&](const char* name) {
+            return roster.About().findChild<QLabel*>(QLatin1String(name));
+        };
         roster.Tray().About3()->trigger();
         QVERIFY(roster.About().isVisible() && !roster.Tray().About3()->isEnabled());
 
         // Whole byte counts beyond 32 bits, against the kernel within what moves between two readings.
         const auto kernel = MemInfo();
         const double total = double(kernel.at("MemTotal")), available = double(kernel.at("MemAvailable"));
-        QCOMPARE(label("Label4")->text(), QStringLiteral("Total Memory : %1 bytes").arg(kernel.at("MemTotal")));
-        QVERIFY2(std::abs(Figure(label("Label5")) - available) < total / 20, qPrintable(label("Label5")->text()));
+        QCOMPARE(label("Label4")->text(),
+                 QStringLiteral("Total Memory : %1 bytes").arg(kernel.at("MemTotal")));
+        QVERIFY2(std::abs(Figure(label("Label5")) - available) < total / 20,
+                 qPrintable(label("Label5")->text()));
         QVERIFY2(std::abs(Figure(label("Label7")) - 100 * (total - available) / total) <= 5,
                  qPrintable(label("Label7")->text()));
 
         // While shown, free memory and load follow within a second; the total stays as shown.
         f.platform.SetMemory(qv::MemoryStatus{64'000'000'000, 6'000'000'000, 91});
-        QTRY_COMPARE_WITH_TIMEOUT(label("Label7")->text(), QStringLiteral("Total Of Memory Used : 91 %"), 1500);
+        QTRY_COMPARE_WITH_TIMEOUT(label("Label7")->text(), QStringLiteral("Total Of Memory Used : 91 %"),
+                                  1500);
         QCOMPARE(label("Label5")->text(), QStringLiteral("Memory Free : 6000000000 bytes"));
         QCOMPARE(Figure(label("Label4")), total);
 
@@ -92,7 +99,8 @@ private slots:
         QVERIFY2(line->text() == QStringLiteral("Estimated CPU Speed : %1 MHz").arg(number) &&
                      number.section(QLocale().decimalPoint(), 1).size() == 2,
                  qPrintable(line->text()));
-        QVERIFY2(std::abs(QLocale().toDouble(number) - ticksPerNs * 1000) < ticksPerNs * 10, qPrintable(number));
+        QVERIFY2(std::abs(QLocale().toDouble(number) - ticksPerNs * 1000) < ticksPerNs * 10,
+                 qPrintable(number));
     }
 };
 

@@ -1,7 +1,7 @@
 // The changes/news viewer: the documents beside the executable, and the latest ones fetched from
 // server 1 or server 2 of a local HTTP server.
 #include <QComboBox>
-#include <QDirIterator>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QPushButton>
@@ -32,12 +32,7 @@ struct Viewer : RosterFixture {
     }
     QString Pane(const char* name) const { return Get<QTextBrowser>(name)->toPlainText(); }
     QStringList Files() const {
-        QStringList files;
-        for (QDirIterator it(QString::fromStdString(dir.Path().string()), QDir::Files | QDir::Hidden,
-                             QDirIterator::Subdirectories);
-             it.hasNext();)
-            files << it.next();
-        return files;
+        return QDir(QString::fromStdString(dir.Path().string())).entryList(QDir::AllEntries | QDir::Hidden);
     }
 };
 
@@ -74,7 +69,7 @@ private slots:
     // "Go" fetches from the server named beside "Server :", which only "Changes" sets; nothing is
     // written to disk.
     void latestFromTheSelectedServer_data() {
-        QTest::addColumn<int>("tab"); // 0: Latest-Changes, 1: Latest-News
+        QTest::addColumn<int>("tab");    // 0: Latest-Changes, 1: Latest-News
         QTest::addColumn<int>("chosen"); // index picked in the list; -1: none
         QTest::addColumn<bool>("pressChanges");
         QTest::addColumn<QString>("server");
@@ -91,12 +86,14 @@ private slots:
         QFETCH(QString, server);
         const struct {
             const char *pane, *go, *label, *combo, *changes, *document;
-        } t = tab == 0 ? decltype(t){"LatestChanges", "Button2", "Label6", "ComboBox1", "Button4", "Changes.txt"}
-                       : decltype(t){"LatestNews", "Button1", "Label5", "ComboBox2", "Button3", "News.txt"};
+        } t = tab == 0
+                  ? decltype(t){"LatestChanges", "Button2", "Label6", "ComboBox1", "Button4", "Changes.txt"}
+                  : decltype(t){"LatestNews", "Button1", "Label5", "ComboBox2", "Button3", "News.txt"};
         LocalHttpServer http;
         for (const char* base : {"one", "two"})
             for (const char* document : {"Changes.txt", "News.txt"})
-                http.documents[QStringLiteral("/%1/%2").arg(base, document)] = QByteArray(document) + " from " + base;
+                http.documents[QStringLiteral("/%1/%2").arg(base, document)] =
+                    QByteArray(document) + " from " + base;
         // Server 1's news moved: the redirect is followed.
         http.redirects[QStringLiteral("/one/News.txt")] = "/one/moved/News.txt";
         http.documents[QStringLiteral("/one/moved/News.txt")] = "News.txt from one";
@@ -108,7 +105,8 @@ private slots:
         QCOMPARE(f.Get(t.changes)->isEnabled(), chosen >= 0);
         if (pressChanges)
             QTest::mouseClick(f.Get(t.changes), Qt::LeftButton);
-        QCOMPARE(f.Get<QLabel>(t.label)->text(), QStringLiteral("Server %1").arg(pressChanges ? chosen + 1 : 1));
+        QCOMPARE(f.Get<QLabel>(t.label)->text(),
+                 QStringLiteral("Server %1").arg(pressChanges ? chosen + 1 : 1));
 
         QTest::mouseClick(f.Get(t.go), Qt::LeftButton);
         QVERIFY(!f.Get(t.go)->isEnabled());

@@ -34,7 +34,7 @@ private:
         const QString path = QString::fromLatin1(request.split(' ').value(1));
         requests.append(path);
         const QByteArray body = documents.value(path);
-        const QByteArray head = documents.contains(path) ? "200 OK"
+        const QByteArray head = documents.contains(path)   ? "200 OK"
                                 : redirects.contains(path) ? "302 Found\r\nLocation: " + redirects.value(path)
                                                            : "404 Not Found";
         socket->write("HTTP/1.1 " + head + "\r\nContent-Length: " + QByteArray::number(body.size()) +

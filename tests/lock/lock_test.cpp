@@ -49,9 +49,11 @@ struct Program : RosterFixture {
 // Per tray item Lock1, Unlock1, Show, Minimize, Restart, Exit, About3: "e" enabled, "d" disabled, "h" hidden.
 QString TrayState(qv::TQuorvaneTray& tray) {
     QString state;
-    for (QAction* item :
-         {tray.Lock1(), tray.Unlock1(), tray.Show(), tray.Minimize(), tray.Restart(), tray.Exit(), tray.About3()})
-        state += !item->isVisible() ? QLatin1Char('h') : item->isEnabled() ? QLatin1Char('e') : QLatin1Char('d');
+    for (QAction* item : {tray.Lock1(), tray.Unlock1(), tray.Show(), tray.Minimize(), tray.Restart(),
+                          tray.Exit(), tray.About3()})
+        state += !item->isVisible()  ? QLatin1Char('h')
+                 : item->isEnabled() ? QLatin1Char('e')
+                                     : QLatin1Char('d');
     return state;
 }
 
@@ -67,8 +69,9 @@ private slots:
         QTest::addColumn<QString>("edit1");
         QTest::addColumn<QString>("edit2");
         QTest::addColumn<QString>("text"); // the last box; a question is answered No
-        const QString noIcon = QStringLiteral("You can not lock without the tray icon: the unlock is done from the "
-                                              "tray icon.\r\nCheck \"Show tray icon.\" in the settings first.");
+        const QString noIcon =
+            QStringLiteral("You can not lock without the tray icon: the unlock is done from the "
+                           "tray icon.\r\nCheck \"Show tray icon.\" in the settings first.");
         // clang-format off
         QTest::newRow("lock, empty")            << "lock" << "" << "abc" << "You must enter a password.";
         QTest::newRow("lock, no confirmation")  << "lock" << "abc" << "" << "You must enter a confirm password.";
@@ -125,7 +128,8 @@ private slots:
         QCOMPARE(f.platform.Beeps() - beeps, question || fullDisk ? 0 : 1);
         QVERIFY(shown.isVisible());
         QCOMPARE(shown.Edit1()->text(), edit1);
-        for (QWidget* control : shown.findChildren<QWidget*>(QRegularExpression(QStringLiteral("^(Edit|Button)\\d$"))))
+        for (QWidget* control :
+             shown.findChildren<QWidget*>(QRegularExpression(QStringLiteral("^(Edit|Button)\\d$"))))
             QVERIFY2(control->isEnabled(), qPrintable(control->objectName()));
         QVERIFY(shown.findChild<QAction*>(QStringLiteral("Exit1"))->isEnabled());
         QCOMPARE(ReadAll(f.ConfigPath()), fileBefore);
@@ -155,7 +159,8 @@ private slots:
         qv::TQuorvaneMapping& mapping = roster->Mapping();
 
         qv::TQuorvaneMappingLock& lock = f.OpenLock();
-        QVERIFY(!mapping.Lock1()->isEnabled() && !mapping.Button4()->isEnabled() && !tray.Lock1()->isEnabled());
+        QVERIFY(!mapping.Lock1()->isEnabled() && !mapping.Button4()->isEnabled() &&
+                !tray.Lock1()->isEnabled());
         f.platform.Answer(qv::Answer::Yes);
         Program::Press(lock, password, password);
         QCOMPARE(f.platform.BoxTexts(), QStringList{kLockQuestion});
@@ -190,8 +195,10 @@ private slots:
         QVERIFY(f.StoredPassword().empty() && qv::IsCurrentVersion(f.ConfigPath()));
         QCOMPARE(TrayState(tray), QStringLiteral("ehdeeee"));
         QCOMPARE(tray.PopupMenu1()->defaultAction(), tray.Minimize());
-        QVERIFY(mapping.isVisible() && (mapping.windowState() & Qt::WindowMaximized) && f.platform.TaskbarVisible());
-        QVERIFY(mapping.Button4()->isEnabled() && !mapping.Button5()->isEnabled() && mapping.Minimize2()->isEnabled());
+        QVERIFY(mapping.isVisible() && (mapping.windowState() & Qt::WindowMaximized) &&
+                f.platform.TaskbarVisible());
+        QVERIFY(mapping.Button4()->isEnabled() && !mapping.Button5()->isEnabled() &&
+                mapping.Minimize2()->isEnabled());
     }
 };
 
