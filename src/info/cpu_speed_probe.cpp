@@ -49,8 +49,21 @@ void CpuSpeedProbe::Measure() {
 }
 
 void CpuSpeedProbe::Report(std::optional<double> mhz) {
-    QMetaObject::invokeMethod(
-        this, [this, mhz] { done_(mhz); }, Qt::QueuedConnection);
+    {
+        std::lock_guard lock(mutex_);
+        result_ = mhz;
+    }
+    // The figure travels under the lock, where race checkers see it; the queued call only wakes.
+    QMetaObject::invokeMethod(this, &CpuSpeedProbe::Deliver, Qt::QueuedConnection);
+}
+
+void CpuSpeedProbe::Deliver() {
+    std::optional<double> mhz;
+    {
+        std::lock_guard lock(mutex_);
+        mhz = result_;
+    }
+    done_(mhz);
 }
 
 } // namespace qv

@@ -29,12 +29,14 @@ public:
 private:
     void Measure();
     void Report(std::optional<double> mhz);
+    void Deliver();
 
     const Platform& platform_;
     std::function<void(std::optional<double>)> done_;
     std::mutex mutex_;
     std::condition_variable wake_;
     bool stop_ = false;
+    std::optional<double> result_;
     std::thread thread_;
 };
 
