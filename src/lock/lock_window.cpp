@@ -10,7 +10,6 @@
 #include "config/stored_text.h"
 #include "config/version_marker.h"
 #include "lock/lock_names.h"
-#include "platform/platform.h"
 #include "shell/main_window.h"
 #include "shell/roster.h"
 #include "shell/tray_window.h"
@@ -64,12 +63,8 @@ void TQuorvaneMappingLock::Button1Click() {
         return Refuse("You must enter a confirm password.");
     if (edit1_->text() != edit2_->text())
         return Refuse("The password does not correspond to the confirmation.");
-    SetControlsEnabled(false);
-    if (!roster_.platform().Question(
-            QStringLiteral("Are you sure want lock Quorvane - Internet Port Mapping with your password?"))) {
-        SetControlsEnabled(true);
+    if (!AskHoldingControls("Are you sure want lock Quorvane - Internet Port Mapping with your password?"))
         return;
-    }
     bool existed = false;
     try {
         existed = StorePassword();

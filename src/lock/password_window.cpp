@@ -62,6 +62,14 @@ void PasswordWindow::Refuse(const char* text) {
     platform.Notice(QString::fromLatin1(text));
 }
 
+bool PasswordWindow::AskHoldingControls(const char* question) {
+    SetControlsEnabled(false);
+    if (roster_.platform().Question(QString::fromLatin1(question)))
+        return true;
+    SetControlsEnabled(true);
+    return false;
+}
+
 void PasswordWindow::SetControlsEnabled(bool enabled) {
     for (QWidget* control : std::initializer_list<QWidget*>{edit1_, edit2_, button1_, button2_})
         if (control)

@@ -29,6 +29,9 @@ protected:
     void Refuse(const char* text);
     // Edit1, Edit2, Button1 and Button2, held while a question is open.
     virtual void SetControlsEnabled(bool enabled);
+    // Asks with the controls held; on Yes they stay held for the caller to release, on No they are
+    // released and the window stays as it was.
+    bool AskHoldingControls(const char* question);
     virtual void Button1Click() = 0;
 
     QLineEdit* edit1_ = nullptr;

@@ -7,7 +7,6 @@
 #include "config/scramble.h"
 #include "config/stored_text.h"
 #include "lock/lock_names.h"
-#include "platform/platform.h"
 #include "shell/main_window.h"
 #include "shell/roster.h"
 #include "shell/tray_window.h"
@@ -32,12 +31,8 @@ void TQuorvaneMappingUnlock::Button1Click() {
     const std::string stored = ReadString(roster_.ConfigPath(), kMappingSection, kLockKey);
     if (Latin1Text(UnscrambleText(stored, kLQRVNLShiftKey)) != edit1_->text())
         return Refuse("Invalid Password.");
-    SetControlsEnabled(false);
-    if (!roster_.platform().Question(
-            QStringLiteral("Are you sure want unlock Quorvane - Internet Port Mapping?"))) {
-        SetControlsEnabled(true);
+    if (!AskHoldingControls("Are you sure want unlock Quorvane - Internet Port Mapping?"))
         return;
-    }
     UnlockUserInterface();
     close();
     TQuorvaneTray& tray = roster_.Tray();
