@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/system_figures.h"
+
 class QMenu;
 class QWidget;
 
@@ -114,6 +116,10 @@ public:
     // Loads the library at this full path, calls its procedure (no arguments, no result) on the
     // calling thread and unloads the library once the call has returned.
     virtual LibraryCall CallLibraryProcedure(const QString& path, const char* symbol) = 0;
+    // Physical memory figures; nullopt when the system does not tell them.
+    virtual std::optional<MemoryStatus> MemoryFigures() const = 0;
+    // The processor's cycle counter; callable from any thread. nullopt where none can be read.
+    virtual std::optional<std::uint64_t> CycleCounter() const = 0;
 };
 
 } // namespace qv

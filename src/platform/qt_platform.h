@@ -55,6 +55,8 @@ public:
     }
     void DeleteAutostartEntry(const std::string& name) override { autostart_.Delete(name); }
     LibraryCall CallLibraryProcedure(const QString& path, const char* symbol) override;
+    std::optional<MemoryStatus> MemoryFigures() const override { return ReadMemoryStatus(); }
+    std::optional<std::uint64_t> CycleCounter() const override { return ReadCycleCounter(); }
 
 private:
     AutostartFolder autostart_{UserAutostartDirectory()};

@@ -56,6 +56,10 @@ public:
     // SaveConfigurationAs1, LoadConfigurationFrom1 and Loadaolderconfiguration1.
     const std::array<QAction*, 3>& FileItems() const { return fileItems_; }
     QPushButton* Button1() const { return button1_; }
+    // "Lock" and "Unlock", and the File menu's "Lock".
+    QPushButton* Button4() const { return button4_; }
+    QPushButton* Button5() const { return button5_; }
+    QAction* Lock1() const { return lock1_; }
 
     // The change rule's first step: the configuration now has unsaved changes.
     void MarkUnsaved();
@@ -128,6 +132,7 @@ private:
     QPushButton* remoteButton_ = nullptr;
     QAction* saveIni2_ = nullptr;
     QAction* loadIni2_ = nullptr;
+    QAction* lock1_ = nullptr;
     QAction* minimize2_ = nullptr;
     QAction* restart1_ = nullptr;
     QAction* exit1_ = nullptr;

@@ -10,6 +10,7 @@
 #include "config/configuration_commands.h"
 #include "info/changes_news_window.h"
 #include "lock/lock_window.h"
+#include "lock/unlock_window.h"
 #include "log/connection_log.h"
 #include "mapping/advanced_window.h"
 #include "mapping/mapping_slot.h"
@@ -138,6 +139,7 @@ void TQuorvaneMapping::BuildControls() {
     OnSignal(button6_, &QPushButton::clicked, this, platform_, [this] { ShowModal(&roster_.MappingPlus()); });
     OnSignal(remoteButton_, &QPushButton::clicked, this, platform_, [this] { ShowModal(&roster_.Remote()); });
     OnSignal(button4_, &QPushButton::clicked, this, platform_, [this] { ShowModal(&roster_.Lock()); });
+    OnSignal(button5_, &QPushButton::clicked, this, platform_, [this] { ShowModal(&roster_.Unlock()); });
     OnSignal(button1_, &QPushButton::clicked, this, platform_, [this] { Button1Click(); });
     OnSignal(loadIni_, &QPushButton::clicked, this, platform_, [this] { commands_->LoadConfiguration(); });
     OnSignal(saveIni_, &QPushButton::clicked, this, platform_, [this] { commands_->SaveChanges(); });
@@ -162,7 +164,7 @@ void TQuorvaneMapping::BuildMenu() {
                        "LoadConfigurationFrom|Load Configuration From..."});
     fileItems_ = {saveAs, loadFrom, loadOlder};
     AddSeparator(file, "N1");
-    QAction* lock1 = AddItem(file, {"Lock1", "Lock", Ctrl(Qt::Key_L), 21, nullptr});
+    lock1_ = AddItem(file, {"Lock1", "Lock", Ctrl(Qt::Key_L), 21, nullptr});
     AddSeparator(file, "N2");
     minimize2_ = AddItem(file, {"Minimize2", "Minimize", kNone, -1, "Minimize|Minimize to system tray"});
     restart1_ = AddItem(file, {"Restart1", "Restart", kNone, -1, "Restart|Restart Application"});
@@ -189,7 +191,7 @@ void TQuorvaneMapping::BuildMenu() {
     OnSignal(loadFrom, &QAction::triggered, this, platform_, [this] { commands_->LoadConfigurationFrom(); });
     OnSignal(loadOlder, &QAction::triggered, this, platform_,
              [this] { commands_->LoadOlderConfiguration(); });
-    OnSignal(lock1, &QAction::triggered, this, platform_, [this] { ShowModal(&roster_.Lock()); });
+    OnSignal(lock1_, &QAction::triggered, this, platform_, [this] { ShowModal(&roster_.Lock()); });
     OnSignal(minimize2_, &QAction::triggered, this, platform_, [this] { Minimize2Click(); });
     OnSignal(restart1_, &QAction::triggered, this, platform_, [this] { Restart1Click(); });
     OnSignal(exit1_, &QAction::triggered, this, platform_, [this] { Exit1Click(); });

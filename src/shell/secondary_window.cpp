@@ -15,8 +15,6 @@
 namespace qv {
 
 namespace {
-constexpr const char* kVendorPage = "https://www.quorvane.example/";
-
 QAction* AddItem(QMenu* menu, const char* name, const char* caption, const char* hint, int image) {
     QAction* action = menu->addAction(QString::fromLatin1(caption));
     action->setObjectName(QString::fromLatin1(name));

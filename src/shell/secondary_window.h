@@ -9,6 +9,9 @@ namespace qv {
 class Platform;
 class TRoster;
 
+// The vendor's web site: "Upgrades" and the About window's link open it.
+inline constexpr const char* kVendorPage = "https://www.quorvane.example/";
+
 // Help, "About": the tray's "About" stays disabled while the About window is up.
 void ShowAboutWindow(TRoster& roster);
 // Help, "Upgrades": the vendor's page in the desktop's browser.

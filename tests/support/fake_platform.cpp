@@ -5,6 +5,7 @@
 #include <QTimer>
 #include <QWidget>
 #include <utility>
+#include <chrono>
 
 #include "platform/dynamic_library.h"
 #include "platform/app_title.h"
@@ -138,6 +139,17 @@ bool FakePlatform::ClickTray(qv::TrayMouse mouse) {
     const auto callback = trayIcon_->callback;
     callback(trayIcon_->callbackMessage, mouse);
     return true;
+}
+
+std::optional<qv::MemoryStatus> FakePlatform::MemoryFigures() const {
+    return memory_ ? memory_ : qv::ReadMemoryStatus();
+}
+
+std::optional<std::uint64_t> FakePlatform::CycleCounter() const {
+    if (!cycleRate_)
+        return std::nullopt;
+    const auto ns = std::chrono::steady_clock::now().time_since_epoch() / std::chrono::nanoseconds(1);
+    return static_cast<std::uint64_t>(static_cast<double>(ns) * *cycleRate_);
 }
 
 } // namespace qvtest

@@ -104,6 +104,13 @@ public:
     void DeleteAutostartEntry(const std::string& name) override { autostart_.Delete(name); }
     qv::LibraryCall CallLibraryProcedure(const QString& path, const char* symbol) override;
     const QStringList& LibraryCalls() const { return libraryCalls_; }
+    // Memory figures: the machine's own until a test sets its own.
+    void SetMemory(std::optional<qv::MemoryStatus> memory) { memory_ = memory; }
+    std::optional<qv::MemoryStatus> MemoryFigures() const override;
+    // A cycle counter running at this many ticks per nanosecond of the steady clock; none by
+    // default. Set it before the windows are created: it is read from another thread.
+    void SetCycleRate(std::optional<double> ticksPerNs) { cycleRate_ = ticksPerNs; }
+    std::optional<std::uint64_t> CycleCounter() const override;
 
 private:
     void Inform(qv::BoxKind kind, const QString& title, const QString& text);
@@ -135,6 +142,8 @@ private:
     QList<QMenu*> poppedUp_;
     qv::AutostartFolder autostart_;
     QStringList libraryCalls_;
+    std::optional<qv::MemoryStatus> memory_;
+    std::optional<double> cycleRate_;
 };
 
 } // namespace qvtest
