@@ -4,9 +4,9 @@
 #include <QColorDialog>
 #include <QCoreApplication>
 #include <QDesktopServices>
-#include <QDir>
 #include <QEvent>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -66,7 +66,8 @@ QString RunFileDialog(QFileDialog* dialog) {
 
 } // namespace
 
-QtPlatform::QtPlatform() : appTitle_(QString::fromLatin1(kAppTitle)) {}
+QtPlatform::QtPlatform(const FileLocations& locations)
+    : appTitle_(QString::fromLatin1(kAppTitle)), locations_(locations) {}
 
 void QtPlatform::Notice(const QString& text) {
     Box(QMessageBox::NoIcon, appTitle_, text, QMessageBox::Ok);
@@ -152,11 +153,15 @@ void QtPlatform::EndApplication() {
 }
 
 QString QtPlatform::ExecutablePath() const {
-    return QCoreApplication::applicationFilePath();
+    return QFile::decodeName(locations_.launchPath.c_str());
 }
 
-QString QtPlatform::ExecutableDir() const {
-    return QDir::toNativeSeparators(QCoreApplication::applicationDirPath() + QLatin1Char('/'));
+QString QtPlatform::WritableDir() const {
+    return QFile::decodeName(locations_.writableDir.c_str());
+}
+
+QString QtPlatform::DataDir() const {
+    return QFile::decodeName(locations_.dataDir.c_str());
 }
 
 } // namespace qv

@@ -4,6 +4,7 @@
 #include <map>
 #include <utility>
 
+#include "platform/file_locations.h"
 #include "platform/platform.h"
 
 class QSystemTrayIcon;
@@ -13,7 +14,7 @@ namespace qv {
 // The platform layer of the running program, on Qt Widgets.
 class QtPlatform : public Platform {
 public:
-    QtPlatform();
+    explicit QtPlatform(const FileLocations& locations);
     ~QtPlatform() override;
 
     void SetAppTitle(const QString& title) override { appTitle_ = title; }
@@ -38,7 +39,8 @@ public:
     void EndApplication() override;
 
     QString ExecutablePath() const override;
-    QString ExecutableDir() const override;
+    QString WritableDir() const override;
+    QString DataDir() const override;
 
     void SetTaskbarVisible(bool visible) override { taskbarVisible_ = visible; }
     bool TaskbarVisible() const override { return taskbarVisible_; }
@@ -50,6 +52,7 @@ public:
 
 private:
     QString appTitle_;
+    FileLocations locations_;
     bool taskbarVisible_ = false;
     // Icons by window and id; each icon is a child of its window, so it never outlives it.
     std::map<std::pair<const QWidget*, int>, QPointer<QSystemTrayIcon>> trayIcons_;

@@ -13,6 +13,7 @@
 #include "log/connection_log.h"
 #include "mapping/advanced_window.h"
 #include "mapping/mapping_slot.h"
+#include "platform/app_title.h"
 #include "platform/controls.h"
 #include "platform/error_report.h"
 #include "platform/hint.h"
@@ -121,7 +122,7 @@ void TQuorvaneMapping::BuildControls() {
     log_ = new TConnectionLog(platform_, roster_.LogPath(), central);
 
     // Hidden members read by the remote administration.
-    QLabel* version = NewLabel(central, "Version", "1.3 Build 47 07 11 2002");
+    QLabel* version = NewLabel(central, "Version", kVersionText);
     version->hide();
     auto* buffer1 = new QPlainTextEdit(central);
     buffer1->setObjectName(QStringLiteral("Buffer1"));

@@ -47,15 +47,18 @@ TRoster::~TRoster() {
     tray_.reset();
 }
 
-std::string TRoster::FileBesideExecutable(const char* name) const {
-    return QFile::encodeName(platform_.ExecutableDir()).toStdString() + name;
+std::string TRoster::WritableFile(const char* name) const {
+    return QFile::encodeName(platform_.WritableDir()).toStdString() + name;
+}
+std::string TRoster::DataFile(const char* name) const {
+    return QFile::encodeName(platform_.DataDir()).toStdString() + name;
 }
 
 std::string TRoster::ConfigPath() const {
-    return FileBesideExecutable(kConfigFileName);
+    return WritableFile(kConfigFileName);
 }
 std::string TRoster::LogPath() const {
-    return FileBesideExecutable(kLogFileName);
+    return WritableFile(kLogFileName);
 }
 
 } // namespace qv
