@@ -24,7 +24,8 @@ int main(int argc, char** argv) {
             const char* const* field = argv + 2 + 3 * (slot - 1);
             const char* names[] = {"IncommingPort", "OutcommingPort", "OutcommingIp"};
             for (int i = 0; i < 3; ++i)
-                batch.Write(qv::kMappingSection, names[i] + suffix, qv::ScrambleText(field[i], qv::kMappingDataShiftKey));
+                batch.Write(qv::kMappingSection, names[i] + suffix,
+                            qv::ScrambleText(field[i], qv::kMappingDataShiftKey));
         }
         batch.Commit();
         qv::SetSwitch(path, "CLLogsSave", "Save", qv::kCLLogsSaveShiftKey, true);

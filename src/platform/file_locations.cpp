@@ -97,7 +97,9 @@ FileLocations DecideFileLocations(const LaunchFacts& facts) {
     const std::string launch = LaunchPathOf(facts);
     where.launchPath = launch.empty() ? facts.realExecutable : launch;
     where.dataDir = WithSlash(fs::path(facts.realExecutable).parent_path().string());
-    if (DirIsWritable(where.dataDir)) {
+    // /usr holds installed, read-only files (/usr/bin, /usr/local): even root never writes there.
+    const bool systemTree = where.dataDir.rfind("/usr/", 0) == 0;
+    if (!systemTree && DirIsWritable(where.dataDir)) {
         where.writableDir = where.dataDir;
     } else {
         where.writableDir = PerUserDir(facts.xdgConfigHome, facts.home);

@@ -15,7 +15,8 @@ struct FileLocations {
     // (language plug-in, language files, Changes.txt, News.txt).
     std::string dataDir;
     // Folder of the files the program writes (DataQRVN.qrvd, CLogs.txt, DataQRVNServ.qrvd), with a
-    // trailing '/': dataDir when the program may write there, else the per-user folder.
+    // trailing '/': dataDir when the program may write there and it is not under /usr, else the
+    // per-user folder.
     std::string writableDir;
     // True when writableDir is the per-user folder.
     bool perUser = false;

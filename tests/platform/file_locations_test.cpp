@@ -24,15 +24,16 @@ namespace {
 // as they do for a desktop user.
 constexpr uid_t kNobody = 65534;
 
-qv::FileLocations DecideAsUser(const qv::LaunchFacts& facts) {
+qv::FileLocations DecideAsUser(const qv::LaunchFacts& facts, bool unprivileged = true) {
     int channel[2];
     if (pipe(channel) != 0)
         throw std::runtime_error("pipe failed");
     const pid_t child = fork();
     if (child == 0) {
         close(channel[0]);
-        if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setresgid(kNobody, kNobody, kNobody) != 0 ||
-                               setresuid(kNobody, kNobody, kNobody) != 0))
+        if (unprivileged && geteuid() == 0 &&
+            (setgroups(0, nullptr) != 0 || setresgid(kNobody, kNobody, kNobody) != 0 ||
+             setresuid(kNobody, kNobody, kNobody) != 0))
             _exit(3);
         const qv::FileLocations where = qv::DecideFileLocations(facts);
         const std::string text = where.launchPath + '\n' + where.dataDir + '\n' + where.writableDir + '\n' +
@@ -93,12 +94,13 @@ struct Install {
 struct Case {
     const char* name;
     bool libWritable;
-    const char* xdgConfigHome;  // "@" stands for <root>/xdg
-    const char* argv0;          // "@" stands for <root>
-    const char* workingDir;     // "@" stands for <root>
-    const char* pathVariable;   // "@" stands for <root>
-    const char* expectWritable; // "lib", "xdg" or "home"
-    const char* expectLaunch;   // "link" or "real"
+    const char* xdgConfigHome;       // "@" stands for <root>/xdg
+    const char* argv0;               // "@" stands for <root>
+    const char* workingDir;          // "@" stands for <root>
+    const char* pathVariable;        // "@" stands for <root>
+    const char* expectWritable;      // "lib", "xdg" or "home"
+    const char* expectLaunch;        // "link" or "real"
+    const char* realExecutable = ""; // the installed one when empty
 };
 
 std::string Expand(const char* text, const fs::path& root) {
@@ -115,7 +117,7 @@ TEST_P(FileLocationsTest, ChoosesTheFolders) {
     Install install(c.libWritable);
     qv::LaunchFacts facts;
     facts.argv0 = Expand(c.argv0, install.root);
-    facts.realExecutable = install.Real();
+    facts.realExecutable = *c.realExecutable ? c.realExecutable : install.Real();
     facts.workingDir = Expand(c.workingDir, install.root);
     facts.pathVariable = Expand(c.pathVariable, install.root);
     facts.xdgConfigHome = Expand(c.xdgConfigHome, install.root);
@@ -125,9 +127,9 @@ TEST_P(FileLocationsTest, ChoosesTheFolders) {
         fs::permissions(install.root / "xdg", fs::perms(0777));
     }
 
-    const qv::FileLocations where = DecideAsUser(facts);
+    const qv::FileLocations where = DecideAsUser(facts, !*c.realExecutable);
 
-    EXPECT_EQ(where.dataDir, install.Dir(install.lib));
+    EXPECT_EQ(where.dataDir, fs::path(facts.realExecutable).parent_path().string() + '/');
     const std::string kind = c.expectWritable;
     const std::string expected = kind == "lib"   ? install.Dir(install.lib)
                                  : kind == "xdg" ? install.Dir(install.root / "xdg" / "quorvane")
@@ -141,7 +143,7 @@ TEST_P(FileLocationsTest, ChoosesTheFolders) {
         EXPECT_EQ(info.st_mode & 0777, 0700u);
     }
     const std::string link = (install.bin / "quorvane").string();
-    EXPECT_EQ(where.launchPath, std::string(c.expectLaunch) == "link" ? link : install.Real());
+    EXPECT_EQ(where.launchPath, std::string(c.expectLaunch) == "link" ? link : facts.realExecutable);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -151,7 +153,9 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"ReadOnlyToXdgConfigHome", false, "@/xdg", "@/bin/quorvane", "/", "", "xdg", "link"},
         Case{"ReadOnlyXdgUnsetToHome", false, "", "quorvane", "/", "/nowhere:@/bin", "home", "link"},
         Case{"ReadOnlyRelativeXdgIgnored", false, "relative", "bin/quorvane", "@", "", "home", "link"},
-        Case{"ForeignArgv0KeepsRealPath", false, "", "/usr/bin/something-else", "/", "", "home", "real"}),
+        Case{"ForeignArgv0KeepsRealPath", false, "", "/usr/bin/something-else", "/", "", "home", "real"},
+        // Under /usr, which root could write to: never written there, whoever runs it.
+        Case{"SystemTreeNeverWritten", true, "", "quorvane", "/", "", "home", "real", "/usr/bin/quorvane"}),
     [](const testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
 } // namespace
