@@ -4,7 +4,7 @@ JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 GEN := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 
-.PHONY: deps configure build run test test-asan test-tsan bench fuzz format clean
+.PHONY: deps configure build run test test-asan test-tsan package bench fuzz format clean
 
 deps:
 	./tools/install-deps.sh
@@ -20,6 +20,10 @@ run: build
 
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+# The Debian package quorvane_<version>_<arch>.deb, in $(BUILD)/.
+package: build
+	cd $(BUILD) && cpack -G DEB
 
 test-asan:
 	$(MAKE) test BUILD=build-asan CMAKE_FLAGS="-DQV_SANITIZE=address"

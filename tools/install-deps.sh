@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests and the benchmarks need.
+# Installs the Debian packages the build, the tests (the package check among them) and the
+# benchmarks need.
 set -euo pipefail
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
@@ -8,6 +9,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libgtest-dev libgmock-dev
   xvfb xauth locales
+  dpkg-dev file lintian desktop-file-utils appstream man-db
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -13,6 +13,7 @@
 #include <exception>
 #include <string>
 
+#include "platform/file_locations.h"
 #include "core/profile/config_names.h"
 #include "prefs/language_choice.h"
 
@@ -45,7 +46,8 @@ void AddLanguage(QListWidget* list, const QString& caption, const QString& fileN
 
 void ChooseLanguage() {
     const std::string folder = OwnFolder();
-    const std::string configPath = folder + qv::kConfigFileName;
+    // The configuration is wherever the program beside this library keeps its writable files.
+    const std::string configPath = qv::WritableDirFor(folder) + qv::kConfigFileName;
     const QString current = QFile::decodeName(qv::ChosenLanguageFile(configPath).c_str());
 
     QDialog dialog(nullptr, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);

@@ -62,7 +62,7 @@ void TQuorvaneChangesNews::FormShow() {
     const std::pair<TBrowserPane*, const char*> documents[] = {{changes_, "Changes.txt"},
                                                                {news_, "News.txt"}};
     for (const auto& [pane, name] : documents) {
-        const QString path = QFile::decodeName(roster_.FileBesideExecutable(name).c_str());
+        const QString path = QFile::decodeName(roster_.DataFile(name).c_str());
         if (QFile::exists(path))
             pane->Navigate(QUrl::fromLocalFile(path));
         else

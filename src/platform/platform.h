@@ -86,10 +86,16 @@ public:
     // Leaves the message loop once control returns to it; the windows are destroyed afterwards.
     virtual void EndApplication() = 0;
 
-    // Full path of the running executable, and its folder with a trailing separator: the
-    // configuration and log files live beside it.
+    // Where files are, decided once per start (platform/file_locations.h).
+    // The executable as started, links kept (/usr/bin/quorvane when started through that link):
+    // what the restart starts and what the autostart entry's Exec names.
     virtual QString ExecutablePath() const = 0;
-    virtual QString ExecutableDir() const = 0;
+    // Folder of the files the program writes (DataQRVN.qrvd, CLogs.txt, DataQRVNServ.qrvd):
+    // beside the executable when writable, else the per-user folder. Ends with a separator.
+    virtual QString WritableDir() const = 0;
+    // Folder of the read-only data beside the real executable (language plug-in and files,
+    // Changes.txt, News.txt). Ends with a separator.
+    virtual QString DataDir() const = 0;
 
     // The application's taskbar entry; on Linux it is the main window's own entry, kept as
     // state the windows can ask for.

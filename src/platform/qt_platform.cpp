@@ -4,9 +4,9 @@
 #include <QColorDialog>
 #include <QCoreApplication>
 #include <QDesktopServices>
-#include <QDir>
 #include <QEvent>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -70,7 +70,8 @@ QString RunFileDialog(QFileDialog* dialog) {
 
 } // namespace
 
-QtPlatform::QtPlatform() : appTitle_(QString::fromLatin1(kAppTitle)) {}
+QtPlatform::QtPlatform(const FileLocations& locations)
+    : appTitle_(QString::fromLatin1(kAppTitle)), locations_(locations) {}
 
 void QtPlatform::Notice(const QString& text) { Box(QMessageBox::NoIcon, appTitle_, text, QMessageBox::Ok); }
 
@@ -148,10 +149,16 @@ void QtPlatform::Sleep(int milliseconds) { QThread::msleep(static_cast<unsigned 
 // close means "go to the tray" or "ask to exit", not "end now".
 void QtPlatform::EndApplication() { QCoreApplication::exit(0); }
 
-QString QtPlatform::ExecutablePath() const { return QCoreApplication::applicationFilePath(); }
+QString QtPlatform::ExecutablePath() const {
+    return QFile::decodeName(locations_.launchPath.c_str());
+}
 
-QString QtPlatform::ExecutableDir() const {
-    return QDir::toNativeSeparators(QCoreApplication::applicationDirPath() + QLatin1Char('/'));
+QString QtPlatform::WritableDir() const {
+    return QFile::decodeName(locations_.writableDir.c_str());
+}
+
+QString QtPlatform::DataDir() const {
+    return QFile::decodeName(locations_.dataDir.c_str());
 }
 
 } // namespace qv

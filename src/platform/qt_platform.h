@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "platform/autostart_folder.h"
+#include "platform/file_locations.h"
 #include "platform/platform.h"
 
 class QSystemTrayIcon;
@@ -14,7 +15,7 @@ namespace qv {
 // The platform layer of the running program, on Qt Widgets.
 class QtPlatform : public Platform {
 public:
-    QtPlatform();
+    explicit QtPlatform(const FileLocations& locations);
     ~QtPlatform() override;
 
     void SetAppTitle(const QString& title) override { appTitle_ = title; }
@@ -39,7 +40,8 @@ public:
     void EndApplication() override;
 
     QString ExecutablePath() const override;
-    QString ExecutableDir() const override;
+    QString WritableDir() const override;
+    QString DataDir() const override;
 
     void SetTaskbarVisible(bool visible) override { taskbarVisible_ = visible; }
     bool TaskbarVisible() const override { return taskbarVisible_; }
@@ -61,6 +63,7 @@ public:
 private:
     AutostartFolder autostart_{UserAutostartDirectory()};
     QString appTitle_;
+    FileLocations locations_;
     bool taskbarVisible_ = false;
     // Icons by window and id; each icon is a child of its window, so it never outlives it.
     std::map<std::pair<const QWidget*, int>, QPointer<QSystemTrayIcon>> trayIcons_;

@@ -79,7 +79,7 @@ void ApplyLanguageCaptions(TRoster& roster) {
     // The name is a file of the executable's folder; anything with a directory part is no choice.
     if (!IsBareFileName(fileName))
         return;
-    const std::string languagePath = roster.FileBesideExecutable(fileName.c_str());
+    const std::string languagePath = roster.DataFile(fileName.c_str());
     if (!std::filesystem::is_regular_file(languagePath, error))
         return;
 

@@ -19,7 +19,7 @@ void RunLanguagePlugin(TRoster& roster, QAction* language1) {
     Platform& platform = roster.platform();
     const QString title = QString::fromLatin1(kPluginErrorTitle);
     // Loaded by its full path, so only the file beside the executable can answer.
-    const QString path = platform.ExecutableDir() + QString::fromLatin1(kPluginFile);
+    const QString path = platform.DataDir() + QString::fromLatin1(kPluginFile);
     if (QFileInfo::exists(path)) {
         const LibraryCall call = platform.CallLibraryProcedure(path, kPluginEntry);
         if (call.outcome == LibraryCall::LoadFailed)

@@ -198,7 +198,7 @@ QLabel* TQuorvaneRemote::Label(int number) const {
 }
 
 std::string TQuorvaneRemote::ExchangePath() const {
-    return roster_.FileBesideExecutable(kExchangeFileName);
+    return roster_.WritableFile(kExchangeFileName);
 }
 
 void TQuorvaneRemote::showEvent(QShowEvent* event) {

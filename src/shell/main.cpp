@@ -1,23 +1,52 @@
+#include <QCoreApplication>
 #include <csignal>
+#include <cstdio>
 
 #include "platform/app_title.h"
+#include "platform/file_locations.h"
 #include "platform/qt_platform.h"
 #include "shell/application.h"
+#include "shell/command_line.h"
 #include "shell/image_list.h"
 #include "shell/roster.h"
 #include "shell/termination_signals.h"
 #include "shell/tray_window.h"
 
+namespace {
+
+QStringList RawArguments(int argc, char** argv) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    return arguments;
+}
+
+int Answer(const qv::CommandLine& line) {
+    std::fputs(line.output.toLocal8Bit().constData(), stdout);
+    std::fputs(line.errors.toLocal8Bit().constData(), stderr);
+    return line.exitCode;
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
+    // --help and --version answer before the toolkit connects to a display, so they work in a
+    // terminal without one. Anything else is judged once Qt has taken its own options out.
+    if (const qv::CommandLine early = qv::ParseCommandLine(RawArguments(argc, argv));
+        !early.run && early.exitCode == 0)
+        return Answer(early);
+
     // A peer that goes away mid-write must not end the program.
     std::signal(SIGPIPE, SIG_IGN);
     qv::QuorvaneApplication app(argc, argv);
+    if (const qv::CommandLine line = qv::ParseCommandLine(QCoreApplication::arguments()); !line.run)
+        return Answer(line);
     // The main window hides into the tray; only closing the tray window ends the program.
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setApplicationName(QString::fromLatin1(qv::kAppTitle));
     QApplication::setWindowIcon(qv::ProgramIcon());
 
-    qv::QtPlatform platform;
+    qv::QtPlatform platform(qv::LocateFiles(argv[0]));
     app.SetPlatform(&platform);
     int result = 0;
     {

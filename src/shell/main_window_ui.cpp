@@ -14,6 +14,7 @@
 #include "log/connection_log.h"
 #include "mapping/advanced_window.h"
 #include "mapping/mapping_slot.h"
+#include "platform/app_title.h"
 #include "platform/controls.h"
 #include "platform/error_report.h"
 #include "platform/hint.h"
@@ -122,7 +123,7 @@ void TQuorvaneMapping::BuildControls() {
     log_ = new TConnectionLog(platform_, roster_.LogPath(), central);
 
     // Hidden members read by the remote administration.
-    version_ = NewLabel(central, "Version", "1.3 Build 47 07 11 2002");
+    version_ = NewLabel(central, "Version", kVersionText);
     version_->hide();
     auto* buffer1 = buffer1_ = new QPlainTextEdit(central);
     buffer1->setObjectName(QStringLiteral("Buffer1"));

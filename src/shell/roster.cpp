@@ -75,15 +75,18 @@ void TRoster::RunStartSteps() {
         Guarded(platform_, step);
 }
 
-std::string TRoster::FileBesideExecutable(const char* name) const {
-    return QFile::encodeName(platform_.ExecutableDir()).toStdString() + name;
+std::string TRoster::WritableFile(const char* name) const {
+    return QFile::encodeName(platform_.WritableDir()).toStdString() + name;
+}
+std::string TRoster::DataFile(const char* name) const {
+    return QFile::encodeName(platform_.DataDir()).toStdString() + name;
 }
 
 std::string TRoster::ConfigPath() const {
-    return FileBesideExecutable(kConfigFileName);
+    return WritableFile(kConfigFileName);
 }
 std::string TRoster::LogPath() const {
-    return FileBesideExecutable(kLogFileName);
+    return WritableFile(kLogFileName);
 }
 
 } // namespace qv

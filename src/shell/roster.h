@@ -42,10 +42,12 @@ public:
     TQuorvaneChangesNews& ChangesNews() const { return *changesNews_; }
     TQuorvaneSettings& Settings() const { return *settings_; }
 
-    // Files beside the executable, as file-system paths.
+    // File-system paths of the program's files, in the folders the platform decided at start:
+    // files it writes (configuration, log, exchange file) and read-only data beside the executable.
     std::string ConfigPath() const;
     std::string LogPath() const;
-    std::string FileBesideExecutable(const char* name) const;
+    std::string WritableFile(const char* name) const;
+    std::string DataFile(const char* name) const;
 
     // A box runs a nested event loop, in which timers and queued events reach any window. So
     // nothing may open one while the windows are being created: creation handlers run through

@@ -26,14 +26,10 @@
 
 namespace {
 // The program's own dialogs and boxes, its files in a temporary folder.
-class TempDirPlatform : public qv::QtPlatform {
-public:
-    explicit TempDirPlatform(const qvtest::TempDir& dir) : dir_(QString::fromStdString(dir.File(""))) {}
-    QString ExecutableDir() const override { return dir_; }
-
-private:
-    QString dir_;
-};
+qv::QtPlatform TempDirPlatform(const qvtest::TempDir& dir) {
+    const std::string folder = dir.File("");
+    return qv::QtPlatform(qv::FileLocations{folder + "quorvane", folder, folder, false});
+}
 } // namespace
 
 class PlatformTest : public QObject {
@@ -142,7 +138,7 @@ private slots:
         QFETCH(QString, box);
         qvtest::TempDir dir;
         qv::WriteVersionMarker(dir.File("DataQRVN.qrvd"));
-        TempDirPlatform platform(dir);
+        qv::QtPlatform platform = TempDirPlatform(dir);
         qv::TRoster roster(platform);
         QCoreApplication::sendPostedEvents();
         const QString missing = QString::fromStdString(dir.File("absent.qrvd"));

@@ -75,7 +75,8 @@ public:
     void EndApplication() override { ++endRequests_; }
     int EndRequests() const { return endRequests_; }
     QString ExecutablePath() const override { return dir_ + QStringLiteral("quorvane"); }
-    QString ExecutableDir() const override { return dir_; }
+    QString WritableDir() const override { return dir_; }
+    QString DataDir() const override { return dir_; }
     void SetTaskbarVisible(bool visible) override { taskbarVisible_ = visible; }
     bool TaskbarVisible() const override { return taskbarVisible_; }
 

@@ -7,7 +7,7 @@
 
 namespace qv {
 
-// The connection log file, in the directory of the executable.
+// The connection log file, in the folder of the files the program writes.
 inline constexpr const char* kLogFileName = "CLogs.txt";
 
 // Appends one whole line: the timestamp of now (local time, current locale), the event text (which

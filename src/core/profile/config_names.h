@@ -7,7 +7,7 @@ inline constexpr const char* kMappingSection = "QuorvaneDataMapping";
 inline constexpr const char* kRemoteSection = "QuorvaneDataRemoteMapping";
 inline constexpr const char* kSettingsSection = "QuorvaneDataSettings";
 
-// The configuration file, in the directory of the executable.
+// The configuration file, in the folder of the files the program writes.
 inline constexpr const char* kConfigFileName = "DataQRVN.qrvd";
 
 // The version marker: key in kMappingSection and its plain (unscrambled) text.
