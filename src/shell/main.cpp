@@ -1,5 +1,6 @@
 #include <csignal>
 
+#include "core/relay/relay_socket.h"
 #include "platform/app_title.h"
 #include "platform/qt_platform.h"
 #include "shell/application.h"
@@ -11,6 +12,7 @@
 int main(int argc, char** argv) {
     // A peer that goes away mid-write must not end the program.
     std::signal(SIGPIPE, SIG_IGN);
+    qv::RaiseDescriptorLimit();
     qv::QuorvaneApplication app(argc, argv);
     // The main window hides into the tray; only closing the tray window ends the program.
     QApplication::setQuitOnLastWindowClosed(false);

@@ -33,12 +33,12 @@ void TRelayLink::Relay() {
     if (connected) {
         try {
             outFd_ = ConnectOutgoing(listener_.MappedHost(), listener_.MappedPort(), inFd_, closing_,
-                                     listener_.resolvers_);
+                                     listener_.resolvers_, listener_.ConnectTimeout());
         } catch (...) {
             outFd_ = -1;
         }
         if (outFd_ >= 0)
-            PumpRelay(inFd_, outFd_, closing_, listener_.pipes_);
+            PumpRelay(inFd_, outFd_, closing_, listener_.pipes_, listener_.HalfClosedTimeout());
     }
     try {
         if (listener_.OnDisconnect)

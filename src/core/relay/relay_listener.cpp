@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <exception>
+#include <vector>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -14,7 +16,11 @@ namespace qv {
 TRelayListener::TRelayListener() = default;
 
 TRelayListener::~TRelayListener() {
-    SetActive(false);
+    try {
+        SetActive(false);
+    } catch (...) {
+        // A wait step that failed: the listener has stopped all the same.
+    }
 }
 
 void TRelayListener::SetMappedHost(std::string host) {
@@ -28,13 +34,54 @@ std::string TRelayListener::MappedHost() const {
 }
 
 void TRelayListener::SetActive(bool active) {
-    std::lock_guard lock(controlMutex_);
-    if (active == active_.load())
+    if (!active) {
+        TRelayListener* self = this;
+        StopTogether({&self, 1});
         return;
-    if (active)
+    }
+    std::lock_guard lock(controlMutex_);
+    if (!active_.load())
         Start();
-    else
-        Stop();
+}
+
+void TRelayListener::StopTogether(std::span<TRelayListener* const> listeners) {
+    // Every listener is told first, so their links close at the same time and one wait covers them all;
+    // each listener is still waited for no longer than its own TerminateWaitTime.
+    std::vector<std::unique_lock<std::mutex>> locks;
+    std::vector<TRelayListener*> stopping;
+    for (TRelayListener* listener : listeners) {
+        locks.emplace_back(listener->controlMutex_);
+        if (!listener->active_.load())
+            continue;
+        listener->BeginStop();
+        stopping.push_back(listener);
+    }
+    std::exception_ptr failure;
+    std::vector<int> stepsLeft;
+    for (TRelayListener* listener : stopping)
+        stepsLeft.push_back(std::max(1, listener->terminateWaitTime_.load() / static_cast<int>(kStopStep.count())));
+    // The lists are first looked at after the first step, so a stop always takes one step.
+    for (bool waiting = !stopping.empty(); waiting;) {
+        try {
+            if (!failure && stopping.front()->StopWaitStep)
+                stopping.front()->StopWaitStep(kStopStep);
+            else
+                std::this_thread::sleep_for(kStopStep);
+        } catch (...) {
+            // The stop goes on regardless: a half-done stop would leave a listener marked active.
+            failure = std::current_exception();
+        }
+        waiting = false;
+        for (std::size_t i = 0; i < stopping.size(); ++i) {
+            if (stepsLeft[i] > 0 && (--stepsLeft[i] == 0 || stopping[i]->LinksEmpty()))
+                stepsLeft[i] = 0;
+            waiting = waiting || stepsLeft[i] > 0;
+        }
+    }
+    for (TRelayListener* listener : stopping)
+        listener->FinishStop();
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 void TRelayListener::Start() {
@@ -69,11 +116,12 @@ void TRelayListener::Start() {
     active_.store(true);
 }
 
-void TRelayListener::Stop() {
+void TRelayListener::BeginStop() {
     stopping_.store(true);
     uint64_t one = 1;
     [[maybe_unused]] ssize_t n = ::write(wakeFd_, &one, sizeof one);
-    acceptThread_.join();
+    if (acceptThread_.joinable())
+        acceptThread_.join();
     CloseFd(listenFd_);
     CloseFd(wakeFd_);
     {
@@ -86,19 +134,11 @@ void TRelayListener::Stop() {
         }
     }
     workers_.SetIdling(false);
-    // The list is first looked at after the first step, so a stop always takes one step.
-    int steps = std::max(1, terminateWaitTime_.load() / static_cast<int>(kStopStep.count()));
-    for (int i = 0; i < steps; ++i) {
-        if (StopWaitStep)
-            StopWaitStep(kStopStep);
-        else
-            std::this_thread::sleep_for(kStopStep);
-        if (LinksEmpty())
-            break;
-    }
+}
+
+void TRelayListener::FinishStop() {
     // Links that outlive the wait end by themselves; the destructor joins their threads.
     workers_.Reap();
-    resolvers_.Reap();
     active_.store(false);
 }
 
@@ -107,11 +147,10 @@ void TRelayListener::AcceptLoop() {
         pollfd p[2] = {{listenFd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
         int r = ::poll(p, 2, kAcceptWaitMs);
         workers_.Reap();
-        resolvers_.Reap();
         if (r <= 0 || stopping_.load() || !(p[0].revents & POLLIN))
             continue;
-        // The accept queue holds only five: empty it before each link start, which may have to create a
-        // thread, so that connections arriving meanwhile are not dropped. Bounded, so a stop is seen soon.
+        // Take what the accept queue holds before each link start, which may have to create a thread.
+        // Bounded, so a stop is seen soon.
         int queued[64];
         int count = 0;
         for (int started = 0; started < 256;) {
