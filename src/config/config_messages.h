@@ -16,6 +16,10 @@ inline constexpr const char* kReplaceWithOldQuestion =
     "Are you sure remplace your current settings with the old configuration?";
 inline constexpr const char* kReplaceQuestion = "Are you sure remplace your current settings with the configuration?";
 
+// A configuration file too large to be one of the program's own: the notice naming it and the limit,
+// and true; the file is left as it is.
+bool NoticeIfTooLarge(Platform& platform, const std::string& path);
+
 // What a reader finds at a configuration path.
 enum class ConfigFileState { Missing, Old, Current };
 ConfigFileState StateOfConfigFile(const std::string& path);
