@@ -100,8 +100,10 @@ void TConfigurationCommands::WriteConfiguration(const std::string& path) const {
 
 void TConfigurationCommands::ReplaceConfiguration(const std::string& path, Values values) const {
     TQuorvaneMapping& mapping = roster_.Mapping();
+    std::vector<TMappingSlot*> all;
     for (int slot = 1; slot <= 6; ++slot)
-        mapping.Slot(slot).StopForReplacement();
+        all.push_back(&mapping.Slot(slot));
+    TMappingSlot::SwitchOffTogether(all, false);
     mapping.UpdateDisabledAll();
     for (const char* base : kClearOrder)
         for (int slot = 1; slot <= 6; ++slot)
@@ -217,6 +219,10 @@ void TConfigurationCommands::LoadOlderConfiguration() {
         return;
     }
     const std::string path = FilePath(WithDefaultExtension(chosen));
+    if (NoticeIfTooLarge(platform, path)) {
+        SetFileItemsEnabled(true);
+        return;
+    }
     SetFileItemsEnabled(false);
     if (IsCurrentVersion(path)) {
         const QString version = ReadStoredText(path, kMappingSection, QString::fromLatin1(kVersionKey));

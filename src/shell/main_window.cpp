@@ -35,8 +35,8 @@ TQuorvaneMapping::TQuorvaneMapping(TRoster& roster)
     setWindowTitle(QString::fromLatin1(kAppTitle));
     setWindowIcon(ProgramIcon());
     resize(917, 478);
-    events_ = new TConnectionEventQueue([this](const ConnectionEvent& event) { ApplyConnectionEvent(event); },
-                                        this);
+    events_ = std::make_unique<TConnectionEventQueue>(
+        [this](const ConnectionEvent& event) { ApplyConnectionEvent(event); });
     advanced_ = std::make_unique<TAdvancedMapping>(*this);
     commands_ = std::make_unique<TConfigurationCommands>(roster);
     BuildControls();
@@ -48,6 +48,14 @@ TQuorvaneMapping::TQuorvaneMapping(TRoster& roster)
 
 TQuorvaneMapping::~TQuorvaneMapping() {
     Guarded(platform_, [this] { FormDestroy(); });
+    // Links that outlived a stop's wait still post to the event queue: the listeners go first, each
+    // waiting for its last links, and the queue after them.
+    for (TMappingSlot*& slot : slots_) {
+        delete slot;
+        slot = nullptr;
+    }
+    advanced_.reset();
+    events_.reset();
 }
 
 void TQuorvaneMapping::SetLoadSaveEnabled(bool enabled) {
@@ -68,6 +76,11 @@ void TQuorvaneMapping::DisableFileControls() {
 
 void TQuorvaneMapping::FormCreate() {
     const std::string path = roster_.ConfigPath();
+    if (NoticeIfTooLarge(platform_, path)) {
+        DisableFileControls();
+        showMaximized();
+        return;
+    }
     const ConfigFileState state = StateOfConfigFile(path);
     if (state == ConfigFileState::Missing) {
         // First run: the file holds the version marker alone; no notice.
@@ -105,10 +118,12 @@ void TQuorvaneMapping::FormDestroy() {
     if (destroyed_)
         return;
     destroyed_ = true;
-    // Every listener stops while the list and the counts it reports to still exist.
+    // Every listener stops, all under one wait, while the list and the counts it reports to still exist.
+    std::vector<TRelayListener*> listeners;
     for (TMappingSlot* slot : slots_)
-        slot->StopListener();
-    advanced_->Close();
+        listeners.push_back(&slot->Listener());
+    listeners.push_back(&advanced_->Listener());
+    StopListeners(listeners, *events_);
     if (log_->CheckBox1()->isChecked())
         log_->AppendLogLine(" Quorvane - Internet Port Mapping is closing.");
     log_->PersistSaveSwitch(roster_.ConfigPath());
@@ -157,8 +172,11 @@ bool TQuorvaneMapping::AdvancedArmed() const {
 void TQuorvaneMapping::Button1Click() {
     if (!platform_.Question(QStringLiteral("Are you sure want to disable all port?")))
         return;
+    std::vector<TMappingSlot*> on;
     for (TMappingSlot* slot : slots_)
-        slot->SwitchOffQuietly();
+        if (slot->IsOn())
+            on.push_back(slot);
+    TMappingSlot::SwitchOffTogether(on, true);
     button1_->setEnabled(false);
 }
 

@@ -97,12 +97,12 @@ private:
 
     TRoster& roster_;
     Platform& platform_;
-    TConnectionEventQueue* events_ = nullptr;
+    // Destroyed explicitly, after the slots and the advanced mapping whose links post to it.
+    std::unique_ptr<TConnectionEventQueue> events_;
     std::unique_ptr<TConfigurationCommands> commands_;
     std::array<TMappingSlot*, 6> slots_{};
     TConnectionLog* log_ = nullptr;
     std::array<UiTimer*, 8> timers_{};
-    // A member, not a child: it stops before the event queue it posts to goes.
     std::unique_ptr<TAdvancedMapping> advanced_;
     std::array<QLabel*, 3> panels_{};
     QPushButton* loadIni_ = nullptr;
