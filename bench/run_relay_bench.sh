@@ -3,7 +3,10 @@
 # (stream module), all relaying to the same local destination server, plus the destination reached
 # directly as the ceiling. Prints a Markdown table of medians and ratios.
 #
-#   bench/run_relay_bench.sh BUILD_DIR        (REPS=5 SECS=1.5 BASE_PORT=17200 to change the run)
+#   bench/run_relay_bench.sh BUILD_DIR        (REPS=5 SECS=1.5 BASE_PORT=17200 SOAK=100000 to change the run)
+#
+# Then the soak: SOAK short connections (default 100,000) through mapping #1 of the real main window,
+# offscreen, with the figures of its user-interface thread.
 set -euo pipefail
 
 BUILD=${1:-build}
@@ -12,6 +15,7 @@ REPS=${REPS:-5}
 SECS=${SECS:-1.5}
 BASE=${BASE_PORT:-17200}
 IDLE_COUNTS=${IDLE_COUNTS:-"1000 5000"}
+SOAK=${SOAK:-100000}
 
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
@@ -23,7 +27,7 @@ if [ "${#missing[@]}" -gt 0 ]; then
   $SUDO apt-get update
   $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
 fi
-cmake --build "$BUILD" --target relay_runner relay_bench_server relay_loadgen >/dev/null
+cmake --build "$BUILD" --target relay_runner relay_bench_server relay_loadgen relay_soak >/dev/null
 
 WORK=$(mktemp -d /tmp/relay-bench.XXXXXX)
 PIDS=()
@@ -180,3 +184,7 @@ echo "Destination: relay_bench_server (sink, source, echo, echo twice; chosen by
 echo "Command lines:"
 for name in server quorvane socat haproxy nginx; do echo "    ${CMD[$name]}"; done
 echo "    relay_loadgen bulk-up|bulk-down PORT 1|8 $SECS; duplex PORT E|D $SECS; connrate PORT 1|16 $SECS; latency PORT 20000; idle PORT N 3"
+echo
+if [ "$SOAK" -gt 0 ]; then
+  "$BIN/relay_soak" "$SERVER" "$SOAK" 16 2>/dev/null
+fi

@@ -169,7 +169,7 @@ public:
                     return false;
                 waitMs = static_cast<int>(left.count()) + 1;
             }
-            pollfd p[2] = {{fd, events, 0}, {fd_, watchInput_ ? short(POLLIN | POLLRDHUP) : short(0), 0}};
+            pollfd p[2] = {{fd, events, 0}, {fd_, watchEnd_ ? short(POLLRDHUP) : short(0), 0}};
             int r = ::poll(p, 2, waitMs);
             if (r < 0) {
                 if (errno == EINTR)
@@ -178,11 +178,11 @@ public:
             }
             if (abort_.load(std::memory_order_acquire) || (p[1].revents & (POLLHUP | POLLERR | POLLNVAL)))
                 return false;
-            if (p[1].revents & (POLLIN | POLLRDHUP)) {
+            if (p[1].revents & POLLRDHUP) {
                 char byte;
                 if (::recv(fd_, &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 0)
                     return false;
-                watchInput_ = false; // the client has spoken: its input waits for the relay
+                watchEnd_ = false; // a request, then the end: its input waits for the relay
             }
             if (p[0].revents != 0)
                 return true;
@@ -192,7 +192,7 @@ public:
 private:
     int fd_;
     const std::atomic<bool>& abort_;
-    bool watchInput_ = true;
+    bool watchEnd_ = true;
 };
 
 int ConnectTo(RelayAddress address, int port, ClientWatch& client, std::chrono::milliseconds timeout) {

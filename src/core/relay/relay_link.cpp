@@ -38,21 +38,20 @@ void TRelayLink::Relay() {
             outFd_ = -1;
         }
         if (outFd_ >= 0)
-            PumpRelay(inFd_, outFd_, closing_, listener_.pipes_, listener_.HalfClosedTimeout());
+            ended_ = PumpRelay(inFd_, outFd_, closing_, listener_.pipes_, listener_.HalfClosedTimeout());
     }
     try {
         if (listener_.OnDisconnect)
             listener_.OnDisconnect(*this);
     } catch (...) {
     }
-    if (outFd_ >= 0) {
+    if (outFd_ >= 0 && !ended_)
         ::shutdown(outFd_, SHUT_WR);
-        CloseFd(outFd_);
-    }
+    CloseFd(outFd_);
 }
 
 void TRelayLink::CloseIncoming() {
-    if (!closing_.load(std::memory_order_acquire)) {
+    if (!closing_.load(std::memory_order_acquire) && !ended_) {
         // Unread input left in the socket would make the close send a reset, which can destroy the last
         // reply still on its way to the client: end the stream first, then throw the input away.
         ::shutdown(inFd_, SHUT_WR);

@@ -96,21 +96,21 @@ void TRelayListener::Start() {
     }
     stopping_.store(false);
     workers_.SetIdling(true);
-    // The accept thread, like the link threads it starts, takes no signals.
-    sigset_t all, old;
-    sigfillset(&all);
-    pthread_sigmask(SIG_SETMASK, &all, &old);
     listenFd_ = fd;
     wakeFd_ = wake;
-    try {
-        acceptThread_ = std::thread(&TRelayListener::AcceptLoop, this);
-    } catch (const std::system_error& e) {
-        pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    {
+        std::lock_guard lock(acceptMutex_);
+        acceptors_ = 1;
+    }
+    if (!workers_.Run(&TRelayListener::AcceptTurn, this)) {
+        {
+            std::lock_guard lock(acceptMutex_);
+            acceptors_ = 0;
+        }
         CloseFd(listenFd_);
         CloseFd(wakeFd_);
-        throw RelayError(SocketErrorText(e.code().value()));
+        throw RelayError(SocketErrorText(EAGAIN));
     }
-    pthread_sigmask(SIG_SETMASK, &old, nullptr);
     if (port == 0)
         endpointPort_.store(BoundPort(fd));
     active_.store(true);
@@ -120,8 +120,11 @@ void TRelayListener::BeginStop() {
     stopping_.store(true);
     uint64_t one = 1;
     [[maybe_unused]] ssize_t n = ::write(wakeFd_, &one, sizeof one);
-    if (acceptThread_.joinable())
-        acceptThread_.join();
+    {
+        // The eventfd stays readable: every thread that takes the accepting turn from now on sees it.
+        std::unique_lock lock(acceptMutex_);
+        acceptDone_.wait(lock, [this] { return acceptors_ == 0; });
+    }
     CloseFd(listenFd_);
     CloseFd(wakeFd_);
     {
@@ -142,62 +145,70 @@ void TRelayListener::FinishStop() {
     active_.store(false);
 }
 
-void TRelayListener::AcceptLoop() {
-    while (!stopping_.load()) {
-        pollfd p[2] = {{listenFd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
-        int r = ::poll(p, 2, kAcceptWaitMs);
-        workers_.Reap();
-        if (r <= 0 || stopping_.load() || !(p[0].revents & POLLIN))
-            continue;
-        // Take what the accept queue holds before each link start, which may have to create a thread.
-        // Bounded, so a stop is seen soon.
-        int queued[64];
-        int count = 0;
-        for (int started = 0; started < 256;) {
-            while (count < 64) {
-                int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-                if (fd >= 0) {
-                    queued[count++] = fd;
-                    continue;
-                }
-                if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
-                    // Out of descriptors or memory: the queued connection stays readable; give links time
-                    // to end rather than spinning on it.
-                    pollfd w{wakeFd_, POLLIN, 0};
-                    ::poll(&w, 1, 100);
-                }
-                break;
+void TRelayListener::AcceptTurn(void* self) {
+    static_cast<TRelayListener*>(self)->Accept();
+}
+
+// The accepting turn passes from thread to thread: the thread that has accepted a connection hands the
+// turn to another and serves the connection itself, so a new link never waits for a thread to wake.
+void TRelayListener::Accept() {
+    for (;;) {
+        TRelayLink* link = nullptr;
+        while (!link && !stopping_.load()) {
+            int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+            if (fd >= 0) {
+                link = NewLink(fd);
+            } else if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+                // Out of descriptors or memory: the queued connection stays readable; give links time to
+                // end rather than spinning on it.
+                pollfd w{wakeFd_, POLLIN, 0};
+                ::poll(&w, 1, kExhaustedWaitMs);
+            } else if (errno != EINTR && errno != ECONNABORTED) {
+                pollfd p[2] = {{listenFd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+                ::poll(p, 2, kAcceptWaitMs);
+                workers_.Reap();
             }
-            if (count == 0)
-                break;
-            StartLink(queued[0]);
-            ++started;
-            std::copy(queued + 1, queued + count, queued);
-            --count;
         }
-        for (int i = 0; i < count; ++i)
-            StartLink(queued[i]);
+        if (link) {
+            {
+                std::lock_guard lock(acceptMutex_);
+                ++acceptors_;
+            }
+            if (!workers_.Run(&TRelayListener::AcceptTurn, this)) {
+                // No thread for the next turn: this one goes on accepting, and the connection is closed
+                // at once, raising no event.
+                {
+                    std::lock_guard lock(acceptMutex_);
+                    --acceptors_;
+                }
+                Unlink(*link);
+                delete link;
+                continue;
+            }
+        }
+        {
+            std::lock_guard lock(acceptMutex_);
+            --acceptors_;
+            acceptDone_.notify_all();
+        }
+        if (link)
+            TRelayLink::Run(link);
+        return;
     }
 }
 
-void TRelayListener::StartLink(int fd) {
+TRelayLink* TRelayListener::NewLink(int fd) {
     TRelayLink* link = new (std::nothrow) TRelayLink(*this, fd);
     if (!link) {
         ::close(fd);
-        return;
+        return nullptr;
     }
-    {
-        std::lock_guard lock(linksMutex_);
-        link->next_ = links_;
-        if (links_)
-            links_->prev_ = link;
-        links_ = link;
-    }
-    if (!workers_.Run(&TRelayLink::Run, link)) {
-        // No thread to be had: the connection is closed at once and raises no event.
-        Unlink(*link);
-        delete link;
-    }
+    std::lock_guard lock(linksMutex_);
+    link->next_ = links_;
+    if (links_)
+        links_->prev_ = link;
+    links_ = link;
+    return link;
 }
 
 void TRelayListener::Unlink(TRelayLink& link) {

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <functional>
 #include <mutex>
@@ -66,7 +67,8 @@ public:
     std::function<void(std::chrono::milliseconds)> StopWaitStep;
 
     static constexpr std::chrono::milliseconds kStopStep{250};
-    static constexpr int kAcceptWaitMs = 1000;
+    static constexpr int kAcceptWaitMs = 1000;   // finished threads are reclaimed at least this often
+    static constexpr int kExhaustedWaitMs = 100; // pause of accepting while out of descriptors
     static constexpr std::chrono::milliseconds kHalfClosedTimeout{60000};
     static constexpr std::chrono::milliseconds kConnectTimeout{20000};
 
@@ -75,8 +77,9 @@ private:
     void Start();
     void BeginStop();  // ends accepting and closes every link's incoming socket
     void FinishStop(); // after the wait: reclaims what has ended, marks the listener inactive
-    void AcceptLoop();
-    void StartLink(int fd);
+    static void AcceptTurn(void* self);
+    void Accept();
+    TRelayLink* NewLink(int fd); // in the list; null (the socket closed) when out of memory
     void Unlink(TRelayLink& link);
     void RemoveLink(TRelayLink& link); // leaves the list, then closes the incoming socket
     bool LinksEmpty() const;
@@ -94,8 +97,10 @@ private:
     std::atomic<bool> stopping_{false};
     std::atomic<int> endpointPort_{0};
     int listenFd_ = -1;
-    int wakeFd_ = -1; // an eventfd that ends the accept thread's wait at once
-    std::thread acceptThread_;
+    int wakeFd_ = -1; // an eventfd that ends every accepting wait at once
+    std::mutex acceptMutex_;
+    std::condition_variable acceptDone_;
+    int acceptors_ = 0; // threads holding or about to take the accepting turn
 
     mutable std::mutex linksMutex_;
     TRelayLink* links_ = nullptr;

@@ -123,7 +123,7 @@ bool Step(Channel& c, bool readable, bool writable) {
 
 } // namespace
 
-void PumpRelay(int inFd, int outFd, const std::atomic<bool>& stop, TRelayPipes& pipes,
+bool PumpRelay(int inFd, int outFd, const std::atomic<bool>& stop, TRelayPipes& pipes,
                std::chrono::milliseconds halfClosedTimeout) {
     Channel up(inFd, outFd, pipes);
     Channel down(outFd, inFd, pipes);
@@ -141,7 +141,7 @@ void PumpRelay(int inFd, int outFd, const std::atomic<bool>& stop, TRelayPipes& 
             inShut = true;
         }
         if (outShut && inShut)
-            return;
+            return true;
         short inEvents = (up.Reading() ? POLLIN : 0) | (down.Writing() ? POLLOUT : 0);
         short outEvents = (down.Reading() ? POLLIN : 0) | (up.Writing() ? POLLOUT : 0);
         // A socket is watched only while there is something to do on it: one whose directions are both
@@ -154,17 +154,17 @@ void PumpRelay(int inFd, int outFd, const std::atomic<bool>& stop, TRelayPipes& 
         if (r < 0) {
             if (errno == EINTR)
                 continue;
-            return;
+            return false;
         }
         if (stop.load(std::memory_order_acquire) || r == 0)
-            return;
+            return false;
         if ((p[0].revents & (POLLERR | POLLNVAL)) || (p[1].revents & (POLLERR | POLLNVAL)))
-            return;
+            return false;
         // A hang-up means the peer's end of stream (and ours) is there to be read.
         bool inReadable = p[0].revents & (POLLIN | POLLHUP);
         bool outReadable = p[1].revents & (POLLIN | POLLHUP);
         if (!Step(up, inReadable, p[1].revents & POLLOUT) || !Step(down, outReadable, p[0].revents & POLLOUT))
-            return;
+            return false;
     }
 }
 

@@ -17,8 +17,9 @@ inline constexpr std::size_t kRelayChunk = 32768;
 // Neither direction ever blocks the other: each holds at most one chunk of kRelayChunk bytes and is not
 // read again until that chunk has been written whole. An end of stream from either side is passed on to
 // the other as a shutdown of the sending side, after the last bytes before it, and the other direction
-// keeps flowing.
-void PumpRelay(int inFd, int outFd, const std::atomic<bool>& stop, TRelayPipes& pipes,
+// keeps flowing. True when the link ended with both streams ended: both sockets are shut for sending and
+// all their input has been read.
+bool PumpRelay(int inFd, int outFd, const std::atomic<bool>& stop, TRelayPipes& pipes,
                std::chrono::milliseconds halfClosedTimeout);
 
 } // namespace qv
