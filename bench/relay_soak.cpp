@@ -126,7 +126,8 @@ int main(int argc, char** argv) {
     QObject::connect(&watch, &QTimer::timeout, [&] {
         if (clientsDone < 0 && running.load() == 0)
             clientsDone = wall.elapsed();
-        if (clientsDone >= 0 && window.Events().Length() == 0 && slot.NCMapping()->text() == QStringLiteral("0") &&
+        if (clientsDone >= 0 && window.Events().Length() == 0 &&
+            slot.NCMapping()->text() == QStringLiteral("0") &&
             window.StatusPanel(1)->text() == QStringLiteral("0")) {
             applied = wall.elapsed();
             loop.quit();
@@ -138,7 +139,8 @@ int main(int argc, char** argv) {
         t.join();
 
     const double seconds = clientsDone / 1000.0;
-    std::printf("Soak: %d connections through mapping #1, %d at a time, window open (offscreen)\n", total, clients);
+    std::printf("Soak: %d connections through mapping #1, %d at a time, window open (offscreen)\n", total,
+                clients);
     std::printf("| connections relayed (failed) | %d (%d) in %.1f s, %.0f/s |\n", total - failed.load(),
                 failed.load(), seconds, total / seconds);
     std::printf("| peak event-queue length | %zu |\n", window.Events().PeakLength());

@@ -1,8 +1,8 @@
 #pragma once
 
 #include <QCheckBox>
-#include <QHash>
 #include <QFrame>
+#include <QHash>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>

@@ -23,7 +23,8 @@ struct ConnectionEvent {
 class TConnectionEventQueue : public QObject {
     Q_OBJECT
 public:
-    explicit TConnectionEventQueue(std::function<void(const ConnectionEvent&)> apply, QObject* parent = nullptr);
+    explicit TConnectionEventQueue(std::function<void(const ConnectionEvent&)> apply,
+                                   QObject* parent = nullptr);
 
     // Any thread.
     void Post(ConnectionEvent event);

@@ -1,11 +1,11 @@
 // The six mapping slots end to end: real TCP on 127.0.0.1 through the main window.
 #include <QCheckBox>
 #include <QElapsedTimer>
-#include <QTimer>
 #include <QListWidget>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
+#include <QTimer>
 #include <clocale>
 #include <filesystem>
 #include <stdexcept>
@@ -236,7 +236,8 @@ private slots:
                                      p.List().last() == QStringLiteral("Disconnected on Mapping #2"),
                                  60000);
         poster.join();
-        QTRY_COMPARE(p.List().count(QStringLiteral("Disconnected on Mapping #2")), qv::TConnectionLog::kMaxEntries);
+        QTRY_COMPARE(p.List().count(QStringLiteral("Disconnected on Mapping #2")),
+                     qv::TConnectionLog::kMaxEntries);
         QCOMPARE(p.Total(), QStringLiteral("0"));
         QCOMPARE(p.Count(2), QStringLiteral("0"));
         QVERIFY2(longest < 1000, qPrintable(QString::number(longest)));

@@ -10,9 +10,9 @@
 #include "shell/main_window.h"
 #include "shell/termination_signals.h"
 #include "shell/tray_window.h"
-#include <csignal>
 #include "support/qt_test_main.h"
 #include "support/roster_fixture.h"
+#include <csignal>
 
 using namespace qvtest;
 

@@ -1,8 +1,8 @@
 // Start-up of the main window for each state of the configuration file.
 #include <QAction>
 #include <QCheckBox>
-#include <QPushButton>
 #include <QElapsedTimer>
+#include <QPushButton>
 #include <QTest>
 
 #include "core/profile/config_names.h"
@@ -266,10 +266,11 @@ private slots:
         if (tooLarge) {
             QCOMPARE(after, text);
             QCOMPARE(f.platform.BoxTexts(),
-                     QStringList{QStringLiteral("The configuration file %1 is larger than %2 bytes. It has not been "
-                                                "read and is left as it is.")
-                                     .arg(QString::fromStdString(f.ConfigPath()))
-                                     .arg(qv::kMaxProfileFileSize)});
+                     QStringList{
+                         QStringLiteral("The configuration file %1 is larger than %2 bytes. It has not been "
+                                        "read and is left as it is.")
+                             .arg(QString::fromStdString(f.ConfigPath()))
+                             .arg(qv::kMaxProfileFileSize)});
         } else {
             QVERIFY(after.find("CLLogsSave") == std::string::npos);
             QVERIFY(f.platform.Boxes().isEmpty());

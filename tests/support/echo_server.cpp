@@ -84,9 +84,6 @@ void LocalServer::Serve(int fd) {
         if (SendAll(fd, greeting_))
             Echo(fd, 1);
         break;
-    case ServerMode::CloseAfterGreeting:
-        SendAll(fd, greeting_);
-        break;
     case ServerMode::ReplyAfterEof: {
         std::string request;
         char buf[4096];

@@ -64,7 +64,8 @@ int ListenLoopback6(int backlog) {
     sockaddr_in6 addr{};
     addr.sin6_family = AF_INET6;
     addr.sin6_addr = in6addr_loopback;
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, backlog) != 0)
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::listen(fd, backlog) != 0)
         throw std::runtime_error("cannot listen on ::1");
     return fd;
 }

@@ -4,10 +4,10 @@
 #include "core/profile/profile_document.h"
 
 #include <cerrno>
+#include <ctime>
 #include <memory>
 #include <mutex>
 #include <sys/stat.h>
-#include <ctime>
 
 namespace qv {
 namespace {
@@ -51,7 +51,8 @@ struct ParsedFile {
 std::mutex cacheMutex;
 ParsedFile cache;
 
-void Remember(const std::string& path, const FileStamp& stamp, std::shared_ptr<const ProfileDocument> document) {
+void Remember(const std::string& path, const FileStamp& stamp,
+              std::shared_ptr<const ProfileDocument> document) {
     std::lock_guard lock(cacheMutex);
     cache = {path, stamp, std::move(document)};
 }
@@ -61,7 +62,8 @@ void Remember(const std::string& path, const FileStamp& stamp, std::shared_ptr<c
 bool Settled(const FileStamp& stamp) {
     timespec now{};
     ::clock_gettime(CLOCK_REALTIME, &now);
-    const long long ageNs = (now.tv_sec - stamp.changed.tv_sec) * 1000000000LL + (now.tv_nsec - stamp.changed.tv_nsec);
+    const long long ageNs =
+        (now.tv_sec - stamp.changed.tv_sec) * 1000000000LL + (now.tv_nsec - stamp.changed.tv_nsec);
     return ageNs > 50000000LL;
 }
 

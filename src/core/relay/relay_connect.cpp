@@ -26,7 +26,8 @@ std::vector<RelayAddress> SystemResolve(const std::string& host) {
     std::vector<RelayAddress> found;
     if (::getaddrinfo(host.c_str(), nullptr, &hints, &result) == 0) {
         for (addrinfo* a = result; a; a = a->ai_next) {
-            if ((a->ai_family != AF_INET && a->ai_family != AF_INET6) || a->ai_addrlen > sizeof(sockaddr_storage))
+            if ((a->ai_family != AF_INET && a->ai_family != AF_INET6) ||
+                a->ai_addrlen > sizeof(sockaddr_storage))
                 continue;
             RelayAddress address;
             std::memcpy(&address.addr, a->ai_addr, a->ai_addrlen);
@@ -103,7 +104,8 @@ void TRelayResolvers::Work(std::shared_ptr<Shared> shared) {
     std::unique_lock lock(shared->mutex);
     for (;;) {
         ++shared->idle;
-        const bool got = shared->queued.wait_for(lock, kIdleTime, [&] { return shared->closed || !shared->waiting.empty(); });
+        const bool got = shared->queued.wait_for(lock, kIdleTime,
+                                                 [&] { return shared->closed || !shared->waiting.empty(); });
         --shared->idle;
         if (!got || shared->waiting.empty())
             break;
@@ -164,7 +166,8 @@ public:
                 return false;
             int waitMs = -1;
             if (timeout.count() >= 0) {
-                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+                const auto left =
+                    std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
                 if (left.count() <= 0)
                     return false;
                 waitMs = static_cast<int>(left.count()) + 1;

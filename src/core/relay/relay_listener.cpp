@@ -4,12 +4,12 @@
 #include <cerrno>
 #include <csignal>
 #include <exception>
-#include <vector>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <system_error>
 #include <unistd.h>
+#include <vector>
 
 namespace qv {
 
@@ -59,7 +59,8 @@ void TRelayListener::StopTogether(std::span<TRelayListener* const> listeners) {
     std::exception_ptr failure;
     std::vector<int> stepsLeft;
     for (TRelayListener* listener : stopping)
-        stepsLeft.push_back(std::max(1, listener->terminateWaitTime_.load() / static_cast<int>(kStopStep.count())));
+        stepsLeft.push_back(
+            std::max(1, listener->terminateWaitTime_.load() / static_cast<int>(kStopStep.count())));
     // The lists are first looked at after the first step, so a stop always takes one step.
     for (bool waiting = !stopping.empty(); waiting;) {
         try {

@@ -40,13 +40,17 @@ public:
 
     // How long the outgoing connection may take, for each address of the destination in turn.
     void SetConnectTimeout(std::chrono::milliseconds t) { connectTimeout_.store(t.count()); }
-    std::chrono::milliseconds ConnectTimeout() const { return std::chrono::milliseconds(connectTimeout_.load()); }
+    std::chrono::milliseconds ConnectTimeout() const {
+        return std::chrono::milliseconds(connectTimeout_.load());
+    }
     // Looks host names up in place of the system's resolver (tests); set before the first start.
     void SetResolver(RelayResolver resolver) { resolvers_.SetResolver(std::move(resolver)); }
     // A link whose client or destination has ended its stream lives on while the other side still
     // talks; once both sides have been quiet this long it is ended.
     void SetHalfClosedTimeout(std::chrono::milliseconds t) { halfClosedTimeout_.store(t.count()); }
-    std::chrono::milliseconds HalfClosedTimeout() const { return std::chrono::milliseconds(halfClosedTimeout_.load()); }
+    std::chrono::milliseconds HalfClosedTimeout() const {
+        return std::chrono::milliseconds(halfClosedTimeout_.load());
+    }
 
     // true starts (throws RelayError and stays inactive on failure); false stops, blocking until the links
     // have ended or the stop wait has run out. Setting the present value does nothing. A stop always ends

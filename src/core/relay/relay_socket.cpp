@@ -4,8 +4,8 @@
 #include <cerrno>
 #include <climits>
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <system_error>
 #include <unistd.h>

@@ -176,19 +176,20 @@ TEST_P(RelayDestinationTest, RelaysOrClosesTheClient) {
     EXPECT_EQ(log.Connects(), 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(Hosts, RelayDestinationTest,
-                         ::testing::Values(Destination{"RefusedPort", "127.0.0.1", Port::Refusing, false},
-                                           Destination{"UnknownName", "no-such-host.invalid", Port::Echo4, false},
-                                           Destination{"EmptyHost", "", Port::Echo4, false},
-                                           Destination{"ConnectTimesOut", "127.0.0.1", Port::Stuck, false},
-                                           Destination{"ShortNumericForm", "127.1", Port::Echo4, false},
-                                           Destination{"HexNumericForm", "0x7f.0.0.1", Port::Echo4, false},
-                                           Destination{"TrailingJunk", "127.0.0.1 x", Port::Echo4, false},
-                                           Destination{"Name", "localhost", Port::Echo4, true},
-                                           Destination{"IPv6Literal", "::1", Port::Echo6, true},
-                                           Destination{"IPv6Name", "v6.test", Port::Echo6, true},
-                                           Destination{"DeadAddressFirst", "dead-then-live.test", Port::Echo4, true}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Hosts, RelayDestinationTest,
+    ::testing::Values(Destination{"RefusedPort", "127.0.0.1", Port::Refusing, false},
+                      Destination{"UnknownName", "no-such-host.invalid", Port::Echo4, false},
+                      Destination{"EmptyHost", "", Port::Echo4, false},
+                      Destination{"ConnectTimesOut", "127.0.0.1", Port::Stuck, false},
+                      Destination{"ShortNumericForm", "127.1", Port::Echo4, false},
+                      Destination{"HexNumericForm", "0x7f.0.0.1", Port::Echo4, false},
+                      Destination{"TrailingJunk", "127.0.0.1 x", Port::Echo4, false},
+                      Destination{"Name", "localhost", Port::Echo4, true},
+                      Destination{"IPv6Literal", "::1", Port::Echo6, true},
+                      Destination{"IPv6Name", "v6.test", Port::Echo6, true},
+                      Destination{"DeadAddressFirst", "dead-then-live.test", Port::Echo4, true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(RelayLinkTest, FailingConnectHandlerSkipsTheOutgoingConnectionButStillDisconnects) {
     LocalServer server(ServerMode::Echo);

@@ -59,7 +59,8 @@ TEST(RelayListenerTest, OutOfDescriptorsAcceptingResumesWithoutSpinning) {
         const double busy = (after.ru_utime.tv_sec - before.ru_utime.tv_sec + after.ru_stime.tv_sec -
                              before.ru_stime.tv_sec) +
                             (after.ru_utime.tv_usec - before.ru_utime.tv_usec + after.ru_stime.tv_usec -
-                             before.ru_stime.tv_usec) / 1e6;
+                             before.ru_stime.tv_usec) /
+                                1e6;
         EXPECT_LT(busy, 0.3) << "seconds of processor time in one second while out of descriptors";
         clients.clear();
         EXPECT_TRUE(WaitUntil([&] { return log.Connects() == 30 && log.Disconnects() == 30; }, 5s));
