@@ -166,8 +166,8 @@ row "Bulk client→server, 8 conns (MB/s)" up8 max peers
 row "Bulk server→client, 8 conns (MB/s)" down8 max peers
 row "Full duplex, echo (MB/s both ways)" dup1 max peers
 row "Full duplex, echo twice (MB/s both ways)" dup2 max peers
-row "Short connections, sequential (conn/s)" conn1 max haproxy
-row "Short connections, 16 at a time (conn/s)" conn16 max haproxy
+row "Short connections, sequential (conn/s)" conn1 max peers
+row "Short connections, 16 at a time (conn/s)" conn16 max peers
 row "1-byte round trip p50 (µs)" rtt50 min peers
 row "1-byte round trip p99 (µs)" rtt99 min peers
 echo
@@ -179,7 +179,7 @@ for n in $IDLE_COUNTS; do
   printf '| %s: still echoing | %s | %s | %s | %s |\n' "$n" "${RESULT[echo$n.quorvane]:--}" "${RESULT[echo$n.haproxy]:--}" "${RESULT[echo$n.nginx]:--}" "${RESULT[echo$n.socat]:--}"
 done
 echo
-echo "Reference: the better of haproxy and nginx (higher throughput, lower latency); haproxy for connection rates."
+echo "Reference: the better of haproxy and nginx (higher throughput and rates, lower latency)."
 echo "Destination: relay_bench_server (sink, source, echo, echo twice; chosen by the first byte)."
 echo "Command lines:"
 for name in server quorvane socat haproxy nginx; do echo "    ${CMD[$name]}"; done

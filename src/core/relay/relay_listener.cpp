@@ -133,8 +133,10 @@ void TRelayListener::BeginStop() {
         // still theirs. A shutdown rather than a close wakes the link wherever it waits.
         std::lock_guard lock(linksMutex_);
         for (TRelayLink* link = links_; link; link = link->next_) {
-            link->closing_.store(true, std::memory_order_release);
+            link->closing_.store(true);
             ::shutdown(link->inFd_, SHUT_RDWR);
+            if (int out = link->outFd_.load(); out >= 0)
+                ::shutdown(out, SHUT_RDWR);
         }
     }
     workers_.SetIdling(false);

@@ -4,6 +4,8 @@
 #include <condition_variable>
 #include <memory>
 #include <stdexcept>
+#include <sys/socket.h>
+#include <thread>
 
 namespace qvtest {
 namespace {
@@ -48,21 +50,39 @@ TEST(RelayStopTest, StopClosesEveryLinkAndRaisesOneDisconnectEach) {
     EXPECT_TRUE(log.Paired());
 }
 
-TEST(RelayStopTest, StopReachesALinkStuckConnecting) {
+// A stop reaches a link wherever it waits: connecting to a destination that never answers, or writing
+// to one that never reads while the client keeps sending.
+class RelayStuckLinkTest : public ::testing::TestWithParam<bool> {};
+
+TEST_P(RelayStuckLinkTest, StopReachesIt) {
+    const bool writing = GetParam();
     StuckPort stuck;
+    Fd deaf(ListenLoopback(8)); // accepts in the kernel, never reads
     EventLog log;
     StepCounter stops;
     qv::TRelayListener listener;
     stops.Attach(listener);
     listener.SetTerminateWaitTime(6000);
-    StartRelay(listener, log, stuck.Port());
+    StartRelay(listener, log, writing ? LocalPort(deaf.Get()) : stuck.Port());
     Fd client(ConnectLoopback(listener.ListeningPort()));
     ASSERT_TRUE(WaitUntil([&] { return log.Connects() == 1; }));
+    std::thread sender;
+    if (writing) {
+        sender = std::thread([&client] { SendAll(client.Get(), std::string(64 << 20, 'x')); });
+        std::this_thread::sleep_for(300ms); // until every buffer on the way is full
+    }
     listener.SetActive(false);
     EXPECT_LE(stops.steps.load(), 2) << "the stop waited on a link that could not hear it";
     EXPECT_EQ(log.Disconnects(), 1);
     EXPECT_TRUE(log.Paired());
+    if (sender.joinable()) {
+        ::shutdown(client.Get(), SHUT_RDWR);
+        sender.join();
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(Waits, RelayStuckLinkTest, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Writing" : "Connecting"; });
 
 // A disconnect handler that waits for the test to let it go: the link outlives the stop's wait.
 struct Gate {
