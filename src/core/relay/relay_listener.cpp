@@ -173,6 +173,17 @@ void TRelayListener::Accept() {
             }
         }
         if (link) {
+            // Connections that arrived together go to threads of their own at once, rather than each
+            // waiting for the accepting turn to reach a thread.
+            for (int more = 0; more < kAcceptBurst && !stopping_.load(); ++more) {
+                int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+                if (fd < 0)
+                    break;
+                if (TRelayLink* other = NewLink(fd); other && !workers_.Run(&TRelayLink::Run, other)) {
+                    Unlink(*other);
+                    delete other;
+                }
+            }
             {
                 std::lock_guard lock(acceptMutex_);
                 ++acceptors_;

@@ -73,6 +73,7 @@ public:
     static constexpr std::chrono::milliseconds kStopStep{250};
     static constexpr int kAcceptWaitMs = 1000;   // finished threads are reclaimed at least this often
     static constexpr int kExhaustedWaitMs = 100; // pause of accepting while out of descriptors
+    static constexpr int kAcceptBurst = 64;      // connections taken at once besides the accepting thread's own
     static constexpr std::chrono::milliseconds kHalfClosedTimeout{60000};
     static constexpr std::chrono::milliseconds kConnectTimeout{20000};
 
