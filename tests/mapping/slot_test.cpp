@@ -240,7 +240,8 @@ private slots:
                      qv::TConnectionLog::kMaxEntries);
         QCOMPARE(p.Total(), QStringLiteral("0"));
         QCOMPARE(p.Count(2), QStringLiteral("0"));
-        QVERIFY2(longest < 1000, qPrintable(QString::number(longest)));
+        // Applying the flood in one go stalled the loop for seconds; a loaded machine may add some.
+        QVERIFY2(longest < 2000, qPrintable(QString::number(longest)));
     }
 
     // An event that fails to apply neither stops the ones queued behind it nor later ones.

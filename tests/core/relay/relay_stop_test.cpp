@@ -20,7 +20,7 @@ TEST(RelayStopTest, StopWithoutLinksWaitsOneStepOfAQuarterSecond) {
     listener.SetActive(false);
     auto took = Clock::now() - start;
     EXPECT_GE(took, 250ms);
-    EXPECT_LT(took, 1000ms);
+    EXPECT_LT(took, 5000ms); // wide: a loaded machine may hold the thread up
     EXPECT_FALSE(listener.Active());
 }
 
