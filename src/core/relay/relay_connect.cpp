@@ -13,6 +13,7 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <string_view>
 #include <thread>
 #include <unistd.h>
 
@@ -219,12 +220,23 @@ int ConnectTo(RelayAddress address, int port, ClientWatch& client, std::chrono::
     return fd;
 }
 
-// A name whose last label starts with a digit is no host name (no top-level domain does); it is a
-// numeric form that the strict parse refused, such as "127.1" or "0x7f000001", and is not looked up.
+// A name whose last label is a number, decimal or "0x" hexadecimal, is no host name (no top-level domain
+// is one): it is a numeric form that the strict parse refused, such as "127.1" or "0x7f000001", which the
+// system's resolver would still take for an address. It is not looked up.
 bool LooksNumeric(const std::string& host) {
     const std::size_t dot = host.find_last_of('.');
-    const std::size_t start = dot == std::string::npos ? 0 : dot + 1;
-    return start < host.size() && std::isdigit(static_cast<unsigned char>(host[start]));
+    std::string_view label(host);
+    label.remove_prefix(dot == std::string::npos ? 0 : dot + 1);
+    const bool hex = label.size() > 2 && label[0] == '0' && (label[1] == 'x' || label[1] == 'X');
+    if (hex)
+        label.remove_prefix(2);
+    if (label.empty())
+        return false;
+    for (char c : label)
+        if (!(hex ? std::isxdigit(static_cast<unsigned char>(c))
+                  : std::isdigit(static_cast<unsigned char>(c))))
+            return false;
+    return true;
 }
 
 } // namespace
