@@ -7,19 +7,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <pthread.h>
-#include <sys/resource.h>
 
 int main(int argc, char** argv) {
     if (argc != 4) {
         std::fprintf(stderr, "usage: %s LISTEN_PORT DEST_HOST DEST_PORT\n", argv[0]);
         return 2;
     }
-    // Two sockets and two pipes per link: thousands of links need more descriptors than the usual limit.
-    rlimit r{1 << 17, 1 << 17};
-    if (setrlimit(RLIMIT_NOFILE, &r) != 0 && getrlimit(RLIMIT_NOFILE, &r) == 0) {
-        r.rlim_cur = r.rlim_max;
-        setrlimit(RLIMIT_NOFILE, &r);
-    }
+    qv::RaiseDescriptorLimit();
     // Blocked before any thread starts, so only sigwait below sees them.
     sigset_t stop;
     sigemptyset(&stop);

@@ -100,9 +100,7 @@ void TConfigurationCommands::WriteConfiguration(const std::string& path) const {
 
 void TConfigurationCommands::ReplaceConfiguration(const std::string& path, Values values) const {
     TQuorvaneMapping& mapping = roster_.Mapping();
-    for (int slot = 1; slot <= 6; ++slot)
-        mapping.Slot(slot).StopForReplacement();
-    mapping.UpdateDisabledAll();
+    mapping.StopSlotsForReplacement();
     for (const char* base : kClearOrder)
         for (int slot = 1; slot <= 6; ++slot)
             mapping.Slot(slot).Field(base)->clear();
@@ -217,6 +215,10 @@ void TConfigurationCommands::LoadOlderConfiguration() {
         return;
     }
     const std::string path = FilePath(WithDefaultExtension(chosen));
+    if (NoticeIfTooLarge(platform, path)) {
+        SetFileItemsEnabled(true);
+        return;
+    }
     SetFileItemsEnabled(false);
     if (IsCurrentVersion(path)) {
         const QString version = ReadStoredText(path, kMappingSection, QString::fromLatin1(kVersionKey));

@@ -34,6 +34,8 @@ TConnectionLog::TConnectionLog(Platform& platform, std::string logPath, QWidget*
     connection_->setObjectName(QStringLiteral("Connection"));
     listCient_ = new QListWidget(this);
     listCient_->setObjectName(QStringLiteral("ListCient"));
+    // Entries are single lines: the view need not measure each one.
+    listCient_->setUniformItemSizes(true);
     SetHint(listCient_, "Connection|Remote Connection List");
     checkBox1_ =
         new QCheckBox(QStringLiteral("Save Connections List (Logs File) In The File CLogs.txt."), this);
@@ -75,17 +77,32 @@ TConnectionLog::TConnectionLog(Platform& platform, std::string logPath, QWidget*
 }
 
 void TConnectionLog::AddLogEntry(const QString& text) {
-    listCient_->addItem(text);
+    if (listCient_->count() >= kMaxEntries) {
+        // The oldest entry is also the first of its text.
+        QListWidgetItem* oldest = listCient_->item(0);
+        auto found = rows_.find(oldest->text().toCaseFolded());
+        if (found != rows_.end() && !found->empty() && found->front() == oldest) {
+            found->pop_front();
+            if (found->empty())
+                rows_.erase(found);
+        }
+        delete oldest;
+    }
+    auto* item = new QListWidgetItem(text);
+    listCient_->addItem(item);
+    rows_[text.toCaseFolded()].push_back(item);
     clearLogs_->setEnabled(true);
 }
 
 void TConnectionLog::RemoveLogEntry(const QString& text) {
-    for (int row = 0; row < listCient_->count(); ++row) {
-        if (listCient_->item(row)->text().compare(text, Qt::CaseInsensitive) == 0) {
-            delete listCient_->takeItem(row);
-            return;
-        }
-    }
+    auto found = rows_.find(text.toCaseFolded());
+    if (found == rows_.end())
+        return;
+    QListWidgetItem* first = found->front();
+    found->pop_front();
+    if (found->empty())
+        rows_.erase(found);
+    delete first;
 }
 
 void TConnectionLog::AppendLogLine(std::string_view fileText, LogLineForm form) {
@@ -99,6 +116,7 @@ void TConnectionLog::PersistSaveSwitch(const std::string& configPath) {
 
 void TConnectionLog::ClearLogsClick() {
     clearLogs_->setEnabled(false);
+    rows_.clear();
     listCient_->clear();
 }
 

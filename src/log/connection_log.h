@@ -2,9 +2,11 @@
 
 #include <QCheckBox>
 #include <QFrame>
+#include <QHash>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <deque>
 #include <string>
 #include <string_view>
 
@@ -24,10 +26,13 @@ class TConnectionLog : public QWidget {
 public:
     TConnectionLog(Platform& platform, std::string logPath, QWidget* parent);
 
-    // Appends an entry at the end of the list, whether the list is shown or hidden.
+    // Appends an entry at the end of the list, whether the list is shown or hidden. A list that holds
+    // kMaxEntries drops its oldest entry first: a mapper left running for weeks must not grow without
+    // bound (the log file keeps every line).
     void AddLogEntry(const QString& text);
-    // Removes the first entry from the top that equals `text`, ignoring letter case.
+    // Removes the first entry from the top that equals `text`, ignoring letter case, without a search.
     void RemoveLogEntry(const QString& text);
+    static constexpr int kMaxEntries = 10000;
     // One dated line (or time-only line) in the log file while saving is switched on. A failing
     // file raises, as any input/output error does; the caller decides what that means.
     void AppendLogLine(std::string_view fileText, LogLineForm form = LogLineForm::Full);
@@ -55,6 +60,8 @@ private:
     QPushButton* button2_;
     QFrame* bevel3_;
     QCheckBox* checkBox1_;
+    // Every entry by its case-folded text, top first; the list widget itself owns them.
+    QHash<QString, std::deque<QListWidgetItem*>> rows_;
 };
 
 } // namespace qv

@@ -32,7 +32,8 @@ void TAdvancedMapping::Open() {
 }
 
 void TAdvancedMapping::Close() {
-    StopListener(listener_, window_.Events());
+    TRelayListener* listener = &listener_;
+    StopListeners({&listener, 1}, window_.Events());
 }
 
 void TAdvancedMapping::AddToCount(int delta) {

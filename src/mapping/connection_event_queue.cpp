@@ -2,6 +2,8 @@
 
 #include "core/relay/relay_listener.h"
 
+#include <vector>
+
 namespace qv {
 
 TConnectionEventQueue::TConnectionEventQueue(std::function<void(const ConnectionEvent&)> apply,
@@ -13,6 +15,7 @@ void TConnectionEventQueue::Post(ConnectionEvent event) {
     {
         std::lock_guard lock(mutex_);
         events_.push_back(event);
+        peak_ = std::max(peak_, events_.size());
         schedule = !drainScheduled_;
         drainScheduled_ = true;
     }
@@ -22,27 +25,62 @@ void TConnectionEventQueue::Post(ConnectionEvent event) {
         QMetaObject::invokeMethod(this, &TConnectionEventQueue::Drain, Qt::QueuedConnection);
 }
 
-bool TConnectionEventQueue::TakeOne(ConnectionEvent& event) {
+std::size_t TConnectionEventQueue::Length() const {
     std::lock_guard lock(mutex_);
-    if (events_.empty()) {
-        drainScheduled_ = false;
-        return false;
+    return events_.size();
+}
+
+std::size_t TConnectionEventQueue::PeakLength() const {
+    std::lock_guard lock(mutex_);
+    return peak_;
+}
+
+bool TConnectionEventQueue::ApplyBatch(std::size_t most) {
+    std::vector<ConnectionEvent> batch;
+    bool more = false;
+    {
+        std::lock_guard lock(mutex_);
+        const std::size_t n = std::min(most, events_.size());
+        batch.assign(events_.begin(), events_.begin() + static_cast<std::ptrdiff_t>(n));
+        events_.erase(events_.begin(), events_.begin() + static_cast<std::ptrdiff_t>(n));
+        more = !events_.empty();
+        if (!more)
+            drainScheduled_ = false;
     }
-    event = events_.front();
-    events_.pop_front();
-    return true;
+    for (const ConnectionEvent& event : batch) {
+        try {
+            apply_(event);
+        } catch (...) {
+            // One event that fails to apply must not strand the ones behind it.
+        }
+    }
+    return more;
 }
 
 void TConnectionEventQueue::Drain() {
-    ConnectionEvent event{};
-    while (TakeOne(event))
-        apply_(event);
+    // A flood is applied a slice at a time: the window repaints and its timers tick in between.
+    const auto deadline = std::chrono::steady_clock::now() + kSliceTime;
+    bool more = true;
+    while (more && std::chrono::steady_clock::now() < deadline)
+        more = ApplyBatch(kBatch);
+    if (more)
+        QMetaObject::invokeMethod(this, &TConnectionEventQueue::Drain, Qt::QueuedConnection);
+}
+
+void TConnectionEventQueue::DrainQueued() {
+    std::size_t left = Length();
+    while (left > 0) {
+        const std::size_t n = std::min(left, kBatch);
+        ApplyBatch(n);
+        left -= n;
+    }
 }
 
 void TConnectionEventQueue::DrainFor(std::chrono::milliseconds wait) {
     const auto deadline = std::chrono::steady_clock::now() + wait;
     for (;;) {
-        Drain();
+        while (std::chrono::steady_clock::now() < deadline && ApplyBatch(kBatch)) {
+        }
         std::unique_lock lock(mutex_);
         if (!posted_.wait_until(lock, deadline, [this] { return !events_.empty(); }))
             return;
@@ -57,10 +95,10 @@ void AttachListener(TRelayListener& listener, int number, int stopWaitMs, TConne
     listener.StopWaitStep = [&events](std::chrono::milliseconds step) { events.DrainFor(step); };
 }
 
-void StopListener(TRelayListener& listener, TConnectionEventQueue& events) {
-    listener.SetActive(false);
+void StopListeners(std::span<TRelayListener* const> listeners, TConnectionEventQueue& events) {
+    TRelayListener::StopTogether(listeners);
     // Links that ended during the last wait step posted their disconnections after it.
-    events.Drain();
+    events.DrainQueued();
 }
 
 } // namespace qv

@@ -3,9 +3,11 @@
 #include <QObject>
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <span>
 
 namespace qv {
 
@@ -16,27 +18,41 @@ struct ConnectionEvent {
 };
 
 // Carries connection events from the link threads to the user-interface thread, in order. Posting
-// never waits for the user-interface thread; the events are applied there one at a time.
+// never waits for the user-interface thread; the events are applied there, in batches that leave the
+// event loop free to repaint and run timers between them.
 class TConnectionEventQueue : public QObject {
     Q_OBJECT
 public:
-    explicit TConnectionEventQueue(std::function<void(const ConnectionEvent&)> apply, QObject* parent = nullptr);
+    explicit TConnectionEventQueue(std::function<void(const ConnectionEvent&)> apply,
+                                   QObject* parent = nullptr);
 
     // Any thread.
     void Post(ConnectionEvent event);
-    // User-interface thread: applies every event queued so far.
+    // Events waiting now, and the most that ever waited at once.
+    std::size_t Length() const;
+    std::size_t PeakLength() const;
+
+    // User-interface thread, from the event loop: applies events for at most kSliceTime, then lets the
+    // event loop run before it goes on.
     void Drain();
+    // User-interface thread: applies the events queued at the moment of the call.
+    void DrainQueued();
     // User-interface thread, while it is blocked in a listener stop: applies events as they come
     // for `wait`, so the stopping links' disconnections are counted while the stop waits for them.
     void DrainFor(std::chrono::milliseconds wait);
 
+    static constexpr std::size_t kBatch = 64;
+    static constexpr std::chrono::milliseconds kSliceTime{10};
+
 private:
-    bool TakeOne(ConnectionEvent& event);
+    // Applies up to `most` events; true when more are waiting.
+    bool ApplyBatch(std::size_t most);
 
     std::function<void(const ConnectionEvent&)> apply_;
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     std::condition_variable posted_;
     std::deque<ConnectionEvent> events_;
+    std::size_t peak_ = 0;
     bool drainScheduled_ = false;
 };
 
@@ -45,7 +61,7 @@ class TRelayListener;
 // Hands a listener's connection events to the queue under its number, and lets its stop keep
 // applying them while it waits for its links.
 void AttachListener(TRelayListener& listener, int number, int stopWaitMs, TConnectionEventQueue& events);
-// Stops the listener; when it returns, every disconnection of its links has been applied.
-void StopListener(TRelayListener& listener, TConnectionEventQueue& events);
+// Stops the listeners together; when it returns, every disconnection of their links has been applied.
+void StopListeners(std::span<TRelayListener* const> listeners, TConnectionEventQueue& events);
 
 } // namespace qv

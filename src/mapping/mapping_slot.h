@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QPushButton>
 #include <array>
+#include <span>
 #include <string_view>
 
 #include "core/relay/relay_listener.h"
@@ -48,13 +49,10 @@ public:
     void MappingEnableClick();
     // "Disable": stops the listener and lists and logs the switch-off.
     void MappingDisableClick();
-    // Switch-off without a log-file line ("Disabled All"); does nothing while the slot is Off.
-    void SwitchOffQuietly();
-    // Before a configuration replaces the fields: every slot, On or not, lists its switch-off and
-    // stops; its "Enable" button is left as it is.
-    void StopForReplacement();
-    // Stops the listener, applying the connection events of its closing links while it waits.
-    void StopListener();
+    // Switch-off without a log-file line, of several slots at once ("Disabled All", and before a
+    // configuration replaces the fields, where "Enable" is left as it is): each lists its switch-off,
+    // then their listeners stop together, applying the events of their closing links while they wait.
+    static void SwitchOffTogether(std::span<TMappingSlot* const> group, bool enableButton);
 
     // Connection events of the slot's listener, applied on the user-interface thread.
     void IdMappedPortTCPConnect();

@@ -8,6 +8,8 @@
 #include "platform/str_to_int.h"
 #include "shell/main_window.h"
 
+#include <vector>
+
 namespace qv {
 
 QString TMappingSlot::EnabledEntry() const {
@@ -68,32 +70,33 @@ void TMappingSlot::MappingDisableClick() {
     window_.Log().AppendLogLine(EventText(DisabledEntry()));
 }
 
-void TMappingSlot::SwitchOffQuietly() {
-    if (IsOn())
-        SwitchOff(true);
-}
-
-void TMappingSlot::StopForReplacement() {
-    SwitchOff(false);
-}
-
 void TMappingSlot::SwitchOff(bool enableButton) {
-    TConnectionLog& log = window_.Log();
-    log.RemoveLogEntry(EnabledEntry());
-    log.AddLogEntry(DisabledEntry());
-    mappingDisable_->setEnabled(false);
-    StopListener();
-    for (QLineEdit* field : {incommingPort_, outcommingPort_, outcommingIp_})
-        field->setEnabled(true);
-    if (enableButton)
-        mappingEnable_->setEnabled(true);
-    log.ClearLogs()->setEnabled(true);
-    ncMapping_->hide();
-    ncMapping_->setText(QStringLiteral("0"));
+    TMappingSlot* self = this;
+    SwitchOffTogether({&self, 1}, enableButton);
 }
 
-void TMappingSlot::StopListener() {
-    qv::StopListener(listener_, window_.Events());
+void TMappingSlot::SwitchOffTogether(std::span<TMappingSlot* const> group, bool enableButton) {
+    if (group.empty())
+        return;
+    // Every slot lists its switch-off in order, then all listeners stop under one wait.
+    std::vector<TRelayListener*> listeners;
+    for (TMappingSlot* slot : group) {
+        TConnectionLog& log = slot->window_.Log();
+        log.RemoveLogEntry(slot->EnabledEntry());
+        log.AddLogEntry(slot->DisabledEntry());
+        slot->mappingDisable_->setEnabled(false);
+        listeners.push_back(&slot->listener_);
+    }
+    StopListeners(listeners, group.front()->window_.Events());
+    for (TMappingSlot* slot : group) {
+        for (QLineEdit* field : {slot->incommingPort_, slot->outcommingPort_, slot->outcommingIp_})
+            field->setEnabled(true);
+        if (enableButton)
+            slot->mappingEnable_->setEnabled(true);
+        slot->window_.Log().ClearLogs()->setEnabled(true);
+        slot->ncMapping_->hide();
+        slot->ncMapping_->setText(QStringLiteral("0"));
+    }
 }
 
 void TMappingSlot::IdMappedPortTCPConnect() {

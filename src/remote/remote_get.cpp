@@ -63,9 +63,7 @@ void TQuorvaneRemote::RemoteGetClick() {
 
 void TQuorvaneRemote::ApplyConfiguration() {
     TQuorvaneMapping& mapping = roster_.Mapping();
-    for (int number = 1; number <= 6; ++number)
-        mapping.Slot(number).StopForReplacement();
-    mapping.UpdateDisabledAll();
+    mapping.StopSlotsForReplacement();
     for (int number = 1; number <= 6; ++number) {
         TMappingSlot& slot = mapping.Slot(number);
         for (QLineEdit* field : {slot.IncommingPort(), slot.OutcommingPort(), slot.OutcommingIp()})

@@ -2,6 +2,7 @@
 #include <csignal>
 #include <cstdio>
 
+#include "core/relay/relay_socket.h"
 #include "platform/app_title.h"
 #include "platform/file_locations.h"
 #include "platform/qt_platform.h"
@@ -38,6 +39,7 @@ int main(int argc, char** argv) {
 
     // A peer that goes away mid-write must not end the program.
     std::signal(SIGPIPE, SIG_IGN);
+    qv::RaiseDescriptorLimit();
     qv::QuorvaneApplication app(argc, argv);
     if (const qv::CommandLine line = qv::ParseCommandLine(QCoreApplication::arguments()); !line.run)
         return Answer(line);

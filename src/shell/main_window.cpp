@@ -38,8 +38,8 @@ TQuorvaneMapping::TQuorvaneMapping(TRoster& roster)
     setWindowTitle(QString::fromLatin1(kAppTitle));
     setWindowIcon(ProgramIcon());
     resize(917, 478);
-    events_ = new TConnectionEventQueue([this](const ConnectionEvent& event) { ApplyConnectionEvent(event); },
-                                        this);
+    events_ = std::make_unique<TConnectionEventQueue>(
+        [this](const ConnectionEvent& event) { ApplyConnectionEvent(event); });
     advanced_ = std::make_unique<TAdvancedMapping>(*this);
     commands_ = std::make_unique<TConfigurationCommands>(roster);
     BuildControls();
@@ -52,6 +52,14 @@ TQuorvaneMapping::TQuorvaneMapping(TRoster& roster)
 
 TQuorvaneMapping::~TQuorvaneMapping() {
     EndOfProgram();
+    // Links that outlived a stop's wait still post to the event queue: the listeners go first, each
+    // waiting for its last links, and the queue after them.
+    for (TMappingSlot*& slot : slots_) {
+        delete slot;
+        slot = nullptr;
+    }
+    advanced_.reset();
+    events_.reset();
 }
 
 void TQuorvaneMapping::EndOfProgram() {
@@ -76,6 +84,11 @@ void TQuorvaneMapping::DisableFileControls() {
 
 void TQuorvaneMapping::FormCreate() {
     const std::string path = roster_.ConfigPath();
+    if (NoticeIfTooLarge(platform_, path)) {
+        DisableFileControls();
+        showMaximized();
+        return;
+    }
     const ConfigFileState state = StateOfConfigFile(path);
     if (state == ConfigFileState::Missing) {
         // First run: the file holds the version marker alone; no notice.
@@ -115,10 +128,12 @@ void TQuorvaneMapping::FormDestroy() {
     if (destroyed_)
         return;
     destroyed_ = true;
-    // Every listener stops while the list and the counts it reports to still exist.
+    // Every listener stops, all under one wait, while the list and the counts it reports to still exist.
+    std::vector<TRelayListener*> listeners;
     for (TMappingSlot* slot : slots_)
-        slot->StopListener();
-    advanced_->Close();
+        listeners.push_back(&slot->Listener());
+    listeners.push_back(&advanced_->Listener());
+    StopListeners(listeners, *events_);
     remoteServer_->Stop();
     if (log_->CheckBox1()->isChecked())
         log_->AppendLogLine(" Quorvane - Internet Port Mapping is closing.");
@@ -146,6 +161,11 @@ void TQuorvaneMapping::AddToTotal(int delta) {
     qv::AddToCount(panels_[1], delta);
 }
 
+void TQuorvaneMapping::StopSlotsForReplacement() {
+    TMappingSlot::SwitchOffTogether(slots_, false);
+    UpdateDisabledAll();
+}
+
 void TQuorvaneMapping::UpdateDisabledAll() {
     bool anyOn = false;
     for (const TMappingSlot* slot : slots_)
@@ -168,8 +188,11 @@ bool TQuorvaneMapping::AdvancedArmed() const {
 void TQuorvaneMapping::Button1Click() {
     if (!platform_.Question(QStringLiteral("Are you sure want to disable all port?")))
         return;
+    std::vector<TMappingSlot*> on;
     for (TMappingSlot* slot : slots_)
-        slot->SwitchOffQuietly();
+        if (slot->IsOn())
+            on.push_back(slot);
+    TMappingSlot::SwitchOffTogether(on, true);
     button1_->setEnabled(false);
 }
 

@@ -72,6 +72,9 @@ public:
     void AddToTotal(int delta);
     // "Disabled All" is available while at least one slot is On.
     void UpdateDisabledAll();
+    // Before a configuration replaces the fields: every slot, On or not, lists its switch-off and
+    // stops, all under one wait; the "Enable" buttons are left as they are.
+    void StopSlotsForReplacement();
     // A log-file line of a relayed connection: a failing file loses the line and nothing else.
     void AppendRelayLine(const std::string& fileText, LogLineForm form);
     // The advanced timed mapping is armed (its window's "Disable" is enabled).
@@ -114,13 +117,13 @@ private:
 
     TRoster& roster_;
     Platform& platform_;
-    TConnectionEventQueue* events_ = nullptr;
+    // Destroyed explicitly, after the slots and the advanced mapping whose links post to it.
+    std::unique_ptr<TConnectionEventQueue> events_;
     std::unique_ptr<TConfigurationCommands> commands_;
     std::array<TMappingSlot*, 6> slots_{};
     TConnectionLog* log_ = nullptr;
     TRemoteServer* remoteServer_ = nullptr;
     std::array<UiTimer*, 8> timers_{};
-    // A member, not a child: it stops before the event queue it posts to goes.
     std::unique_ptr<TAdvancedMapping> advanced_;
     std::array<QLabel*, 3> panels_{};
     QPushButton* loadIni_ = nullptr;

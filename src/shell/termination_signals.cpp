@@ -4,6 +4,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
+#include <utility>
 
 namespace qv {
 
@@ -33,8 +34,10 @@ TerminationSignals::TerminationSignals(std::function<void()> onSignal, QObject* 
 }
 
 TerminationSignals::~TerminationSignals() {
+    // The orderly end runs on after this (listeners stop, the closing line is written): a repeated
+    // signal must not cut it short.
     for (int signal : kSignals)
-        std::signal(signal, SIG_DFL);
+        std::signal(signal, SIG_IGN);
     for (int& fd : wakePipe) {
         if (fd >= 0)
             ::close(fd);
@@ -46,6 +49,9 @@ void TerminationSignals::Received() {
     char bytes[16];
     while (::read(wakePipe[0], bytes, sizeof bytes) > 0) {
     }
+    // Repeats are ignored once the end has begun.
+    if (std::exchange(ending_, true))
+        return;
     onSignal_();
 }
 

@@ -19,6 +19,7 @@ private:
 
     std::function<void()> onSignal_;
     QSocketNotifier* notifier_ = nullptr;
+    bool ending_ = false;
 };
 
 } // namespace qv

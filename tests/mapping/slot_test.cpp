@@ -1,13 +1,20 @@
 // The six mapping slots end to end: real TCP on 127.0.0.1 through the main window.
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QListWidget>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
+#include <QTimer>
 #include <clocale>
 #include <filesystem>
+#include <stdexcept>
 #include <sys/socket.h>
+#include <thread>
 
+#include "log/connection_log.h"
+#include "mapping/connection_event_queue.h"
+#include "mapping/mapping_slot.h"
 #include "shell/main_window.h"
 #include "support/echo_server.h"
 #include "support/qt_test_main.h"
@@ -180,6 +187,76 @@ private slots:
         QVERIFY(p.LogLines().last().endsWith(QLatin1Char(' ') + disabled));
         // No connection of the slot is left listening.
         QCOMPARE(ConnectLoopback(port, 1s), -1);
+    }
+
+    // Links that outlive the stop's wait post their disconnections while the window is torn down.
+    void destroyedWithLinksStillOpen() {
+        LocalServer echo(ServerMode::Echo);
+        Program p;
+        const int port = p.SwitchOn(2, echo.Port());
+        qv::TRelayListener& listener = p.roster->Mapping().Slot(2).Listener();
+        listener.SetTerminateWaitTime(0);
+        listener.OnDisconnect = [post = listener.OnDisconnect](qv::TRelayLink& link) {
+            std::this_thread::sleep_for(1s);
+            post(link);
+        };
+        std::vector<Fd> clients;
+        for (int i = 0; i < 3; ++i) {
+            clients.push_back(Client(port));
+            QVERIFY(RoundTrip(clients.back(), "x"));
+        }
+        QTRY_COMPARE(p.Total(), QStringLiteral("3"));
+        p.Stop();
+        for (const Fd& client : clients) {
+            bool eof = false;
+            ReadToEnd(client.Get(), 5s, &eof);
+            QVERIFY(eof);
+        }
+    }
+
+    // A flood of connection events is applied a slice at a time: the event loop keeps running (a timer
+    // keeps ticking) and every count comes out right. The list keeps its newest entries only.
+    void floodOfEventsKeepsTheWindowResponsive() {
+        Program p;
+        qv::TConnectionEventQueue& events = p.roster->Mapping().Events();
+        constexpr int kConnections = 30000;
+        qint64 longest = 0;
+        QElapsedTimer sinceTick;
+        QTimer ticker;
+        connect(&ticker, &QTimer::timeout, [&] { longest = std::max(longest, sinceTick.restart()); });
+        ticker.start(5);
+        sinceTick.start();
+        std::thread poster([&events] {
+            for (int i = 0; i < kConnections; ++i) {
+                events.Post({2, true});
+                events.Post({2, false});
+            }
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(events.Length() == 0 && p.List().size() == qv::TConnectionLog::kMaxEntries &&
+                                     p.List().last() == QStringLiteral("Disconnected on Mapping #2"),
+                                 60000);
+        poster.join();
+        QTRY_COMPARE(p.List().count(QStringLiteral("Disconnected on Mapping #2")),
+                     qv::TConnectionLog::kMaxEntries);
+        QCOMPARE(p.Total(), QStringLiteral("0"));
+        QCOMPARE(p.Count(2), QStringLiteral("0"));
+        // Applying the flood in one go stalled the loop for seconds; a loaded machine may add some.
+        QVERIFY2(longest < 2000, qPrintable(QString::number(longest)));
+    }
+
+    // An event that fails to apply neither stops the ones queued behind it nor later ones.
+    void failingEventStrandsNoOther() {
+        int applied = 0;
+        qv::TConnectionEventQueue queue([&applied](const qv::ConnectionEvent& event) {
+            if (event.listener == 0)
+                throw std::runtime_error("failed");
+            ++applied;
+        });
+        queue.Post({0, true});
+        queue.Post({1, true});
+        QTRY_COMPARE(applied, 1);
+        queue.Post({1, false});
+        QTRY_COMPARE(applied, 2);
     }
 
     void disabledAllFollowsTheSlotsAndAsks() {

@@ -8,9 +8,11 @@
 #include "core/profile/profile_file.h"
 #include "core/profile/scramble.h"
 #include "shell/main_window.h"
+#include "shell/termination_signals.h"
 #include "shell/tray_window.h"
 #include "support/qt_test_main.h"
 #include "support/roster_fixture.h"
+#include <csignal>
 
 using namespace qvtest;
 
@@ -35,6 +37,26 @@ class ExitFlowTest : public QObject {
     Q_OBJECT
 
 private slots:
+    // The first SIGTERM starts the orderly end; repeats, also once the handler object is gone and the
+    // windows are being torn down, are ignored instead of killing the process before its closing line.
+    void repeatedTerminationSignalsAreIgnored() {
+        int ends = 0;
+        {
+            qv::TerminationSignals handler([&ends] { ++ends; });
+            ::raise(SIGTERM);
+            QTRY_COMPARE(ends, 1);
+            ::raise(SIGTERM);
+            ::raise(SIGINT);
+            QTest::qWait(50);
+            QCOMPARE(ends, 1);
+        }
+        ::raise(SIGTERM);
+        QCOMPARE(ends, 1);
+        std::signal(SIGTERM, SIG_DFL);
+        std::signal(SIGINT, SIG_DFL);
+        std::signal(SIGHUP, SIG_DFL);
+    }
+
     void exitAndRestart_data() {
         QTest::addColumn<QString>("from");
         QTest::addColumn<bool>("restart");

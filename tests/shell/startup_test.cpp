@@ -1,6 +1,7 @@
 // Start-up of the main window for each state of the configuration file.
 #include <QAction>
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QPushButton>
 #include <QTest>
 
@@ -285,6 +286,46 @@ private slots:
         f.Find<QCheckBox>("CheckBox1")->setChecked(false);
         f.Stop();
         QVERIFY(qv::ReadString(f.ConfigPath(), qv::kSettingsSection, "CLLogsSave").empty());
+    }
+
+    // A malformed file full of duplicates: start-up reads it once and the exit deletes every copy of the
+    // switch in one pass. A file past the size limit is left as it is, with a notice.
+    void hugeFiles_data() {
+        QTest::addColumn<int>("duplicates");
+        QTest::addColumn<bool>("tooLarge");
+        QTest::newRow("200,000 duplicate keys") << 200000 << false;
+        QTest::newRow("past the size limit") << 700000 << true;
+    }
+    void hugeFiles() {
+        QFETCH(int, duplicates);
+        QFETCH(bool, tooLarge);
+        RosterFixture f;
+        f.StoreCurrentMarker();
+        std::string text = ReadAll(f.ConfigPath()) + "[QuorvaneDataSettings]\r\n";
+        for (int i = 0; i < duplicates; ++i)
+            text += "CLLogsSave=junk\r\n";
+        WriteAll(f.ConfigPath(), text);
+        if (tooLarge)
+            f.platform.ExpectBox(qv::BoxKind::Notice);
+        QElapsedTimer took;
+        took.start();
+        f.Start();
+        f.Stop();
+        // The fault took two minutes; this leaves room for a loaded machine and sanitizers.
+        QVERIFY2(took.elapsed() < 20000, qPrintable(QString::number(took.elapsed())));
+        const std::string after = ReadAll(f.ConfigPath());
+        if (tooLarge) {
+            QCOMPARE(after, text);
+            QCOMPARE(f.platform.BoxTexts(),
+                     QStringList{
+                         QStringLiteral("The configuration file %1 is larger than %2 bytes. It has not been "
+                                        "read and is left as it is.")
+                             .arg(QString::fromStdString(f.ConfigPath()))
+                             .arg(qv::kMaxProfileFileSize)});
+        } else {
+            QVERIFY(after.find("CLLogsSave") == std::string::npos);
+            QVERIFY(f.platform.Boxes().isEmpty());
+        }
     }
 };
 

@@ -17,9 +17,9 @@ std::string IdentReply(const std::string& query) {
     return query + " : USERID : UNIX : quorvane\r\n";
 }
 
-LocalServer::LocalServer(ServerMode mode, std::string greeting)
+LocalServer::LocalServer(ServerMode mode, std::string greeting, bool ipv6)
     : mode_(mode), greeting_(std::move(greeting)) {
-    listenFd_ = ListenLoopback(128);
+    listenFd_ = ipv6 ? ListenLoopback6(128) : ListenLoopback(128);
     port_ = LocalPort(listenFd_);
     acceptThread_ = std::thread(&LocalServer::AcceptLoop, this);
 }
@@ -84,9 +84,6 @@ void LocalServer::Serve(int fd) {
         if (SendAll(fd, greeting_))
             Echo(fd, 1);
         break;
-    case ServerMode::CloseAfterGreeting:
-        SendAll(fd, greeting_);
-        break;
     case ServerMode::ReplyAfterEof: {
         std::string request;
         char buf[4096];
@@ -115,11 +112,24 @@ void LocalServer::Serve(int fd) {
         }
         break;
     }
-    case ServerMode::Sink: {
+    case ServerMode::HalfCloseAfterGreeting:
+        if (!SendAll(fd, greeting_) || ::shutdown(fd, SHUT_WR) != 0)
+            break;
+        [[fallthrough]];
+    case ServerMode::Sink:
+    case ServerMode::Hold: {
         char buf[65536];
         ssize_t n;
         while ((n = ::recv(fd, buf, sizeof buf, 0)) > 0)
             bytesReceived_ += static_cast<std::uint64_t>(n);
+        while (mode_ == ServerMode::Hold && !stop_)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        break;
+    }
+    case ServerMode::ResetAfterGreeting: {
+        SendAll(fd, greeting_);
+        linger reset{1, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
         break;
     }
     }

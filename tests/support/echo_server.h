@@ -10,23 +10,25 @@ namespace qvtest {
 
 // What a LocalServer does with each connection.
 enum class ServerMode {
-    Echo,               // writes back every byte; closes at the client's end of stream
-    EchoTwice,          // writes every byte back twice ("ab" -> "aabb"), reading on while it writes
-    Greeting,           // sends the greeting at once, then echoes
-    CloseAfterGreeting, // sends the greeting and closes
-    ReplyAfterEof,      // reads to the end of stream, then sends "reply:" + what it read, and closes
-    Sink,               // reads and throws away; sends nothing; closes at the end of stream
-    Ident,              // answers every query line "<port>, <port>" with IdentReply(query)
+    Echo,                   // writes back every byte; closes at the client's end of stream
+    EchoTwice,              // writes every byte back twice ("ab" -> "aabb"), reading on while it writes
+    Greeting,               // sends the greeting at once, then echoes
+    ReplyAfterEof,          // reads to the end of stream, then sends "reply:" + what it read, and closes
+    Sink,                   // reads and throws away; sends nothing; closes at the end of stream
+    Ident,                  // answers every query line "<port>, <port>" with IdentReply(query)
+    HalfCloseAfterGreeting, // sends the greeting, ends its sending side, then reads to the end of stream
+    ResetAfterGreeting,     // sends the greeting, then resets the connection
+    Hold,                   // reads to the end of stream, then keeps the connection open until destroyed
 };
 
 // An ident server's answer to one query line (given without its CR LF).
 std::string IdentReply(const std::string& query);
 
-// A TCP server on 127.0.0.1 and a free port, one thread per connection. Stops and joins every thread
+// A TCP server on 127.0.0.1 (or ::1) and a free port, one thread per connection. Stops and joins every thread
 // when destroyed.
 class LocalServer {
 public:
-    explicit LocalServer(ServerMode mode, std::string greeting = "hello\r\n");
+    explicit LocalServer(ServerMode mode, std::string greeting = "hello\r\n", bool ipv6 = false);
     ~LocalServer();
     LocalServer(const LocalServer&) = delete;
     LocalServer& operator=(const LocalServer&) = delete;

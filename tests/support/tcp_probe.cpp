@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
+#include <mutex>
 #include <netinet/in.h>
 #include <poll.h>
 #include <stdexcept>
@@ -58,20 +59,44 @@ int ListenLoopback(int backlog) {
     return fd;
 }
 
-int LocalPort(int fd) {
-    sockaddr_in addr{};
-    socklen_t len = sizeof addr;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    return ntohs(addr.sin_port);
+int ListenLoopback6(int backlog) {
+    int fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in6 addr{};
+    addr.sin6_family = AF_INET6;
+    addr.sin6_addr = in6addr_loopback;
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::listen(fd, backlog) != 0)
+        throw std::runtime_error("cannot listen on ::1");
+    return fd;
 }
 
+int LocalPort(int fd) {
+    sockaddr_storage addr{};
+    socklen_t len = sizeof addr;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    // The port sits at the same place in both families' addresses.
+    return ntohs(reinterpret_cast<sockaddr_in*>(&addr)->sin_port);
+}
+
+namespace {
+std::mutex heldMutex;
+std::vector<int> held; // bound, never listening, open for the rest of the process
+} // namespace
+
 int FreePort() {
+    // The binding is kept, so no other socket of this machine is given the port meanwhile; with
+    // SO_REUSEADDR on both, the listener that takes the port may still bind and listen there.
     Fd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    int one = 1;
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
-    if (::bind(fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
+    if (::setsockopt(fd.Get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0 ||
+        ::bind(fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
         throw std::runtime_error("cannot bind port 0");
-    return LocalPort(fd.Get());
+    const int port = LocalPort(fd.Get());
+    std::lock_guard lock(heldMutex);
+    held.push_back(fd.Release());
+    return port;
 }
 
 int ConnectLoopback(int port, std::chrono::milliseconds timeout) {
@@ -152,7 +177,8 @@ bool WaitUntil(const std::function<bool()>& cond, std::chrono::milliseconds time
 }
 
 std::size_t CountOpenFds() {
-    return CountEntries("/proc/self/fd") - 1; // the directory being read
+    std::lock_guard lock(heldMutex);
+    return CountEntries("/proc/self/fd") - 1 - held.size(); // the directory being read, the held ports
 }
 
 std::size_t CountThreads() {

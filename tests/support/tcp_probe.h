@@ -35,8 +35,11 @@ private:
 
 // A listening socket on 127.0.0.1 and a port the system picks.
 int ListenLoopback(int backlog);
+// The same on ::1.
+int ListenLoopback6(int backlog);
 int LocalPort(int fd);
-// A port that was free a moment ago (bound to port 0, then closed).
+// A free port, held (bound, not listening) for the rest of the process so that nothing else takes it
+// before the test's listener does.
 int FreePort();
 
 // A blocking connection to 127.0.0.1:port; -1 when refused or not made within the time.
@@ -51,7 +54,7 @@ std::string ReadExactly(int fd, std::size_t n, std::chrono::milliseconds timeout
 bool WaitUntil(const std::function<bool()>& cond,
                std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
-// Descriptors and threads of this process, from /proc/self.
+// Descriptors (not counting the ports FreePort holds) and threads of this process, from /proc/self.
 std::size_t CountOpenFds();
 std::size_t CountThreads();
 

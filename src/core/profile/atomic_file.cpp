@@ -114,7 +114,7 @@ bool ReplaceFileAtomically(const std::string& path, std::string_view bytes) {
     return true;
 }
 
-int ReadWholeFile(const std::string& path, std::string& bytes) {
+int ReadWholeFile(const std::string& path, std::string& bytes, size_t maxSize) {
     bytes.clear();
     FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (file.Get() < 0)
@@ -124,6 +124,9 @@ int ReadWholeFile(const std::string& path, std::string& bytes) {
         return errno;
     if (!S_ISREG(info.st_mode))
         return EINVAL;
+    if (static_cast<unsigned long long>(info.st_size) > maxSize)
+        return EFBIG;
+    bytes.reserve(static_cast<size_t>(info.st_size));
     char buffer[65536];
     for (;;) {
         const ssize_t got = ::read(file.Get(), buffer, sizeof buffer);
@@ -137,6 +140,10 @@ int ReadWholeFile(const std::string& path, std::string& bytes) {
             return error;
         }
         bytes.append(buffer, static_cast<size_t>(got));
+        if (bytes.size() > maxSize) {
+            bytes.clear();
+            return EFBIG;
+        }
     }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -12,7 +13,8 @@ namespace qv {
 bool ReplaceFileAtomically(const std::string& path, std::string_view bytes);
 
 // Reads the whole file into bytes. Returns 0, or the errno of the failure with bytes empty; something
-// other than a regular file at path gives EINVAL (a pipe or device is never waited on).
-int ReadWholeFile(const std::string& path, std::string& bytes);
+// other than a regular file at path gives EINVAL (a pipe or device is never waited on), a file of more
+// than maxSize bytes EFBIG.
+int ReadWholeFile(const std::string& path, std::string& bytes, size_t maxSize = static_cast<size_t>(-1));
 
 } // namespace qv

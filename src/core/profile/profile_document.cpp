@@ -2,6 +2,9 @@
 
 #include "core/profile/profile_escape.h"
 
+#include <algorithm>
+#include <unordered_set>
+
 namespace qv {
 namespace {
 
@@ -63,6 +66,35 @@ std::string DecodeValue(std::string_view stored) {
 
 } // namespace
 
+std::string ProfileDocument::IndexKey(std::string_view section, std::string_view key) {
+    std::string folded;
+    folded.reserve(section.size() + key.size() + 1);
+    for (char c : section)
+        folded += FoldCase(c);
+    folded += '\0';
+    for (char c : key)
+        folded += FoldCase(c);
+    return folded;
+}
+
+void ProfileDocument::BuildIndex() {
+    // Lookups see the first section of a name and, in it, the first line of a key.
+    index_.clear();
+    std::unordered_set<std::string> sections;
+    std::string_view section;
+    bool first = false;
+    for (size_t i = 0; i < lines_.size(); ++i) {
+        const LineInfo info = Classify(lines_[i].text);
+        if (info.kind == LineKind::Section) {
+            section = info.name;
+            first = sections.insert(IndexKey(section, {})).second;
+        } else if (info.kind == LineKind::Key && first) {
+            index_.emplace(IndexKey(section, info.name), i);
+        }
+    }
+    indexed_ = true;
+}
+
 ProfileDocument ProfileDocument::Parse(std::string_view bytes) {
     ProfileDocument document;
     size_t start = 0;
@@ -79,6 +111,7 @@ ProfileDocument ProfileDocument::Parse(std::string_view bytes) {
             document.lines_.push_back({std::string(text), "\n"});
         start = newLine + 1;
     }
+    document.BuildIndex();
     return document;
 }
 
@@ -105,6 +138,13 @@ std::optional<size_t> ProfileDocument::FindKey(const SectionRange& range, std::s
 }
 
 std::optional<std::string> ProfileDocument::Value(std::string_view section, std::string_view key) const {
+    if (indexed_) {
+        const auto found = index_.find(IndexKey(section, key));
+        if (found == index_.end())
+            return std::nullopt;
+        const std::string& text = lines_[found->second].text;
+        return DecodeValue(std::string_view(text).substr(Classify(text).valueStart));
+    }
     const auto range = FindSection(section);
     if (!range)
         return std::nullopt;
@@ -121,6 +161,7 @@ void ProfileDocument::EndLastLine() {
 }
 
 void ProfileDocument::Set(std::string_view section, std::string_view key, std::string_view value) {
+    indexed_ = false;
     std::string keyLine = std::string(key) + "=" + EscapeProfileValue(value);
     const auto range = FindSection(section);
     if (!range) {
@@ -146,22 +187,21 @@ void ProfileDocument::Set(std::string_view section, std::string_view key, std::s
 }
 
 bool ProfileDocument::Remove(std::string_view section, std::string_view key) {
+    indexed_ = false;
     const auto range = FindSection(section);
     if (!range)
         return false;
-    bool removed = false;
-    size_t end = range->end;
-    for (size_t i = range->begin; i < end;) {
-        const LineInfo info = Classify(lines_[i].text);
-        if (info.kind == LineKind::Key && SameName(info.name, key)) {
-            lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(i));
-            --end;
-            removed = true;
-        } else {
-            ++i;
-        }
-    }
-    return removed;
+    // One pass however many copies there are: a file full of duplicates must not take quadratic time.
+    const auto begin = lines_.begin() + static_cast<std::ptrdiff_t>(range->begin);
+    const auto end = lines_.begin() + static_cast<std::ptrdiff_t>(range->end);
+    const auto kept = std::remove_if(begin, end, [key](const Line& line) {
+        const LineInfo info = Classify(line.text);
+        return info.kind == LineKind::Key && SameName(info.name, key);
+    });
+    if (kept == end)
+        return false;
+    lines_.erase(kept, end);
+    return true;
 }
 
 std::string ProfileDocument::Serialise() const {

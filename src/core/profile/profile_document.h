@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace qv {
@@ -43,11 +44,17 @@ private:
         size_t end;   // the next header, or the end of the file
     };
 
+    static std::string IndexKey(std::string_view section, std::string_view key);
+    void BuildIndex();
     std::optional<SectionRange> FindSection(std::string_view section) const;
     std::optional<size_t> FindKey(const SectionRange& range, std::string_view key) const;
     void EndLastLine();
 
     std::vector<Line> lines_;
+    // Line of each key that lookups find, by case-folded section and key; built by Parse, dropped by a
+    // change (lookups then search the lines).
+    std::unordered_map<std::string, size_t> index_;
+    bool indexed_ = false;
 };
 
 } // namespace qv

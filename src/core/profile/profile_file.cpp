@@ -4,7 +4,10 @@
 #include "core/profile/profile_document.h"
 
 #include <cerrno>
+#include <ctime>
+#include <memory>
 #include <mutex>
+#include <sys/stat.h>
 
 namespace qv {
 namespace {
@@ -15,25 +18,110 @@ std::mutex& FileChangeMutex() {
     return mutex;
 }
 
-// The file as it is now; a missing file is an empty one. False when a file is there but cannot be
-// read: changing it then would throw away what it holds.
-bool LoadDocument(const std::string& path, ProfileDocument& document) {
+// What stat tells of a file's contents. Changes made here always put a new file in place; an edit in
+// place by another program changes the size or the times.
+struct FileStamp {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    timespec modified{};
+    timespec changed{};
+    bool operator==(const FileStamp& o) const {
+        return device == o.device && inode == o.inode && size == o.size &&
+               modified.tv_sec == o.modified.tv_sec && modified.tv_nsec == o.modified.tv_nsec &&
+               changed.tv_sec == o.changed.tv_sec && changed.tv_nsec == o.changed.tv_nsec;
+    }
+};
+
+bool StampOf(const std::string& path, FileStamp& stamp) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0)
+        return false;
+    stamp = {info.st_dev, info.st_ino, info.st_size, info.st_mtim, info.st_ctim};
+    return true;
+}
+
+// The last file parsed, reused while it is unchanged: a start-up, a load or a save reads dozens of keys
+// and must not parse the file for each.
+struct ParsedFile {
+    std::string path;
+    FileStamp stamp;
+    std::shared_ptr<const ProfileDocument> document;
+};
+std::mutex cacheMutex;
+ParsedFile cache;
+
+void Remember(const std::string& path, const FileStamp& stamp,
+              std::shared_ptr<const ProfileDocument> document) {
+    std::lock_guard lock(cacheMutex);
+    cache = {path, stamp, std::move(document)};
+}
+
+// File times tick coarsely: a file changed in place within the same tick as the stamp was taken would
+// look unchanged. Only a file whose last change is older than that is remembered.
+bool Settled(const FileStamp& stamp) {
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const long long ageNs =
+        (now.tv_sec - stamp.changed.tv_sec) * 1000000000LL + (now.tv_nsec - stamp.changed.tv_nsec);
+    return ageNs > 50000000LL;
+}
+
+// The file as it is now; a missing file is an empty one. error is 0 or ENOENT when the document is the
+// file's, EFBIG when the file is larger than kMaxProfileFileSize, another errno when it cannot be read:
+// changing it then would throw away what it holds.
+std::shared_ptr<const ProfileDocument> LoadDocument(const std::string& path, int& error) {
+    FileStamp stamp;
+    if (!StampOf(path, stamp)) {
+        error = errno;
+        return std::make_shared<const ProfileDocument>();
+    }
+    {
+        std::lock_guard lock(cacheMutex);
+        if (cache.document && cache.path == path && cache.stamp == stamp) {
+            error = 0;
+            return cache.document;
+        }
+    }
     std::string bytes;
-    const int error = ReadWholeFile(path, bytes);
-    document = ProfileDocument::Parse(bytes);
+    error = ReadWholeFile(path, bytes, kMaxProfileFileSize);
+    auto document = std::make_shared<const ProfileDocument>(ProfileDocument::Parse(bytes));
+    if (error == 0 && Settled(stamp))
+        Remember(path, stamp, document);
+    return document;
+}
+
+bool Changeable(int error) {
     return error == 0 || error == ENOENT;
 }
 
+// Writes the changed document as the new file and remembers it parsed afresh, as the next read will want;
+// the new file is a new inode, so it cannot be mistaken for the one before.
+bool Store(const std::string& path, const ProfileDocument& document) {
+    const std::string bytes = document.Serialise();
+    if (!ReplaceFileAtomically(path, bytes))
+        return false;
+    FileStamp stamp;
+    if (StampOf(path, stamp))
+        Remember(path, stamp, std::make_shared<const ProfileDocument>(ProfileDocument::Parse(bytes)));
+    return true;
+}
+
 } // namespace
+
+bool ProfileFileTooLarge(const std::string& path) {
+    FileStamp stamp;
+    return StampOf(path, stamp) && static_cast<unsigned long long>(stamp.size) > kMaxProfileFileSize;
+}
 
 WriteError::WriteError(const std::string& path)
     : std::runtime_error("Unable to write to " + path), path_(path) {}
 
 std::string ReadString(const std::string& path, std::string_view section, std::string_view key) {
     try {
-        ProfileDocument document;
-        LoadDocument(path, document);
-        std::optional<std::string> value = document.Value(section, key);
+        int error = 0;
+        const auto document = LoadDocument(path, error);
+        std::optional<std::string> value = document->Value(section, key);
         if (!value)
             return {};
         if (value->size() > kMaxProfileValueLength)
@@ -53,9 +141,10 @@ void WriteString(const std::string& path, std::string_view section, std::string_
 void DeleteKey(const std::string& path, std::string_view section, std::string_view key) {
     try {
         std::lock_guard<std::mutex> lock(FileChangeMutex());
-        ProfileDocument document;
-        if (LoadDocument(path, document) && document.Remove(section, key))
-            ReplaceFileAtomically(path, document.Serialise());
+        int error = 0;
+        ProfileDocument document = *LoadDocument(path, error);
+        if (Changeable(error) && document.Remove(section, key))
+            Store(path, document);
     } catch (...) {
         // A key that cannot be deleted stays; the caller goes on.
     }
@@ -79,15 +168,16 @@ void ProfileBatch::Commit() {
     bool written = false;
     try {
         std::lock_guard<std::mutex> lock(FileChangeMutex());
-        ProfileDocument document;
-        if (LoadDocument(path_, document)) {
+        int error = 0;
+        ProfileDocument document = *LoadDocument(path_, error);
+        if (Changeable(error)) {
             for (const Change& change : changes) {
                 if (change.remove)
                     document.Remove(change.section, change.key);
                 else
                     document.Set(change.section, change.key, change.value);
             }
-            written = ReplaceFileAtomically(path_, document.Serialise());
+            written = Store(path_, document);
         }
     } catch (const std::exception&) {
         written = false; // out of memory: the file stays as it was

@@ -11,6 +11,12 @@ namespace qv {
 // A value read from a profile file is cut to this many bytes, as a reader with a 2048-byte buffer does.
 inline constexpr size_t kMaxProfileValueLength = 2047;
 
+// A profile file larger than this is neither read nor changed: the program writes a few kilobytes, so a
+// file this large is not one of its own, and parsing it would stall every reader.
+inline constexpr size_t kMaxProfileFileSize = 8 * 1024 * 1024;
+// True when the file at path is larger than kMaxProfileFileSize.
+bool ProfileFileTooLarge(const std::string& path);
+
 // A profile file could not be written; what() is "Unable to write to <path>".
 class WriteError : public std::runtime_error {
 public:
@@ -22,7 +28,8 @@ private:
 };
 
 // The value of the key, at most kMaxProfileValueLength bytes; empty when the file, the section or the
-// key does not exist or the file cannot be read. Never throws.
+// key does not exist or the file cannot be read or is too large. Never throws. The file is parsed once
+// for as long as it stays unchanged, however many keys are read.
 std::string ReadString(const std::string& path, std::string_view section, std::string_view key);
 
 // Stores the value (any bytes) under the key, creating the file, section and key as needed. The file is

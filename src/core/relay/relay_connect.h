@@ -1,41 +1,62 @@
 #pragma once
 #include <atomic>
+#include <chrono>
+#include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
+#include <sys/socket.h>
 #include <vector>
 
 namespace qv {
 
-// Host-name lookups run on helper threads so that a link waiting for one can still be stopped; a lookup
-// whose link has gone finishes on its own and its thread is joined later.
+// One address of a destination; its port is set by the connect.
+struct RelayAddress {
+    sockaddr_storage addr{};
+    socklen_t length = 0;
+};
+
+// Turns a host name into its addresses, in the order they are to be tried. Runs on a lookup thread.
+using RelayResolver = std::function<std::vector<RelayAddress>(const std::string& host)>;
+
+// The system's resolver: IPv6 and IPv4 addresses alike, in the order it prefers.
+std::vector<RelayAddress> SystemResolve(const std::string& host);
+
+// Host-name lookups run on a few helper threads so that a link waiting for one can still be stopped. No
+// one ever waits for a lookup thread: a lookup whose link has gone finishes on its own, and the threads
+// end once idle, also after this object is gone.
 class TRelayResolvers {
 public:
-    TRelayResolvers() = default;
-    ~TRelayResolvers(); // joins every lookup thread
+    TRelayResolvers();
+    ~TRelayResolvers(); // returns at once
     TRelayResolvers(const TRelayResolvers&) = delete;
     TRelayResolvers& operator=(const TRelayResolvers&) = delete;
 
+    // Replaces the system's resolver (tests); set before the first lookup.
+    void SetResolver(RelayResolver resolver);
+
     struct Lookup;
-    // Starts a lookup of an IPv4 address for host; null when no thread could be started.
+    // Queues a lookup of host; null when no thread could be had for it.
     std::shared_ptr<Lookup> Start(const std::string& host);
-    // Joins the lookup threads that have finished.
-    void Reap();
+
+    // At most this many lookups run at once; the others wait their turn.
+    static constexpr int kMaxThreads = 16;
+    static constexpr std::chrono::seconds kIdleTime{5};
 
 private:
-    struct Entry {
-        std::thread thread;
-        std::shared_ptr<std::atomic<bool>> done;
-    };
-    std::mutex mutex_;
-    std::vector<Entry> threads_;
+    struct Shared;
+    static void Work(std::shared_ptr<Shared> shared);
+    std::shared_ptr<Shared> shared_;
 };
 
-// Opens a non-blocking TCP connection to host:port (dotted IPv4 or a name to look up). Gives up, returning
-// -1, when the destination cannot be reached, or as soon as abortFd reports hang-up or an error or abort is
-// set: a stop shuts the link's incoming socket down, which wakes the wait here.
-int ConnectOutgoing(const std::string& host, int port, int abortFd, const std::atomic<bool>& abort,
-                    TRelayResolvers& resolvers);
+// The numeric address host spells, parsed strictly (a dotted quad of four decimal numbers, or an IPv6
+// address); false when host is not one.
+bool ParseNumericHost(const std::string& host, RelayAddress& address);
+
+// Opens a non-blocking TCP connection to host:port, a numeric address or a name to look up, trying each
+// address in turn for at most `timeout` each. Gives up, returning -1, when no address can be reached, or
+// as soon as the client goes away (clientFd hangs up, or ends its stream without having sent a byte) or
+// abort is set: a stop shuts the client's socket down, which wakes the waits here.
+int ConnectOutgoing(const std::string& host, int port, int clientFd, const std::atomic<bool>& abort,
+                    TRelayResolvers& resolvers, std::chrono::milliseconds timeout);
 
 } // namespace qv

@@ -11,7 +11,8 @@ namespace qv {
 
 TRelayLink::~TRelayLink() {
     CloseFd(inFd_);
-    CloseFd(outFd_);
+    int out = outFd_.load();
+    CloseFd(out);
 }
 
 void TRelayLink::Run(void* self) {
@@ -30,29 +31,34 @@ void TRelayLink::Relay() {
     } catch (...) {
         connected = false;
     }
+    int out = -1;
     if (connected) {
         try {
-            outFd_ = ConnectOutgoing(listener_.MappedHost(), listener_.MappedPort(), inFd_, closing_,
-                                     listener_.resolvers_);
+            out = ConnectOutgoing(listener_.MappedHost(), listener_.MappedPort(), inFd_, closing_,
+                                  listener_.resolvers_, listener_.ConnectTimeout());
         } catch (...) {
-            outFd_ = -1;
+            out = -1;
         }
-        if (outFd_ >= 0)
-            PumpRelay(inFd_, outFd_, closing_, listener_.pipes_);
+        // Published for a stop, which shuts it down too: a link waiting to write to a destination that
+        // does not read may not be watching the client's socket.
+        outFd_.store(out);
+        if (out >= 0 && closing_.load())
+            ::shutdown(out, SHUT_RDWR);
+        if (out >= 0)
+            ended_ = PumpRelay(inFd_, out, closing_, listener_.pipes_, listener_.HalfClosedTimeout());
     }
     try {
         if (listener_.OnDisconnect)
             listener_.OnDisconnect(*this);
     } catch (...) {
     }
-    if (outFd_ >= 0) {
-        ::shutdown(outFd_, SHUT_WR);
-        CloseFd(outFd_);
-    }
+    // The socket itself is closed with the link, once it has left the list a stop walks.
+    if (out >= 0 && !ended_)
+        ::shutdown(out, SHUT_WR);
 }
 
 void TRelayLink::CloseIncoming() {
-    if (!closing_.load(std::memory_order_acquire)) {
+    if (!closing_.load(std::memory_order_acquire) && !ended_) {
         // Unread input left in the socket would make the close send a reset, which can destroy the last
         // reply still on its way to the client: end the stream first, then throw the input away.
         ::shutdown(inFd_, SHUT_WR);

@@ -24,8 +24,9 @@ private:
 
     TRelayListener& listener_;
     int inFd_;
-    int outFd_ = -1;
+    std::atomic<int> outFd_{-1};       // set once connected; closed only by the destructor
     std::atomic<bool> closing_{false}; // set by a stop, with the incoming socket shut down
+    bool ended_ = false;               // both streams ended: nothing left to send or to read
     // The listener's list of open links; guarded by its lock.
     TRelayLink* prev_ = nullptr;
     TRelayLink* next_ = nullptr;

@@ -3,18 +3,24 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <exception>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <system_error>
 #include <unistd.h>
+#include <vector>
 
 namespace qv {
 
 TRelayListener::TRelayListener() = default;
 
 TRelayListener::~TRelayListener() {
-    SetActive(false);
+    try {
+        SetActive(false);
+    } catch (...) {
+        // A wait step that failed: the listener has stopped all the same.
+    }
 }
 
 void TRelayListener::SetMappedHost(std::string host) {
@@ -28,13 +34,55 @@ std::string TRelayListener::MappedHost() const {
 }
 
 void TRelayListener::SetActive(bool active) {
-    std::lock_guard lock(controlMutex_);
-    if (active == active_.load())
+    if (!active) {
+        TRelayListener* self = this;
+        StopTogether({&self, 1});
         return;
-    if (active)
+    }
+    std::lock_guard lock(controlMutex_);
+    if (!active_.load())
         Start();
-    else
-        Stop();
+}
+
+void TRelayListener::StopTogether(std::span<TRelayListener* const> listeners) {
+    // Every listener is told first, so their links close at the same time and one wait covers them all;
+    // each listener is still waited for no longer than its own TerminateWaitTime.
+    std::vector<std::unique_lock<std::mutex>> locks;
+    std::vector<TRelayListener*> stopping;
+    for (TRelayListener* listener : listeners) {
+        locks.emplace_back(listener->controlMutex_);
+        if (!listener->active_.load())
+            continue;
+        listener->BeginStop();
+        stopping.push_back(listener);
+    }
+    std::exception_ptr failure;
+    std::vector<int> stepsLeft;
+    for (TRelayListener* listener : stopping)
+        stepsLeft.push_back(
+            std::max(1, listener->terminateWaitTime_.load() / static_cast<int>(kStopStep.count())));
+    // The lists are first looked at after the first step, so a stop always takes one step.
+    for (bool waiting = !stopping.empty(); waiting;) {
+        try {
+            if (!failure && stopping.front()->StopWaitStep)
+                stopping.front()->StopWaitStep(kStopStep);
+            else
+                std::this_thread::sleep_for(kStopStep);
+        } catch (...) {
+            // The stop goes on regardless: a half-done stop would leave a listener marked active.
+            failure = std::current_exception();
+        }
+        waiting = false;
+        for (std::size_t i = 0; i < stopping.size(); ++i) {
+            if (stepsLeft[i] > 0 && (--stepsLeft[i] == 0 || stopping[i]->LinksEmpty()))
+                stepsLeft[i] = 0;
+            waiting = waiting || stepsLeft[i] > 0;
+        }
+    }
+    for (TRelayListener* listener : stopping)
+        listener->FinishStop();
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 void TRelayListener::Start() {
@@ -49,31 +97,35 @@ void TRelayListener::Start() {
     }
     stopping_.store(false);
     workers_.SetIdling(true);
-    // The accept thread, like the link threads it starts, takes no signals.
-    sigset_t all, old;
-    sigfillset(&all);
-    pthread_sigmask(SIG_SETMASK, &all, &old);
     listenFd_ = fd;
     wakeFd_ = wake;
-    try {
-        acceptThread_ = std::thread(&TRelayListener::AcceptLoop, this);
-    } catch (const std::system_error& e) {
-        pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    {
+        std::lock_guard lock(acceptMutex_);
+        acceptors_ = 1;
+    }
+    if (!workers_.Run(&TRelayListener::AcceptTurn, this)) {
+        {
+            std::lock_guard lock(acceptMutex_);
+            acceptors_ = 0;
+        }
         CloseFd(listenFd_);
         CloseFd(wakeFd_);
-        throw RelayError(SocketErrorText(e.code().value()));
+        throw RelayError(SocketErrorText(EAGAIN));
     }
-    pthread_sigmask(SIG_SETMASK, &old, nullptr);
     if (port == 0)
         endpointPort_.store(BoundPort(fd));
     active_.store(true);
 }
 
-void TRelayListener::Stop() {
+void TRelayListener::BeginStop() {
     stopping_.store(true);
     uint64_t one = 1;
     [[maybe_unused]] ssize_t n = ::write(wakeFd_, &one, sizeof one);
-    acceptThread_.join();
+    {
+        // The eventfd stays readable: every thread that takes the accepting turn from now on sees it.
+        std::unique_lock lock(acceptMutex_);
+        acceptDone_.wait(lock, [this] { return acceptors_ == 0; });
+    }
     CloseFd(listenFd_);
     CloseFd(wakeFd_);
     {
@@ -81,84 +133,96 @@ void TRelayListener::Stop() {
         // still theirs. A shutdown rather than a close wakes the link wherever it waits.
         std::lock_guard lock(linksMutex_);
         for (TRelayLink* link = links_; link; link = link->next_) {
-            link->closing_.store(true, std::memory_order_release);
+            link->closing_.store(true);
             ::shutdown(link->inFd_, SHUT_RDWR);
+            if (int out = link->outFd_.load(); out >= 0)
+                ::shutdown(out, SHUT_RDWR);
         }
     }
     workers_.SetIdling(false);
-    // The list is first looked at after the first step, so a stop always takes one step.
-    int steps = std::max(1, terminateWaitTime_.load() / static_cast<int>(kStopStep.count()));
-    for (int i = 0; i < steps; ++i) {
-        if (StopWaitStep)
-            StopWaitStep(kStopStep);
-        else
-            std::this_thread::sleep_for(kStopStep);
-        if (LinksEmpty())
-            break;
-    }
+}
+
+void TRelayListener::FinishStop() {
     // Links that outlive the wait end by themselves; the destructor joins their threads.
     workers_.Reap();
-    resolvers_.Reap();
     active_.store(false);
 }
 
-void TRelayListener::AcceptLoop() {
-    while (!stopping_.load()) {
-        pollfd p[2] = {{listenFd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
-        int r = ::poll(p, 2, kAcceptWaitMs);
-        workers_.Reap();
-        resolvers_.Reap();
-        if (r <= 0 || stopping_.load() || !(p[0].revents & POLLIN))
-            continue;
-        // The accept queue holds only five: empty it before each link start, which may have to create a
-        // thread, so that connections arriving meanwhile are not dropped. Bounded, so a stop is seen soon.
-        int queued[64];
-        int count = 0;
-        for (int started = 0; started < 256;) {
-            while (count < 64) {
-                int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-                if (fd >= 0) {
-                    queued[count++] = fd;
-                    continue;
-                }
-                if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
-                    // Out of descriptors or memory: the queued connection stays readable; give links time
-                    // to end rather than spinning on it.
-                    pollfd w{wakeFd_, POLLIN, 0};
-                    ::poll(&w, 1, 100);
-                }
-                break;
+void TRelayListener::AcceptTurn(void* self) {
+    static_cast<TRelayListener*>(self)->Accept();
+}
+
+// The accepting turn passes from thread to thread: the thread that has accepted a connection hands the
+// turn to another and serves the connection itself, so a new link never waits for a thread to wake.
+void TRelayListener::Accept() {
+    for (;;) {
+        TRelayLink* link = nullptr;
+        while (!link && !stopping_.load()) {
+            int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+            if (fd >= 0) {
+                link = NewLink(fd);
+            } else if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+                // Out of descriptors or memory: the queued connection stays readable; give links time to
+                // end rather than spinning on it.
+                pollfd w{wakeFd_, POLLIN, 0};
+                ::poll(&w, 1, kExhaustedWaitMs);
+            } else if (errno != EINTR && errno != ECONNABORTED) {
+                pollfd p[2] = {{listenFd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+                ::poll(p, 2, kAcceptWaitMs);
+                workers_.Reap();
             }
-            if (count == 0)
-                break;
-            StartLink(queued[0]);
-            ++started;
-            std::copy(queued + 1, queued + count, queued);
-            --count;
         }
-        for (int i = 0; i < count; ++i)
-            StartLink(queued[i]);
+        if (link) {
+            // Connections that arrived together go to threads of their own at once, rather than each
+            // waiting for the accepting turn to reach a thread.
+            for (int more = 0; more < kAcceptBurst && !stopping_.load(); ++more) {
+                int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+                if (fd < 0)
+                    break;
+                if (TRelayLink* other = NewLink(fd); other && !workers_.Run(&TRelayLink::Run, other)) {
+                    Unlink(*other);
+                    delete other;
+                }
+            }
+            {
+                std::lock_guard lock(acceptMutex_);
+                ++acceptors_;
+            }
+            if (!workers_.Run(&TRelayListener::AcceptTurn, this)) {
+                // No thread for the next turn: this one goes on accepting, and the connection is closed
+                // at once, raising no event.
+                {
+                    std::lock_guard lock(acceptMutex_);
+                    --acceptors_;
+                }
+                Unlink(*link);
+                delete link;
+                continue;
+            }
+        }
+        {
+            std::lock_guard lock(acceptMutex_);
+            --acceptors_;
+            acceptDone_.notify_all();
+        }
+        if (link)
+            TRelayLink::Run(link);
+        return;
     }
 }
 
-void TRelayListener::StartLink(int fd) {
+TRelayLink* TRelayListener::NewLink(int fd) {
     TRelayLink* link = new (std::nothrow) TRelayLink(*this, fd);
     if (!link) {
         ::close(fd);
-        return;
+        return nullptr;
     }
-    {
-        std::lock_guard lock(linksMutex_);
-        link->next_ = links_;
-        if (links_)
-            links_->prev_ = link;
-        links_ = link;
-    }
-    if (!workers_.Run(&TRelayLink::Run, link)) {
-        // No thread to be had: the connection is closed at once and raises no event.
-        Unlink(*link);
-        delete link;
-    }
+    std::lock_guard lock(linksMutex_);
+    link->next_ = links_;
+    if (links_)
+        links_->prev_ = link;
+    links_ = link;
+    return link;
 }
 
 void TRelayListener::Unlink(TRelayLink& link) {

@@ -7,9 +7,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <functional>
 #include <mutex>
+#include <span>
 #include <string>
 #include <thread>
 
@@ -36,9 +38,27 @@ public:
     void SetTerminateWaitTime(int ms) { terminateWaitTime_.store(ms); }
     int TerminateWaitTime() const { return terminateWaitTime_.load(); }
 
+    // How long the outgoing connection may take, for each address of the destination in turn.
+    void SetConnectTimeout(std::chrono::milliseconds t) { connectTimeout_.store(t.count()); }
+    std::chrono::milliseconds ConnectTimeout() const {
+        return std::chrono::milliseconds(connectTimeout_.load());
+    }
+    // Looks host names up in place of the system's resolver (tests); set before the first start.
+    void SetResolver(RelayResolver resolver) { resolvers_.SetResolver(std::move(resolver)); }
+    // A link whose client or destination has ended its stream lives on while the other side still
+    // talks; once both sides have been quiet this long it is ended.
+    void SetHalfClosedTimeout(std::chrono::milliseconds t) { halfClosedTimeout_.store(t.count()); }
+    std::chrono::milliseconds HalfClosedTimeout() const {
+        return std::chrono::milliseconds(halfClosedTimeout_.load());
+    }
+
     // true starts (throws RelayError and stays inactive on failure); false stops, blocking until the links
-    // have ended or the stop wait has run out. Setting the present value does nothing.
+    // have ended or the stop wait has run out. Setting the present value does nothing. A stop always ends
+    // with the listener inactive; an exception thrown by StopWaitStep is passed on after that.
     void SetActive(bool active);
+    // Stops every active one of them: all are told first, then one wait runs until each has no link left
+    // or its own TerminateWaitTime has passed. The wait steps are those of the first listener stopped.
+    static void StopTogether(std::span<TRelayListener* const> listeners);
     bool Active() const { return active_.load(); }
     // Port of the listening endpoint; 0 before the first successful start.
     int ListeningPort() const { return endpointPort_.load(); }
@@ -51,14 +71,20 @@ public:
     std::function<void(std::chrono::milliseconds)> StopWaitStep;
 
     static constexpr std::chrono::milliseconds kStopStep{250};
-    static constexpr int kAcceptWaitMs = 1000;
+    static constexpr int kAcceptWaitMs = 1000;   // finished threads are reclaimed at least this often
+    static constexpr int kExhaustedWaitMs = 100; // pause of accepting while out of descriptors
+    static constexpr int kAcceptBurst = 64;      // connections taken at once besides the accepting thread's own
+    static constexpr std::chrono::milliseconds kHalfClosedTimeout{60000};
+    static constexpr std::chrono::milliseconds kConnectTimeout{20000};
 
 private:
     friend class TRelayLink;
     void Start();
-    void Stop();
-    void AcceptLoop();
-    void StartLink(int fd);
+    void BeginStop();  // ends accepting and closes every link's incoming socket
+    void FinishStop(); // after the wait: reclaims what has ended, marks the listener inactive
+    static void AcceptTurn(void* self);
+    void Accept();
+    TRelayLink* NewLink(int fd); // in the list; null (the socket closed) when out of memory
     void Unlink(TRelayLink& link);
     void RemoveLink(TRelayLink& link); // leaves the list, then closes the incoming socket
     bool LinksEmpty() const;
@@ -66,6 +92,8 @@ private:
     std::atomic<int> defaultPort_{0};
     std::atomic<int> mappedPort_{0};
     std::atomic<int> terminateWaitTime_{5000};
+    std::atomic<long long> halfClosedTimeout_{kHalfClosedTimeout.count()};
+    std::atomic<long long> connectTimeout_{kConnectTimeout.count()};
     mutable std::mutex hostMutex_;
     std::string mappedHost_;
 
@@ -74,8 +102,10 @@ private:
     std::atomic<bool> stopping_{false};
     std::atomic<int> endpointPort_{0};
     int listenFd_ = -1;
-    int wakeFd_ = -1; // an eventfd that ends the accept thread's wait at once
-    std::thread acceptThread_;
+    int wakeFd_ = -1; // an eventfd that ends every accepting wait at once
+    std::mutex acceptMutex_;
+    std::condition_variable acceptDone_;
+    int acceptors_ = 0; // threads holding or about to take the accepting turn
 
     mutable std::mutex linksMutex_;
     TRelayLink* links_ = nullptr;

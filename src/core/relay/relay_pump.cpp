@@ -123,36 +123,48 @@ bool Step(Channel& c, bool readable, bool writable) {
 
 } // namespace
 
-void PumpRelay(int inFd, int outFd, const std::atomic<bool>& stop, TRelayPipes& pipes) {
+bool PumpRelay(int inFd, int outFd, const std::atomic<bool>& stop, TRelayPipes& pipes,
+               std::chrono::milliseconds halfClosedTimeout) {
     Channel up(inFd, outFd, pipes);
     Channel down(outFd, inFd, pipes);
     bool outShut = false;
+    bool inShut = false;
     for (;;) {
-        short inEvents = (up.Reading() ? POLLIN : 0) | (down.Writing() ? POLLOUT : 0);
-        short outEvents = (down.Reading() ? POLLIN : 0) | (up.Writing() ? POLLOUT : 0);
-        // The client's socket is always watched, for its hang-up; the destination's only when needed, since
-        // after both its directions are shut it would report a hang-up on every wait.
-        pollfd p[2] = {{inFd, inEvents, 0}, {outEvents ? outFd : -1, outEvents, 0}};
-        if (::poll(p, 2, -1) < 0) {
-            if (errno == EINTR)
-                continue;
-            return;
-        }
-        if (stop.load(std::memory_order_acquire))
-            return;
-        // An error on either side ends the link, as does a client whose connection is gone both ways.
-        if ((p[0].revents & (POLLERR | POLLNVAL | POLLHUP)) || (p[1].revents & (POLLERR | POLLNVAL)))
-            return;
-        bool inReadable = p[0].revents & POLLIN;
-        bool outReadable = p[1].revents & (POLLIN | POLLHUP);
-        if (!Step(up, inReadable, p[1].revents & POLLOUT) || !Step(down, outReadable, p[0].revents & POLLOUT))
-            return;
-        if (down.Eof())
-            return; // the destination has closed and everything it sent has been written
+        // An end of stream is passed on once everything before it has been written; the link ends when
+        // both directions have ended.
         if (up.Eof() && !outShut) {
             ::shutdown(outFd, SHUT_WR);
             outShut = true;
         }
+        if (down.Eof() && !inShut) {
+            ::shutdown(inFd, SHUT_WR);
+            inShut = true;
+        }
+        if (outShut && inShut)
+            return true;
+        short inEvents = (up.Reading() ? POLLIN : 0) | (down.Writing() ? POLLOUT : 0);
+        short outEvents = (down.Reading() ? POLLIN : 0) | (up.Writing() ? POLLOUT : 0);
+        // A socket is watched only while there is something to do on it: one whose directions are both
+        // shut reports a hang-up on every wait. A stop shuts the client's socket, which wakes this wait
+        // whenever the client is being read.
+        pollfd p[2] = {{inEvents ? inFd : -1, inEvents, 0}, {outEvents ? outFd : -1, outEvents, 0}};
+        // Half-closed links that have gone quiet on both sides are ended.
+        const bool halfClosed = outShut || inShut;
+        int r = ::poll(p, 2, halfClosed ? static_cast<int>(halfClosedTimeout.count()) : -1);
+        if (r < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (stop.load(std::memory_order_acquire) || r == 0)
+            return false;
+        if ((p[0].revents & (POLLERR | POLLNVAL)) || (p[1].revents & (POLLERR | POLLNVAL)))
+            return false;
+        // A hang-up means the peer's end of stream (and ours) is there to be read.
+        bool inReadable = p[0].revents & (POLLIN | POLLHUP);
+        bool outReadable = p[1].revents & (POLLIN | POLLHUP);
+        if (!Step(up, inReadable, p[1].revents & POLLOUT) || !Step(down, outReadable, p[0].revents & POLLOUT))
+            return false;
     }
 }
 

@@ -2,8 +2,10 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <climits>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <system_error>
 #include <unistd.h>
@@ -35,7 +37,9 @@ int OpenListeningSocket(int port) {
     addr.sin_port = htons(static_cast<uint16_t>(port));
     if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
         fail(errno);
-    if (::listen(fd, 5) != 0)
+    // The system's maximum (the kernel cuts the request down to it): a short queue drops handshakes when
+    // clients arrive together, and they retry only a second later.
+    if (::listen(fd, INT_MAX) != 0)
         fail(errno);
     return fd;
 }
@@ -52,6 +56,14 @@ void CloseFd(int& fd) {
     if (fd >= 0)
         ::close(fd);
     fd = -1;
+}
+
+void RaiseDescriptorLimit() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
 }
 
 bool SetNonBlocking(int fd) {

@@ -16,7 +16,8 @@ inline constexpr const char* kAddressInUseText =
 // "Socket Error # " + number + CR LF + the system's description of the error.
 std::string SocketErrorText(int error);
 
-// A non-blocking listening socket on 0.0.0.0:port (SO_REUSEADDR, backlog 5). Throws RelayError.
+// A non-blocking listening socket on 0.0.0.0:port (SO_REUSEADDR, the system's largest backlog). Throws
+// RelayError.
 int OpenListeningSocket(int port);
 
 // The local port a socket is bound to, 0 when it cannot be told.
@@ -24,6 +25,10 @@ int BoundPort(int fd);
 
 // Closes a descriptor, retrying nothing (close is never retried on Linux) and ignoring -1.
 void CloseFd(int& fd);
+
+// Raises the soft limit of open descriptors to the hard limit: each link holds two sockets and, while
+// bytes are in flight, two pipes, so the usual 1024 would end at a few hundred links.
+void RaiseDescriptorLimit();
 
 // Turns O_NONBLOCK on; false when the descriptor refuses.
 bool SetNonBlocking(int fd);

@@ -1,6 +1,7 @@
 // How one relayed connection behaves from the client's and the destination's side.
 #include "relay_harness.h"
 
+#include <optional>
 #include <sys/socket.h>
 
 namespace qvtest {
@@ -33,17 +34,6 @@ TEST_F(RelayLinkTest, GreetingOfTheDestinationReachesASilentClient) {
     EXPECT_EQ(log.Connects(), 1);
 }
 
-TEST_F(RelayLinkTest, DestinationClosingFirstEndsTheClientRightAfterItsLastBytes) {
-    std::string farewell(100000, 'x'); // more than one chunk, so the close must wait for the writes
-    LocalServer server(ServerMode::CloseAfterGreeting, farewell);
-    StartRelay(listener, log, server.Port());
-    Fd client(Connect());
-    bool eof = false;
-    EXPECT_EQ(ReadToEnd(client.Get(), 5s, &eof), farewell);
-    EXPECT_TRUE(eof);
-    EXPECT_TRUE(WaitUntil([&] { return log.Disconnects() == 1; }));
-}
-
 TEST_F(RelayLinkTest, ClientClosingFirstClosesTheOutgoingConnection) {
     LocalServer server(ServerMode::Echo);
     StartRelay(listener, log, server.Port());
@@ -56,52 +46,150 @@ TEST_F(RelayLinkTest, ClientClosingFirstClosesTheOutgoingConnection) {
     EXPECT_EQ(log.Connects(), 1);
 }
 
-TEST_F(RelayLinkTest, HalfClosedClientStillGetsTheReply) {
-    LocalServer server(ServerMode::ReplyAfterEof);
-    StartRelay(listener, log, server.Port());
-    Fd client(Connect());
-    ASSERT_TRUE(SendAll(client.Get(), "GET / HTTP/1.0\r\n\r\n"));
-    ASSERT_EQ(::shutdown(client.Get(), SHUT_WR), 0);
-    bool eof = false;
-    EXPECT_EQ(ReadToEnd(client.Get(), 5s, &eof), "reply:GET / HTTP/1.0\r\n\r\n");
-    EXPECT_TRUE(eof);
-    EXPECT_TRUE(WaitUntil([&] { return log.Disconnects() == 1; }));
-}
-
-// Destinations that cannot be reached: the client is accepted, both events follow, and the client's
-// connection is closed at once without a byte.
-struct Unreachable {
+// Ends of stream and resets on either side. An end of stream is passed on and the other direction keeps
+// flowing; a reset ends the link. Whatever happens, the link ends with its one disconnect.
+struct Ending {
     const char* name;
-    const char* host; // null: the refusing port on 127.0.0.1
+    ServerMode mode;
+    void (*client)(Fd& client, const std::string& greeting);
+    std::uint64_t serverReceives;
 };
 
-class RelayUnreachableTest : public RelayLinkTest, public ::testing::WithParamInterface<Unreachable> {};
+const std::string kLong(100000, 'x'); // more than one chunk: the end of stream waits for the writes
 
-TEST_P(RelayUnreachableTest, ClientIsClosedAtOnceAfterBothEvents) {
-    RefusingPort refusing;
-    StartRelay(listener, log, refusing.Port(), GetParam().host ? GetParam().host : "127.0.0.1");
+void ReadAllThenEnd(Fd& client, const std::string& expected) {
+    bool eof = false;
+    EXPECT_EQ(ReadToEnd(client.Get(), 5s, &eof), expected);
+    EXPECT_TRUE(eof);
+}
+
+class RelayEndingTest : public RelayLinkTest, public ::testing::WithParamInterface<Ending> {};
+
+TEST_P(RelayEndingTest, EndsArePassedOnAndTheLinkEndsOnce) {
+    LocalServer server(GetParam().mode, kLong);
+    listener.SetHalfClosedTimeout(300ms);
+    StartRelay(listener, log, server.Port());
+    Fd client(Connect());
+    GetParam().client(client, kLong);
+    EXPECT_TRUE(WaitUntil([&] { return log.Disconnects() == 1; }));
+    EXPECT_TRUE(WaitUntil([&] { return server.BytesReceived() == GetParam().serverReceives; }));
+    EXPECT_EQ(log.Connects(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sides, RelayEndingTest,
+    ::testing::Values(
+        // The client's request, its end of stream, then the reply.
+        Ending{"ClientEndsFirst", ServerMode::ReplyAfterEof,
+               [](Fd& c, const std::string&) {
+                   ASSERT_TRUE(SendAll(c.Get(), "GET /"));
+                   ASSERT_EQ(::shutdown(c.Get(), SHUT_WR), 0);
+                   ReadAllThenEnd(c, "reply:GET /");
+               },
+               5},
+        // The destination's last bytes and end of stream; the client's late bytes still arrive.
+        Ending{"DestinationEndsFirst", ServerMode::HalfCloseAfterGreeting,
+               [](Fd& c, const std::string& greeting) {
+                   ReadAllThenEnd(c, greeting);
+                   ASSERT_TRUE(SendAll(c.Get(), "late"));
+                   ASSERT_EQ(::shutdown(c.Get(), SHUT_WR), 0);
+               },
+               4},
+        // A destination that never ends its side: the half-closed link is ended once quiet.
+        Ending{"QuietAfterTheClientsEnd", ServerMode::Hold,
+               [](Fd& c, const std::string&) {
+                   ASSERT_TRUE(SendAll(c.Get(), "x"));
+                   ASSERT_EQ(::shutdown(c.Get(), SHUT_WR), 0);
+                   ReadAllThenEnd(c, "");
+               },
+               1},
+        Ending{"ClientResets", ServerMode::Sink,
+               [](Fd& c, const std::string&) {
+                   ASSERT_TRUE(SendAll(c.Get(), "abc"));
+                   // Only once the bytes are through, or the reset would overtake them.
+                   std::this_thread::sleep_for(100ms);
+                   linger reset{1, 0};
+                   ::setsockopt(c.Get(), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+                   c.Reset();
+               },
+               3},
+        Ending{"DestinationResets", ServerMode::ResetAfterGreeting,
+               [](Fd& c, const std::string&) {
+                   bool eof = false;
+                   ReadToEnd(c.Get(), 5s, &eof);
+                   EXPECT_TRUE(eof);
+               },
+               0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Destinations, reachable or not. One that cannot be reached still gets the client accepted and both
+// events, and the client's connection is closed without a byte; a connect that hangs gives up after the
+// connect timeout. Numeric forms other than a strict dotted quad are no address; names give IPv6 and IPv4
+// addresses, tried in turn.
+enum class Port { Echo4, Echo6, Refusing, Stuck };
+struct Destination {
+    const char* name;
+    const char* host;
+    Port port;
+    bool relays;
+};
+
+class RelayDestinationTest : public RelayLinkTest, public ::testing::WithParamInterface<Destination> {};
+
+qv::RelayAddress Numeric(const char* text) {
+    qv::RelayAddress address;
+    EXPECT_TRUE(qv::ParseNumericHost(text, address));
+    return address;
+}
+
+TEST_P(RelayDestinationTest, RelaysOrClosesTheClient) {
+    const Destination& d = GetParam();
+    LocalServer server(ServerMode::Echo, "", d.port == Port::Echo6);
+    std::optional<RefusingPort> refusing;
+    std::optional<StuckPort> stuck;
+    int port = server.Port();
+    if (d.port == Port::Refusing)
+        port = refusing.emplace().Port();
+    if (d.port == Port::Stuck)
+        port = stuck.emplace().Port();
+    listener.SetConnectTimeout(300ms);
+    listener.SetResolver([](const std::string& host) {
+        if (host == "dead-then-live.test") // nothing listens on ::1 at the port
+            return std::vector{Numeric("::1"), Numeric("127.0.0.1")};
+        if (host == "v6.test")
+            return std::vector{Numeric("::1")};
+        return qv::SystemResolve(host);
+    });
+    StartRelay(listener, log, port, d.host);
     Fd client(Connect());
     ASSERT_GE(client.Get(), 0);
-    bool eof = false;
-    EXPECT_EQ(ReadToEnd(client.Get(), 10s, &eof), "");
-    EXPECT_TRUE(eof);
+    if (d.relays) {
+        ASSERT_TRUE(SendAll(client.Get(), "ping"));
+        EXPECT_EQ(ReadExactly(client.Get(), 4, 5s), "ping");
+        client.Reset();
+    } else {
+        bool eof = false;
+        EXPECT_EQ(ReadToEnd(client.Get(), 10s, &eof), "");
+        EXPECT_TRUE(eof);
+    }
     EXPECT_TRUE(WaitUntil([&] { return log.Disconnects() == 1; }));
     EXPECT_EQ(log.Connects(), 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(Destinations, RelayUnreachableTest,
-                         ::testing::Values(Unreachable{"RefusedPort", nullptr},
-                                           Unreachable{"UnknownName", "no-such-host.invalid"},
-                                           Unreachable{"EmptyHost", ""}),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(RelayLinkTest, HostNameIsResolvedForTheOutgoingConnection) {
-    LocalServer server(ServerMode::Echo);
-    StartRelay(listener, log, server.Port(), "localhost");
-    Fd client(Connect());
-    ASSERT_TRUE(SendAll(client.Get(), "named"));
-    EXPECT_EQ(ReadExactly(client.Get(), 5, 5s), "named");
-}
+INSTANTIATE_TEST_SUITE_P(
+    Hosts, RelayDestinationTest,
+    ::testing::Values(Destination{"RefusedPort", "127.0.0.1", Port::Refusing, false},
+                      Destination{"UnknownName", "no-such-host.invalid", Port::Echo4, false},
+                      Destination{"EmptyHost", "", Port::Echo4, false},
+                      Destination{"ConnectTimesOut", "127.0.0.1", Port::Stuck, false},
+                      Destination{"ShortNumericForm", "127.1", Port::Echo4, false},
+                      Destination{"HexNumericForm", "0x7f.0.0.1", Port::Echo4, false},
+                      Destination{"TrailingJunk", "127.0.0.1 x", Port::Echo4, false},
+                      Destination{"Name", "localhost", Port::Echo4, true},
+                      Destination{"IPv6Literal", "::1", Port::Echo6, true},
+                      Destination{"IPv6Name", "v6.test", Port::Echo6, true},
+                      Destination{"DeadAddressFirst", "dead-then-live.test", Port::Echo4, true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(RelayLinkTest, FailingConnectHandlerSkipsTheOutgoingConnectionButStillDisconnects) {
     LocalServer server(ServerMode::Echo);

@@ -1,6 +1,11 @@
 // Starting a listener: ports, error texts, and starting again.
 #include "relay_harness.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+
 namespace qvtest {
 namespace {
 
@@ -19,6 +24,52 @@ TEST(RelayListenerTest, SecondListenerOnTheSamePortFailsWithTheAddressInUseText)
     EXPECT_FALSE(second.Active());
     EXPECT_EQ(second.ListeningPort(), 0);
     EXPECT_TRUE(first.Active());
+}
+
+// Out of descriptors: the listener neither spins nor leaks, and accepts again once descriptors are
+// back. Links waiting on a destination that never answers end as soon as their clients hang up.
+TEST(RelayListenerTest, OutOfDescriptorsAcceptingResumesWithoutSpinning) {
+    StuckPort stuck;
+    EventLog log;
+    StepCounter stops;
+    const std::size_t fdsBefore = CountOpenFds();
+    {
+        qv::TRelayListener listener;
+        stops.Attach(listener);
+        StartRelay(listener, log, stuck.Port());
+        std::vector<Fd> clients;
+        for (int i = 0; i < 30; ++i)
+            clients.emplace_back(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        rlimit saved{};
+        ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+        // Room for a few descriptors above the clients' only.
+        rlimit low{static_cast<rlim_t>(clients.back().Get() + 8), saved.rlim_max};
+        ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        to.sin_port = htons(static_cast<uint16_t>(listener.ListeningPort()));
+        for (Fd& c : clients)
+            ASSERT_EQ(::connect(c.Get(), reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+        ASSERT_TRUE(WaitUntil([&] { return log.Connects() >= 3; }));
+        rusage before{}, after{};
+        ::getrusage(RUSAGE_SELF, &before);
+        std::this_thread::sleep_for(1s);
+        ::getrusage(RUSAGE_SELF, &after);
+        const double busy = (after.ru_utime.tv_sec - before.ru_utime.tv_sec + after.ru_stime.tv_sec -
+                             before.ru_stime.tv_sec) +
+                            (after.ru_utime.tv_usec - before.ru_utime.tv_usec + after.ru_stime.tv_usec -
+                             before.ru_stime.tv_usec) /
+                                1e6;
+        EXPECT_LT(busy, 0.3) << "seconds of processor time in one second while out of descriptors";
+        clients.clear();
+        EXPECT_TRUE(WaitUntil([&] { return log.Connects() == 30 && log.Disconnects() == 30; }));
+        ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+        Fd late(ConnectLoopback(listener.ListeningPort()));
+        EXPECT_TRUE(WaitUntil([&] { return log.Connects() == 31; }));
+    }
+    EXPECT_TRUE(log.Paired());
+    EXPECT_EQ(CountOpenFds(), fdsBefore);
 }
 
 class RelayBadPortTest : public ::testing::TestWithParam<int> {};
