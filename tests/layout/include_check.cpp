@@ -4,7 +4,6 @@
 #include <fstream>
 #include <iostream>
 #include <map>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -54,6 +53,21 @@ const Rules::value_type* RuleFor(const Rules& rules, const std::string& file) {
     return best;
 }
 
+// The quoted name of an `#include "name"` line, or empty for any other line.
+std::string QuotedInclude(const std::string& line) {
+    std::size_t at = line.find_first_not_of(" \t");
+    if (at == std::string::npos || line[at] != '#')
+        return {};
+    at = line.find_first_not_of(" \t", at + 1);
+    if (at == std::string::npos || line.compare(at, 7, "include") != 0)
+        return {};
+    at = line.find_first_not_of(" \t", at + 7);
+    if (at == std::string::npos || line[at] != '"')
+        return {};
+    const std::size_t end = line.find('"', at + 1);
+    return end == std::string::npos ? std::string() : line.substr(at + 1, end - at - 1);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -63,7 +77,6 @@ int main(int argc, char** argv) {
     }
     const Rules rules = ReadRules(argv[1]);
     const fs::path src = argv[2];
-    const std::regex include(R"re(^\s*#\s*include\s*"([^"]+)")re");
     int broken = 0;
     int checked = 0;
     for (const auto& item : fs::recursive_directory_iterator(src)) {
@@ -81,11 +94,11 @@ int main(int argc, char** argv) {
         int lineNo = 0;
         for (std::string line; std::getline(in, line);) {
             ++lineNo;
-            std::smatch m;
-            if (!std::regex_search(line, m, include))
+            const std::string included = QuotedInclude(line);
+            if (included.empty())
                 continue;
             ++checked;
-            std::string target = m[1];
+            std::string target = included;
             // A bare name is a file of the same folder.
             if (target.find('/') == std::string::npos)
                 target = fs::path(file).parent_path().generic_string() + "/" + target;
@@ -93,7 +106,7 @@ int main(int argc, char** argv) {
             for (const auto& folder : rule->second)
                 allowed = allowed || Within(target, folder);
             if (!allowed) {
-                std::cerr << "src/" << file << ":" << lineNo << ": includes \"" << m[1] << "\", but "
+                std::cerr << "src/" << file << ":" << lineNo << ": includes \"" << included << "\", but "
                           << rule->first << "/ may include only from:";
                 for (const auto& folder : rule->second)
                     std::cerr << ' ' << folder << '/';
