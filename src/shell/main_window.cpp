@@ -84,9 +84,11 @@ void TQuorvaneMapping::DisableFileControls() {
 
 void TQuorvaneMapping::FormCreate() {
     const std::string path = roster_.ConfigPath();
-    if (NoticeIfTooLarge(platform_, path)) {
+    if (ProfileFileTooLarge(path)) {
         DisableFileControls();
         showMaximized();
+        // Boxes wait until every window exists.
+        roster_.AfterStart([this, path] { NoticeIfTooLarge(platform_, path); });
         return;
     }
     const ConfigFileState state = StateOfConfigFile(path);
