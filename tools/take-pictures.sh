@@ -90,16 +90,28 @@ import -window root -crop "1280x$((HEIGHT + Y))+0+0" "$docs/main-window.png"
 xdotool key Escape
 sleep 0.5
 
-# A secondary window, opened by its shortcut in the main window, saved as it shows.
+# A secondary window, saved as it shows, then closed through its own File, "Close" (there is no
+# window manager to close it, and Escape does not close these windows).
+close_window() {
+  eval "$(xdotool getwindowgeometry --shell "$1")"
+  xdotool mousemove $((X + 15)) $((Y + 8)) click 1
+  sleep 0.7
+  xdotool mousemove $((X + 40)) $((Y + 30)) click 1
+  sleep 0.7
+}
 snap() {
-  local keys=$1 title=$2 file=$3 window
-  xdotool windowfocus --sync "$main"
-  xdotool key --window "$main" "$keys"
+  local title=$1 file=$2 window
   window=$(xdotool search --sync --onlyvisible --name "^Quorvane - Internet Port Mapping - $title\$" | head -1)
   sleep 1
   import -window "$window" "$docs/$file"
-  xdotool key --window "$window" Escape
+  close_window "$window"
 }
-snap ctrl+p "Advanced Options" advanced-options.png
-# When the settings window is built: snap ctrl+e "Settings" settings.png
+xdotool windowfocus --sync "$main"
+xdotool key --window "$main" ctrl+p
+snap "Advanced Options" advanced-options.png
+# Options, "Settings" by the mouse: Ctrl+E is taken by the focused edit (end of line).
+xdotool mousemove 68 8 click 1
+sleep 0.7
+xdotool mousemove 93 95 click 1
+snap "Settings" settings.png
 echo "pictures saved in $docs: $(cd "$docs" && ls ./*.png | xargs)"
