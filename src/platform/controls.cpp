@@ -1,11 +1,35 @@
 #include "platform/controls.h"
 
+#include <QAction>
+#include <QKeyEvent>
 #include <algorithm>
 
 #include "platform/hint.h"
 #include "platform/latin1_validator.h"
 
 namespace qv {
+
+namespace {
+// On Linux an edit keeps keys such as Ctrl+E (end of line), Ctrl+U and Ctrl+A for itself, so the
+// window's menu shortcuts on those keys would never fire while an edit has the focus. The menu's
+// own shortcuts come first, as they do on the desktop the program was made for.
+class MenuShortcutsFirst : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::ShortcutOverride)
+            return false;
+        const QKeySequence pressed(static_cast<QKeyEvent*>(event)->keyCombination());
+        const QWidget* window = static_cast<QWidget*>(watched)->window();
+        for (const QAction* action : window->findChildren<QAction*>())
+            if (action->isEnabled() && action->shortcut() == pressed)
+                return true; // left unaccepted: the shortcut fires
+        return false;
+    }
+};
+} // namespace
 
 QPushButton* NewButton(QWidget* parent, const QString& name, const char* caption, const char* hint) {
     auto* button = new QPushButton(QString::fromLatin1(caption), parent);
@@ -25,6 +49,7 @@ QLineEdit* NewEdit(QWidget* parent, const QString& name, const char* text, const
     auto* edit = new QLineEdit(QString::fromLatin1(text), parent);
     edit->setObjectName(name);
     edit->setValidator(new Latin1Validator(edit));
+    edit->installEventFilter(new MenuShortcutsFirst(edit));
     if (maxLength > 0)
         edit->setMaxLength(maxLength);
     if (hint)

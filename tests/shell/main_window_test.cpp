@@ -184,6 +184,19 @@ private slots:
         QCOMPARE(action->isEnabled(), enabled);
     }
 
+    // A focused edit keeps Ctrl+A (select all) for itself, as it keeps Ctrl+E and Ctrl+U on Linux;
+    // the menu's shortcut comes first.
+    void menuShortcutWinsOverTheFocusedEdit() {
+        QWidget& main = f->roster->Mapping();
+        main.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&main));
+        auto* port = f->Find<QLineEdit>("IncommingPort");
+        port->setFocus();
+        QTest::keyClick(port, Qt::Key_A, Qt::ControlModifier);
+        QCOMPARE(f->platform.ModalShown().size(), 1);
+        QCOMPARE(f->platform.ModalShown().first()->objectName(), QStringLiteral("TAbout"));
+    }
+
     void statusPanelShowsTheLongHintUnderTheMouse() {
         QWidget* field = f->Find("OutcommingPort5");
         QEnterEvent enter(QPointF(2, 2), QPointF(2, 2), QPointF(2, 2));
