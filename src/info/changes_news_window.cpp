@@ -15,7 +15,7 @@
 namespace qv {
 
 namespace {
-constexpr LatestTabSpec kLatestTabs[2] = {
+constexpr LatestTabControls kLatestTabs[2] = {
     {"TabSheet3", "Latest-Changes", "Changes.txt", "LatestChanges", "Latest-Changes", "Button2",
      "Download Latest-Changes", "Label1", "Label6", "Selected Server", "ComboBox1", "Change Server",
      "Button4", "Change Server", "Timer1"},
@@ -44,9 +44,9 @@ TQuorvaneChangesNews::TQuorvaneChangesNews(TRoster& roster)
     changes_ = AddLocalTab(tabs, "TabSheet1", "Changes", network_);
     news_ = AddLocalTab(tabs, "TabSheet2", "News", network_);
     const std::array<QUrl, 2> servers = NewsServers();
-    for (const LatestTabSpec& spec : kLatestTabs)
-        tabs->addTab(new TLatestTab(spec, servers, network_, roster.platform(), tabs),
-                     QString::fromLatin1(spec.caption));
+    for (const LatestTabControls& controls : kLatestTabs)
+        tabs->addTab(new TLatestTab(controls, servers, network_, roster.platform(), tabs),
+                     QString::fromLatin1(controls.caption));
     setCentralWidget(tabs);
     BuildStandardMenu(true);
     BuildHintStatusBar();

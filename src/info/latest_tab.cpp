@@ -30,26 +30,26 @@ template <class Control> Control* Hinted(Control* control, const char* hint) {
 }
 } // namespace
 
-TLatestTab::TLatestTab(const LatestTabSpec& spec, const std::array<QUrl, 2>& servers,
+TLatestTab::TLatestTab(const LatestTabControls& controls, const std::array<QUrl, 2>& servers,
                        QNetworkAccessManager* network, Platform& platform, QWidget* parent)
     : QWidget(parent) {
-    setObjectName(QString::fromLatin1(spec.tab));
-    const QUrl document(QString::fromLatin1(spec.document));
+    setObjectName(QString::fromLatin1(controls.tab));
+    const QUrl document(QString::fromLatin1(controls.document));
     documents_ = {servers[0].resolved(document), servers[1].resolved(document)};
-    pane_ = new TBrowserPane(spec.pane, spec.paneHint, network, this);
-    go_ = NewButton(this, QString::fromLatin1(spec.go), "Go", spec.goHint);
-    server_ = Hinted(NewLabel(this, QString::fromLatin1(spec.server), "Server 1"), spec.serverHint);
-    combo_ = Hinted(new QComboBox(this), spec.comboHint);
-    combo_->setObjectName(QString::fromLatin1(spec.combo));
+    pane_ = new TBrowserPane(controls.pane, controls.paneHint, network, this);
+    go_ = NewButton(this, QString::fromLatin1(controls.go), "Go", controls.goHint);
+    server_ = Hinted(NewLabel(this, QString::fromLatin1(controls.server), "Server 1"), controls.serverHint);
+    combo_ = Hinted(new QComboBox(this), controls.comboHint);
+    combo_->setObjectName(QString::fromLatin1(controls.combo));
     combo_->addItems({kServerNames[0], kServerNames[1]});
     combo_->setCurrentIndex(-1);
     combo_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
-    changes_ = NewButton(this, QString::fromLatin1(spec.changes), "Changes", spec.changesHint);
+    changes_ = NewButton(this, QString::fromLatin1(controls.changes), "Changes", controls.changesHint);
     changes_->setEnabled(false);
-    timer_ = new UiTimer(QString::fromLatin1(spec.timer), kGoRestMs, this);
+    timer_ = new UiTimer(QString::fromLatin1(controls.timer), kGoRestMs, this);
 
     auto* bar = new QHBoxLayout;
-    bar->addWidget(NewLabel(this, QString::fromLatin1(spec.serverCaption), "Server :"));
+    bar->addWidget(NewLabel(this, QString::fromLatin1(controls.serverCaption), "Server :"));
     bar->addWidget(server_);
     bar->addWidget(combo_);
     bar->addWidget(changes_);

@@ -16,7 +16,7 @@ class TBrowserPane;
 class UiTimer;
 
 // The names, captions and hints of one "Latest-..." tab's controls (null: no hint).
-struct LatestTabSpec {
+struct LatestTabControls {
     const char* tab;
     const char* caption;
     const char* document; // the file's name on the servers
@@ -39,8 +39,8 @@ struct LatestTabSpec {
 // each press, whatever the fetch does.
 class TLatestTab : public QWidget {
 public:
-    TLatestTab(const LatestTabSpec& spec, const std::array<QUrl, 2>& servers, QNetworkAccessManager* network,
-               Platform& platform, QWidget* parent);
+    TLatestTab(const LatestTabControls& controls, const std::array<QUrl, 2>& servers,
+               QNetworkAccessManager* network, Platform& platform, QWidget* parent);
 
     void ComboBoxChange();
     void ChangesClick();

@@ -11,7 +11,7 @@ namespace qv {
 
 namespace {
 
-struct FieldSpec {
+struct FieldDefinition {
     const char* label;
     const char* labelText;
     const char* initial;
@@ -21,7 +21,7 @@ struct FieldSpec {
 };
 
 // In the order of kSettingKeys.
-constexpr FieldSpec kFields[5] = {
+constexpr FieldDefinition kFields[5] = {
     {"Label1", "Timer :", "1", "Timer|Time to start", true, 0},
     {"Label5", "Incomming Port :", "113", "IncommingPort|Enter the incomming port number 1 to 65535 (TCP)",
      true, 5},
@@ -73,7 +73,7 @@ void TQuorvaneMappingPlus::BuildControls() {
 
     auto* keyFilter = new PortKeyFilter(this);
     for (int i = 0; i < 5; ++i) {
-        const FieldSpec& def = kFields[i];
+        const FieldDefinition& def = kFields[i];
         const int top = 56 + i * 32;
         Placed(NewLabel(page, def.label, def.labelText), QRect(16, top, 170, 24));
         QLineEdit* field =

@@ -27,7 +27,7 @@
 namespace qv {
 
 namespace {
-struct FieldSpec {
+struct FieldDefinition {
     const char* name;
     const char* label;
     const char* initial;
@@ -36,7 +36,7 @@ struct FieldSpec {
     bool password;
 };
 
-constexpr FieldSpec kClientFields[] = {
+constexpr FieldDefinition kClientFields[] = {
     {"RemoteIp", "Remote Ip Adress :", "255.255.255.0", "Remote Ip Adress|Remote Connection Ip Adress", false,
      false},
     {"RemotePort", "Remote Port Number :", "6586",
@@ -44,7 +44,7 @@ constexpr FieldSpec kClientFields[] = {
     {"RemoteLogin", "Login :", "", "Remote Login|Remote Connection Login", false, false},
     {"RemotePassword", "Password :", "", "Remote Password|Remote Connection Password", false, true},
 };
-constexpr FieldSpec kServerFields[] = {
+constexpr FieldDefinition kServerFields[] = {
     {"ServerName", "Server Name :", "Quorvane", "Server Name|Server Name", false, false},
     {"ServerPort", "Server Port Number :", "6586",
      "Server Port Number|Server Connection Port Number Default : 6586", true, false},
@@ -52,9 +52,10 @@ constexpr FieldSpec kServerFields[] = {
     {"ServerPassword", "Password :", "", "Server Password|Server Connection Password", false, true},
 };
 template <size_t N>
-void AddFields(QWidget* box, QFormLayout* form, const FieldSpec (&defs)[N], TQuorvaneRemote::Fields& fields) {
+void AddFields(QWidget* box, QFormLayout* form, const FieldDefinition (&defs)[N],
+               TQuorvaneRemote::Fields& fields) {
     auto* keyFilter = new PortKeyFilter(box);
-    for (const FieldSpec& def : defs) {
+    for (const FieldDefinition& def : defs) {
         QLineEdit* edit =
             NewEdit(box, QString::fromLatin1(def.name), def.initial, def.hint, def.port ? 5 : 0);
         if (def.port)
