@@ -57,6 +57,14 @@ QLineEdit* NewEdit(QWidget* parent, const QString& name, const char* text, const
     return edit;
 }
 
+QLineEdit* FindStoredField(std::initializer_list<QWidget*> windows, const std::string& name) {
+    const QString objectName = QString::fromLatin1(name.c_str());
+    for (QWidget* window : windows)
+        if (auto* edit = window->findChild<QLineEdit*>(objectName))
+            return edit;
+    return nullptr;
+}
+
 void AddToCount(QLabel* count, int delta) {
     count->setText(QString::number(std::max(0, count->text().toInt() + delta)));
 }

@@ -4,6 +4,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QString>
+#include <initializer_list>
+#include <string>
 
 namespace qv {
 
@@ -13,6 +15,10 @@ QLabel* NewLabel(QWidget* parent, const QString& name, const char* caption);
 // An edit for stored text: it refuses characters beyond Latin-1. maxLength 0 means no limit.
 QLineEdit* NewEdit(QWidget* parent, const QString& name, const char* text, const char* hint,
                    int maxLength = 0);
+// The edit whose objectName is a stored control name, in the first of `windows` that has one; null
+// when none has. The remote administration reads and writes fields by the names peers send.
+QLineEdit* FindStoredField(std::initializer_list<QWidget*> windows, const std::string& name);
+
 // Adds `delta` to the number a count label shows. A connection counted before a switch-off may end
 // after the count was reset, so the count never goes below zero.
 void AddToCount(QLabel* count, int delta);

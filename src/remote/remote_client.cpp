@@ -21,9 +21,6 @@ constexpr struct {
     int interval;
 } kTimers[] = {{1, 1000}, {10, 800}, {6, 2000}, {9, 6000}, {8, 5000}};
 
-std::string LineText(const QString& entry) {
-    return " " + Latin1Bytes(entry);
-}
 } // namespace
 
 void TQuorvaneRemote::BuildTimers() {
@@ -121,7 +118,7 @@ void TQuorvaneRemote::ClientSocket1Connecting() {
     log.AddLogEntry(QStringLiteral("Remote Ip/Host : ") + Host());
     Field("RemoteIp")->setEnabled(false);
     Field("RemotePort")->setEnabled(false);
-    log.AppendLogLine(LineText(QStringLiteral("Remote Ip/Host : ") + Host()));
+    log.AppendLogLine(EventText(QStringLiteral("Remote Ip/Host : ") + Host()));
 }
 
 void TQuorvaneRemote::ClientSocket1Connect() {
@@ -135,7 +132,7 @@ void TQuorvaneRemote::ClientSocket1Connect() {
     log.AddLogEntry(QStringLiteral("Connection Remote Ip/Host : ") + Host());
     Field("RemoteIp")->setEnabled(false);
     Field("RemotePort")->setEnabled(false);
-    log.AppendLogLine(LineText(QStringLiteral("Connection Remote Ip/Host : ") + Host()));
+    log.AppendLogLine(EventText(QStringLiteral("Connection Remote Ip/Host : ") + Host()));
 }
 
 void TQuorvaneRemote::ClientSocket1Read() {
@@ -224,7 +221,7 @@ void TQuorvaneRemote::ClientSocket1Disconnect() {
     TConnectionLog& log = RemoveAttemptEntries(Host());
     log.AddLogEntry(QStringLiteral("Disconnected Remote Ip : ") + address);
     SetClientFieldsEnabled(true);
-    log.AppendLogLine(LineText(QStringLiteral("Disconnected Remote Ip : ") + address));
+    log.AppendLogLine(EventText(QStringLiteral("Disconnected Remote Ip : ") + address));
 }
 
 void TQuorvaneRemote::RemoteDisconnectClick() {
@@ -260,7 +257,7 @@ void TQuorvaneRemote::ClientSocket1Error(SocketErrorKind kind, int& code) {
     clientSocket1_->Close();
     if (log.CheckBox1()->isChecked()) {
         log.AppendLogLine(
-            LineText(QStringLiteral("Disconnected Error #%1 Remote Ip : ").arg(code) + address));
+            EventText(QStringLiteral("Disconnected Error #%1 Remote Ip : ").arg(code) + address));
         code = 0;
     }
 }

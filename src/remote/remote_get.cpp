@@ -5,6 +5,7 @@
 #include "config/stored_text.h"
 #include "mapping/advanced_window.h"
 #include "mapping/mapping_slot.h"
+#include "platform/controls.h"
 #include "platform/platform.h"
 #include "remote/remote_window.h"
 #include "shell/main_window.h"
@@ -72,11 +73,7 @@ void TQuorvaneRemote::ApplyConfiguration() {
     }
     // Each assignment runs the field's change handling, as typing would.
     for (const auto& [control, value] : ReadConfiguration(ExchangePath())) {
-        const QString name = QString::fromLatin1(control.c_str());
-        QLineEdit* field = mapping.findChild<QLineEdit*>(name);
-        if (!field)
-            field = roster_.MappingPlus().findChild<QLineEdit*>(name);
-        if (field)
+        if (QLineEdit* field = FindStoredField({&mapping, &roster_.MappingPlus()}, control))
             field->setText(Latin1Text(value));
     }
     DeleteExchangeFile(ExchangePath());

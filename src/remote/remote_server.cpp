@@ -8,6 +8,7 @@
 #include "log/connection_log.h"
 #include "mapping/advanced_window.h"
 #include "platform/error_report.h"
+#include "platform/controls.h"
 #include "platform/platform.h"
 #include "platform/str_to_int.h"
 #include "remote/remote_protocol.h"
@@ -22,9 +23,6 @@ constexpr int kDefaultPort = 6586;
 
 QString Text(const std::string& bytes) {
     return Latin1Text(bytes);
-}
-std::string LineText(const QString& entry) {
-    return " " + Latin1Bytes(entry);
 }
 } // namespace
 
@@ -109,7 +107,7 @@ void TRemoteServer::EmptyBuffer1() {
 
 void TRemoteServer::ListEntry(const QString& text) {
     window_.Log().AddLogEntry(text);
-    window_.Log().AppendLogLine(LineText(text));
+    window_.Log().AppendLogLine(EventText(text));
 }
 
 void TRemoteServer::RemoveConnectionEntries(const QString& address) {
@@ -152,7 +150,7 @@ void TRemoteServer::ServerSocket1ClientDisconnect(EventConnection& connection) {
     window_.Log().AddLogEntry(QStringLiteral("Server : Disconnected Remote Ip : ") + address);
     RemoveConnectionEntries(address);
     window_.Timer(4)->SetEnabled(false);
-    window_.Log().AppendLogLine(LineText(QStringLiteral("Server : Disconnected Remote Ip : ") + address));
+    window_.Log().AppendLogLine(EventText(QStringLiteral("Server : Disconnected Remote Ip : ") + address));
 }
 
 void TRemoteServer::ServerSocket1ClientError(EventConnection& connection, SocketErrorKind kind, int& code) {
@@ -164,18 +162,14 @@ void TRemoteServer::ServerSocket1ClientError(EventConnection& connection, Socket
     RemoveConnectionEntries(address);
     window_.Log().AddLogEntry(text);
     if (window_.Log().CheckBox1()->isChecked()) {
-        window_.Log().AppendLogLine(LineText(text));
+        window_.Log().AppendLogLine(EventText(text));
         code = 0;
     }
 }
 
 std::string TRemoteServer::ControlText(const std::string& control) const {
-    const QString name = QString::fromLatin1(control.c_str());
-    for (QWidget* window :
-         std::initializer_list<QWidget*>{&window_, &roster_.MappingPlus(), &roster_.Remote()})
-        if (auto* edit = window->findChild<QLineEdit*>(name))
-            return Latin1Bytes(edit->text());
-    return {};
+    const QLineEdit* edit = FindStoredField({&window_, &roster_.MappingPlus(), &roster_.Remote()}, control);
+    return edit ? Latin1Bytes(edit->text()) : std::string();
 }
 
 } // namespace qv
