@@ -1,7 +1,7 @@
 // The remote window's client: one exchange with another instance's server, and its timers.
+#include <QLabel>
 #include <stdexcept>
 #include <string>
-#include <QLabel>
 
 #include "config/stored_text.h"
 #include "log/connection_log.h"

@@ -7,8 +7,8 @@
 #include "config/stored_text.h"
 #include "log/connection_log.h"
 #include "mapping/advanced_window.h"
-#include "platform/error_report.h"
 #include "platform/controls.h"
+#include "platform/error_report.h"
 #include "platform/platform.h"
 #include "platform/str_to_int.h"
 #include "remote/remote_protocol.h"
@@ -122,9 +122,8 @@ void TRemoteServer::ServerSocket1ClientConnect(EventConnection& connection) {
 
 void TRemoteServer::ServerSocket1Accept(EventConnection& connection) {
     const QString address = Text(connection.PeerAddress());
-    connection.SendText(
-        GreetingLines(Latin1Bytes(roster_.Remote().Field("ServerName")->text()),
-                      Latin1Bytes(window_.Version()->text())));
+    connection.SendText(GreetingLines(Latin1Bytes(roster_.Remote().Field("ServerName")->text()),
+                                      Latin1Bytes(window_.Version()->text())));
     window_.Log().RemoveLogEntry(QStringLiteral("Server : Remote Ip : ") + address);
     ListEntry(QStringLiteral("Server : Connection Remote Ip : ") + address);
     connection.SendText(
