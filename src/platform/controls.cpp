@@ -21,7 +21,11 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (event->type() != QEvent::ShortcutOverride)
             return false;
-        const QKeySequence pressed(static_cast<QKeyEvent*>(event)->keyCombination());
+        const auto* key = static_cast<QKeyEvent*>(event);
+        // Plain typing never names a menu shortcut: only look when Ctrl or Alt is held.
+        if (!(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier)))
+            return false;
+        const QKeySequence pressed(key->keyCombination());
         const QWidget* window = static_cast<QWidget*>(watched)->window();
         for (const QAction* action : window->findChildren<QAction*>())
             if (action->isEnabled() && action->shortcut() == pressed)
