@@ -12,7 +12,6 @@
 #include <mutex>
 #include <netdb.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <string_view>
 #include <thread>
 #include <unistd.h>
@@ -41,16 +40,10 @@ std::vector<RelayAddress> SystemResolve(const std::string& host) {
     return found;
 }
 
-struct TRelayResolvers::Lookup {
-    std::string host;
-    int pipe[2] = {-1, -1}; // the lookup thread writes one byte to pipe[1] when the answer is ready
-    std::vector<RelayAddress> addresses;
-    std::atomic<bool> ready{false}; // set after addresses
-    ~Lookup() {
-        CloseFd(pipe[0]);
-        CloseFd(pipe[1]);
-    }
-};
+TRelayResolvers::Lookup::~Lookup() {
+    CloseFd(pipe[0]);
+    CloseFd(pipe[1]);
+}
 
 struct TRelayResolvers::Shared {
     std::mutex mutex;
@@ -147,59 +140,8 @@ bool ParseNumericHost(const std::string& host, RelayAddress& address) {
     return false;
 }
 
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-// Watches the client while the outgoing connection is being made. It has gone when its socket hangs up
-// or fails, or when it ends its stream without having sent anything: a client that sent a request and
-// then ended its side is waiting for the reply, and is kept.
-class ClientWatch {
-public:
-    ClientWatch(int fd, const std::atomic<bool>& abort) : fd_(fd), abort_(abort) {}
-
-    // Waits until fd reports one of events; false when the client goes, abort is set or the time (none
-    // when negative) runs out.
-    bool Wait(int fd, short events, std::chrono::milliseconds timeout) {
-        const auto deadline = Clock::now() + timeout;
-        for (;;) {
-            if (abort_.load(std::memory_order_acquire))
-                return false;
-            int waitMs = -1;
-            if (timeout.count() >= 0) {
-                const auto left =
-                    std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-                if (left.count() <= 0)
-                    return false;
-                waitMs = static_cast<int>(left.count()) + 1;
-            }
-            pollfd p[2] = {{fd, events, 0}, {fd_, watchEnd_ ? short(POLLRDHUP) : short(0), 0}};
-            int r = ::poll(p, 2, waitMs);
-            if (r < 0) {
-                if (errno == EINTR)
-                    continue;
-                return false;
-            }
-            if (abort_.load(std::memory_order_acquire) || (p[1].revents & (POLLHUP | POLLERR | POLLNVAL)))
-                return false;
-            if (p[1].revents & POLLRDHUP) {
-                char byte;
-                if (::recv(fd_, &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 0)
-                    return false;
-                watchEnd_ = false; // a request, then the end: its input waits for the relay
-            }
-            if (p[0].revents != 0)
-                return true;
-        }
-    }
-
-private:
-    int fd_;
-    const std::atomic<bool>& abort_;
-    bool watchEnd_ = true;
-};
-
-int ConnectTo(RelayAddress address, int port, ClientWatch& client, std::chrono::milliseconds timeout) {
+int BeginConnect(RelayAddress address, int port, bool& connected) {
+    connected = false;
     const int family = address.addr.ss_family;
     if (family == AF_INET)
         reinterpret_cast<sockaddr_in*>(&address.addr)->sin_port = htons(static_cast<uint16_t>(port));
@@ -208,21 +150,23 @@ int ConnectTo(RelayAddress address, int port, ClientWatch& client, std::chrono::
     int fd = ::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return -1;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address.addr), address.length) == 0)
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address.addr), address.length) == 0) {
+        connected = true;
         return fd;
-    int error = 0;
-    socklen_t len = sizeof error;
-    if ((errno != EINPROGRESS && errno != EINTR) || !client.Wait(fd, POLLOUT, timeout) ||
-        ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) != 0 || error != 0) {
-        CloseFd(fd);
-        return -1;
     }
+    if (errno != EINPROGRESS && errno != EINTR)
+        CloseFd(fd);
     return fd;
 }
 
-// A name whose last label is a number, decimal or "0x" hexadecimal, is no host name (no top-level domain
-// is one): it is a numeric form that the strict parse refused, such as "127.1" or "0x7f000001", which the
-// system's resolver would still take for an address. It is not looked up.
+bool ConnectSucceeded(int fd) {
+    int error = 0;
+    socklen_t len = sizeof error;
+    return ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) == 0 && error == 0;
+}
+
+// A name whose last label is a number, decimal or "0x" hexadecimal, is no host name: no top-level domain
+// is one.
 bool LooksNumeric(const std::string& host) {
     const std::size_t dot = host.find_last_of('.');
     std::string_view label(host);
@@ -237,35 +181,6 @@ bool LooksNumeric(const std::string& host) {
                   : std::isdigit(static_cast<unsigned char>(c))))
             return false;
     return true;
-}
-
-} // namespace
-
-int ConnectOutgoing(const std::string& host, int port, int clientFd, const std::atomic<bool>& abort,
-                    TRelayResolvers& resolvers, std::chrono::milliseconds timeout) {
-    if (port < 0 || port > 65535 || host.empty())
-        return -1;
-    ClientWatch client(clientFd, abort);
-    std::vector<RelayAddress> addresses(1);
-    if (!ParseNumericHost(host, addresses[0])) {
-        if (LooksNumeric(host))
-            return -1;
-        // The lookup may take as long as the name server likes; the link waits for it only as long as
-        // its client and the listener do.
-        auto lookup = resolvers.Start(host);
-        if (!lookup || !client.Wait(lookup->pipe[0], POLLIN, std::chrono::milliseconds(-1)) ||
-            !lookup->ready.load(std::memory_order_acquire))
-            return -1;
-        addresses = lookup->addresses;
-    }
-    for (const RelayAddress& address : addresses) {
-        if (abort.load(std::memory_order_acquire))
-            return -1;
-        int fd = ConnectTo(address, port, client, timeout);
-        if (fd >= 0)
-            return fd;
-    }
-    return -1;
 }
 
 } // namespace qv

@@ -34,7 +34,14 @@ public:
     // Replaces the system's resolver (tests); set before the first lookup.
     void SetResolver(RelayResolver resolver);
 
-    struct Lookup;
+    // One lookup. A byte is written to pipe[1] once the answer is in addresses; ready is set before it.
+    struct Lookup {
+        std::string host;
+        int pipe[2] = {-1, -1};
+        std::vector<RelayAddress> addresses;
+        std::atomic<bool> ready{false};
+        ~Lookup();
+    };
     // Queues a lookup of host; null when no thread could be had for it.
     std::shared_ptr<Lookup> Start(const std::string& host);
 
@@ -52,11 +59,15 @@ private:
 // address); false when host is not one.
 bool ParseNumericHost(const std::string& host, RelayAddress& address);
 
-// Opens a non-blocking TCP connection to host:port, a numeric address or a name to look up, trying each
-// address in turn for at most `timeout` each. Gives up, returning -1, when no address can be reached, or
-// as soon as the client goes away (clientFd hangs up, or ends its stream without having sent a byte) or
-// abort is set: a stop shuts the client's socket down, which wakes the waits here.
-int ConnectOutgoing(const std::string& host, int port, int clientFd, const std::atomic<bool>& abort,
-                    TRelayResolvers& resolvers, std::chrono::milliseconds timeout);
+// A name whose last label is a number, such as "127.1" or "0x7f000001": a numeric form that the strict
+// parse refused, which the system's resolver would still take for an address. It is not looked up.
+bool LooksNumeric(const std::string& host);
+
+// Begins a non-blocking TCP connection to address:port. The socket, or -1 when none could be opened or
+// the address refused at once; `connected` is set when the connection was made at once.
+int BeginConnect(RelayAddress address, int port, bool& connected);
+
+// Whether the connection begun on fd has been made, once the socket reports writable or failed.
+bool ConnectSucceeded(int fd);
 
 } // namespace qv

@@ -1,64 +1,225 @@
 #include "core/relay/relay_link.h"
 
-#include "core/relay/relay_connect.h"
 #include "core/relay/relay_listener.h"
-#include "core/relay/relay_pump.h"
 #include "core/relay/relay_socket.h"
 
+#include <sys/epoll.h>
 #include <sys/socket.h>
 
 namespace qv {
+namespace {
+
+// Sockets report changes only (edge-triggered): each one is registered once, for everything.
+constexpr std::uint32_t kSocketEvents = EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLET;
+// Chunks one direction may move in one turn of its loop before the other links get theirs.
+constexpr int kChunksPerTurn = 16;
+
+// Remembers what a socket has reported: it reports changes only.
+void Note(std::uint32_t events, bool& readable, bool& ending, bool& writable) {
+    readable = readable || (events & (EPOLLIN | EPOLLRDHUP | EPOLLHUP));
+    ending = ending || (events & (EPOLLRDHUP | EPOLLHUP));
+    writable = writable || (events & EPOLLOUT);
+}
+
+} // namespace
+
+TRelayLink::TRelayLink(TRelayLoop& loop, int inFd)
+    : loop_(loop), listener_(loop.Listener()), inFd_(inFd), up_(loop.Pipes(), loop.Scratch()), down_(loop.Pipes(), loop.Scratch()) {}
 
 TRelayLink::~TRelayLink() {
     CloseFd(inFd_);
-    int out = outFd_.load();
-    CloseFd(out);
+    CloseFd(outFd_);
 }
 
-void TRelayLink::Run(void* self) {
-    auto* link = static_cast<TRelayLink*>(self);
-    link->Relay();
-    link->listener_.RemoveLink(*link);
-    delete link;
-}
-
-void TRelayLink::Relay() {
-    // Relay threads never let an exception escape: whatever fails, the one disconnect still follows.
-    bool connected = true;
+void TRelayLink::Begin() {
+    // The client is watched from the start: one that goes away while the outgoing connection is being
+    // made ends the link at once.
+    bool ok = loop_.Watch(inFd_, kSocketEvents, *this, TRelayLoop::kIncoming);
     try {
         if (listener_.OnConnect)
             listener_.OnConnect(*this);
     } catch (...) {
-        connected = false;
+        ok = false;
     }
-    int out = -1;
-    if (connected) {
-        try {
-            out = ConnectOutgoing(listener_.MappedHost(), listener_.MappedPort(), inFd_, closing_,
-                                  listener_.resolvers_, listener_.ConnectTimeout());
-        } catch (...) {
-            out = -1;
+    if (!ok)
+        return Finish(false);
+    Resolve();
+}
+
+void TRelayLink::Resolve() {
+    const std::string host = listener_.MappedHost();
+    port_ = listener_.MappedPort();
+    connectTimeout_ = listener_.ConnectTimeout();
+    if (port_ < 0 || port_ > 65535 || host.empty())
+        return Finish(false);
+    addresses_.resize(1);
+    if (ParseNumericHost(host, addresses_[0]))
+        return ConnectNext();
+    addresses_.clear();
+    if (LooksNumeric(host))
+        return Finish(false);
+    // The lookup may take as long as the name server likes; the link waits for it only as long as its
+    // client and the listener do.
+    lookup_ = listener_.resolvers_.Start(host);
+    if (!lookup_ || !loop_.Watch(lookup_->pipe[0], EPOLLIN, *this, TRelayLoop::kLookup))
+        return Finish(false);
+}
+
+void TRelayLink::OnLookupDone() {
+    loop_.Unwatch(lookup_->pipe[0]);
+    if (lookup_->ready.load(std::memory_order_acquire))
+        addresses_ = lookup_->addresses;
+    lookup_.reset();
+    ConnectNext();
+}
+
+void TRelayLink::ConnectNext() {
+    while (nextAddress_ < addresses_.size()) {
+        bool connected = false;
+        outFd_ = BeginConnect(addresses_[nextAddress_++], port_, connected);
+        if (outFd_ < 0)
+            continue;
+        if (!loop_.Watch(outFd_, kSocketEvents, *this, TRelayLoop::kOutgoing)) {
+            CloseFd(outFd_);
+            continue;
         }
-        // Published for a stop, which shuts it down too: a link waiting to write to a destination that
-        // does not read may not be watching the client's socket.
-        outFd_.store(out);
-        if (out >= 0 && closing_.load())
-            ::shutdown(out, SHUT_RDWR);
-        if (out >= 0)
-            ended_ = PumpRelay(inFd_, out, closing_, listener_.pipes_, listener_.HalfClosedTimeout());
+        if (connected)
+            return OnOutgoingEvent(EPOLLOUT);
+        loop_.SetDeadline(*this, Clock::now() + connectTimeout_);
+        return;
+    }
+    Finish(false);
+}
+
+void TRelayLink::OnOutgoingEvent(std::uint32_t events) {
+    if (stage_ == Stage::Relaying) {
+        if (events & EPOLLERR)
+            return Finish(false);
+        Note(events, outReadable_, outEnding_, outWritable_);
+        return Pump();
+    }
+    if (!(events & (EPOLLOUT | EPOLLERR | EPOLLHUP)))
+        return;
+    loop_.ClearDeadline(*this);
+    if (!(events & EPOLLOUT) || ((events & (EPOLLERR | EPOLLHUP)) && !ConnectSucceeded(outFd_))) {
+        CloseFd(outFd_); // which also takes it out of the loop's watch
+        return ConnectNext();
+    }
+    stage_ = Stage::Relaying;
+    up_.SetEnds(inFd_, outFd_);
+    down_.SetEnds(outFd_, inFd_);
+    Note(events, outReadable_, outEnding_, outWritable_);
+    Pump();
+}
+
+// The client has gone when its socket hangs up or fails, or when it ends its stream without having sent
+// anything: a client that sent a request and then ended its side is waiting for the reply, and is kept.
+bool TRelayLink::ClientHasGone(std::uint32_t events) {
+    if (events & (EPOLLHUP | EPOLLERR))
+        return true;
+    if ((events & EPOLLRDHUP) && watchClientEnd_) {
+        char byte;
+        if (::recv(inFd_, &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 0)
+            return true;
+        watchClientEnd_ = false;
+    }
+    return false;
+}
+
+void TRelayLink::OnEvent(TRelayLoop::Role role, std::uint32_t events) {
+    switch (role) {
+    case TRelayLoop::kLookup:
+        return OnLookupDone();
+    case TRelayLoop::kOutgoing:
+        return OnOutgoingEvent(events);
+    case TRelayLoop::kIncoming:
+        break;
+    }
+    if (stage_ == Stage::Connecting) {
+        if (ClientHasGone(events))
+            return Finish(false);
+        Note(events, inReadable_, inEnding_, inWritable_);
+        return;
+    }
+    if (events & EPOLLERR)
+        return Finish(false);
+    Note(events, inReadable_, inEnding_, inWritable_);
+    Pump();
+}
+
+void TRelayLink::OnDeadline(Clock::time_point now) {
+    if (stage_ == Stage::Connecting) {
+        CloseFd(outFd_); // the connect has taken too long: the next address
+        return ConnectNext();
+    }
+    // Half-closed and quiet both ways for the whole timeout: ended.
+    const auto timeout = listener_.HalfClosedTimeout();
+    if (now - lastActivity_ >= timeout)
+        return Finish(false);
+    loop_.SetDeadline(*this, lastActivity_ + timeout);
+}
+
+void TRelayLink::Pump() {
+    int upBudget = kChunksPerTurn;
+    int downBudget = kChunksPerTurn;
+    if (!up_.MoveOn(inReadable_, inEnding_, outWritable_, upBudget) ||
+        !down_.MoveOn(outReadable_, outEnding_, inWritable_, downBudget))
+        return Finish(false);
+    // An end of stream is passed on once everything before it has been written; the link ends when both
+    // directions have ended, and closing the sockets then ends the streams that are still open.
+    if (up_.Eof() && down_.Eof())
+        return Finish(true);
+    if (up_.Eof() && !outShut_) {
+        ::shutdown(outFd_, SHUT_WR);
+        outShut_ = true;
+    }
+    if (down_.Eof() && !inShut_) {
+        ::shutdown(inFd_, SHUT_WR);
+        inShut_ = true;
+    }
+    if (outShut_ || inShut_) {
+        // Half-closed: the link lives on while either side still talks.
+        lastActivity_ = Clock::now();
+        if (!hasDeadline_)
+            loop_.SetDeadline(*this, lastActivity_ + listener_.HalfClosedTimeout());
+    }
+    if ((upBudget == 0 && inReadable_) || (downBudget == 0 && outReadable_))
+        loop_.RunAgain(*this);
+}
+
+void TRelayLink::Abort() {
+    closing_ = true;
+    ::shutdown(inFd_, SHUT_RDWR);
+    if (outFd_ >= 0)
+        ::shutdown(outFd_, SHUT_RDWR);
+    Finish(false);
+}
+
+void TRelayLink::Finish(bool ended) {
+    if (stage_ == Stage::Done)
+        return;
+    stage_ = Stage::Done;
+    ended_ = ended;
+    if (lookup_) {
+        // The lookup finishes on its own; its answer goes nowhere.
+        loop_.Unwatch(lookup_->pipe[0]);
+        lookup_.reset();
     }
     try {
         if (listener_.OnDisconnect)
             listener_.OnDisconnect(*this);
     } catch (...) {
+        // Whatever the handler does, the link ends.
     }
-    // The socket itself is closed with the link, once it has left the list a stop walks.
-    if (out >= 0 && !ended_)
-        ::shutdown(out, SHUT_WR);
+    if (outFd_ >= 0 && !ended_)
+        ::shutdown(outFd_, SHUT_WR);
+    loop_.Remove(*this);
+    CloseIncoming();
+    CloseFd(outFd_);
 }
 
 void TRelayLink::CloseIncoming() {
-    if (!closing_.load(std::memory_order_acquire) && !ended_) {
+    if (!closing_ && !ended_) {
         // Unread input left in the socket would make the close send a reset, which can destroy the last
         // reply still on its way to the client: end the stream first, then throw the input away.
         ::shutdown(inFd_, SHUT_WR);

@@ -1,24 +1,24 @@
 #pragma once
 #include "core/relay/relay_connect.h"
 #include "core/relay/relay_link.h"
-#include "core/relay/relay_pipes.h"
+#include "core/relay/relay_loop.h"
 #include "core/relay/relay_socket.h"
-#include "core/relay/relay_workers.h"
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <span>
 #include <string>
-#include <thread>
+#include <vector>
 
 namespace qv {
 
-// Listens on one local TCP port and relays every accepted connection to MappedHost:MappedPort on a thread
-// of its own, raising OnConnect and then OnDisconnect exactly once per connection on that thread.
+// Listens on one local TCP port and relays every accepted connection to MappedHost:MappedPort, raising
+// OnConnect and then OnDisconnect exactly once per connection. A few relay threads (kLoops at most) share
+// the connections; each connection stays on the thread that accepted it, and its events run there.
 class TRelayListener {
 public:
     TRelayListener();
@@ -63,31 +63,28 @@ public:
     // Port of the listening endpoint; 0 before the first successful start.
     int ListeningPort() const { return endpointPort_.load(); }
 
-    // Set before the first start; called on the link's thread, each running to its end before the link
-    // goes on.
+    // Set before the first start; called on the link's relay thread, each running to its end before the
+    // link goes on. The other links of that thread wait meanwhile: handlers are to be short.
     std::function<void(TRelayLink&)> OnConnect;
     std::function<void(TRelayLink&)> OnDisconnect;
     // Called for each wait step of a stop instead of sleeping that long. Default: sleep.
     std::function<void(std::chrono::milliseconds)> StopWaitStep;
 
     static constexpr std::chrono::milliseconds kStopStep{250};
-    static constexpr int kAcceptWaitMs = 1000;   // finished threads are reclaimed at least this often
     static constexpr int kExhaustedWaitMs = 100; // pause of accepting while out of descriptors
-    static constexpr int kAcceptBurst = 64;      // connections taken at once besides the accepting thread's own
+    static constexpr int kAcceptBurst = 64;      // connections a relay thread takes at once
+    static constexpr unsigned kLoops = 4;        // relay threads at most; no more than the processors
     static constexpr std::chrono::milliseconds kHalfClosedTimeout{60000};
     static constexpr std::chrono::milliseconds kConnectTimeout{20000};
 
 private:
     friend class TRelayLink;
+    friend class TRelayLoop;
     void Start();
-    void BeginStop();  // ends accepting and closes every link's incoming socket
-    void FinishStop(); // after the wait: reclaims what has ended, marks the listener inactive
-    static void AcceptTurn(void* self);
-    void Accept();
-    TRelayLink* NewLink(int fd); // in the list; null (the socket closed) when out of memory
-    void Unlink(TRelayLink& link);
-    void RemoveLink(TRelayLink& link); // leaves the list, then closes the incoming socket
-    bool LinksEmpty() const;
+    void BeginStop();  // ends accepting, and every loop ends its links
+    void FinishStop(); // after the wait: joins the loops that have left, marks the listener inactive
+    void JoinFinishedLoops();
+    bool LinksEmpty() const { return linkCount_.load(std::memory_order_acquire) == 0; }
 
     std::atomic<int> defaultPort_{0};
     std::atomic<int> mappedPort_{0};
@@ -99,21 +96,15 @@ private:
 
     std::mutex controlMutex_; // one start or stop at a time
     std::atomic<bool> active_{false};
-    std::atomic<bool> stopping_{false};
     std::atomic<int> endpointPort_{0};
-    int listenFd_ = -1;
-    int wakeFd_ = -1; // an eventfd that ends every accepting wait at once
-    std::mutex acceptMutex_;
-    std::condition_variable acceptDone_;
-    int acceptors_ = 0; // threads holding or about to take the accepting turn
-
-    mutable std::mutex linksMutex_;
-    TRelayLink* links_ = nullptr;
+    int listenFd_ = -1;           // while active; the loops share it and the last one closes it
+    std::atomic<int> linkCount_{0}; // links of every loop, those of a past start included
 
     TRelayResolvers resolvers_;
-    TRelayPipes pipes_;
-    // Last, so it is destroyed first: its destructor waits for the link threads, which use all of the above.
-    TRelayWorkers workers_;
+    // Last, so they are destroyed first: they use all of the above. Loops of an earlier start whose links
+    // outlived the stop's wait go on in `ending_` until they have left.
+    std::vector<std::unique_ptr<TRelayLoop>> loops_;
+    std::vector<std::unique_ptr<TRelayLoop>> ending_;
 };
 
 } // namespace qv

@@ -1,7 +1,6 @@
 #pragma once
-#include <atomic>
-#include <chrono>
 #include <cstddef>
+#include <memory>
 
 #include "core/relay/relay_pipes.h"
 
@@ -9,17 +8,50 @@ namespace qv {
 
 inline constexpr std::size_t kRelayChunk = 32768;
 
-// Relays bytes both ways between a link's incoming socket (the client) and outgoing socket (the
-// destination), both non-blocking, until both have ended their streams and every byte has been written,
-// either side fails, stop is set (with the incoming socket shut down to wake the wait), or the link has
-// been half-closed and quiet both ways for halfClosedTimeout.
+// One direction of a link, from a non-blocking source socket to a non-blocking destination socket. It
+// holds at most one chunk of kRelayChunk bytes and is not read again until that chunk has been written
+// whole, so neither direction of a link ever holds up the other.
 //
-// Neither direction ever blocks the other: each holds at most one chunk of kRelayChunk bytes and is not
-// read again until that chunk has been written whole. An end of stream from either side is passed on to
-// the other as a shutdown of the sending side, after the last bytes before it, and the other direction
-// keeps flowing. True when the link ended with both streams ended: both sockets are shut for sending and
-// all their input has been read.
-bool PumpRelay(int inFd, int outFd, const std::atomic<bool>& stop, TRelayPipes& pipes,
-               std::chrono::milliseconds halfClosedTimeout);
+// Small transfers are copied through the loop's scratch buffer, which no chunk outlives: what the
+// destination does not take at once is kept in a buffer of the link's own until written. Once a read
+// fills a whole chunk the stream is a bulk one and moves through a pipe with splice, so its bytes never
+// enter this process. A link holds a pipe or a buffer only while bytes wait in it: idle links hold none.
+class TRelayChannel {
+public:
+    TRelayChannel(TRelayPipes& pipes, char* scratch) : pipes_(pipes), scratch_(scratch) {}
+    ~TRelayChannel();
+    TRelayChannel(const TRelayChannel&) = delete;
+    TRelayChannel& operator=(const TRelayChannel&) = delete;
+
+    void SetEnds(int src, int dst) {
+        src_ = src;
+        dst_ = dst;
+    }
+    bool Writing() const { return pending_ > 0; }
+    bool Eof() const { return eof_; }
+
+    // Moves bytes on as far as the sockets allow, reading at most `budget` chunks. Clears srcReadable
+    // once the source has nothing more and dstWritable once the destination is full; srcEnding says the
+    // source's end of stream has been reported and waits behind its data. False on a failure.
+    bool MoveOn(bool& srcReadable, bool srcEnding, bool& dstWritable, int& budget);
+
+private:
+    enum class FillResult { Filled, Eof, Again, Failed };
+    FillResult Fill(bool& srcReadable, bool srcEnding);
+    bool Flush();
+    void ReleasePipe();
+
+    TRelayPipes& pipes_;
+    char* scratch_;
+    int src_ = -1;
+    int dst_ = -1;
+    int pipe_[2] = {-1, -1};
+    bool bulk_ = false;    // reads go through a pipe
+    bool spliced_ = false; // the chunk in hand is in the pipe
+    std::unique_ptr<char[]> own_;
+    const char* data_ = nullptr;
+    std::size_t pending_ = 0;
+    bool eof_ = false;
+};
 
 } // namespace qv

@@ -1,0 +1,224 @@
+#include "core/relay/relay_loop.h"
+
+#include "core/relay/relay_link.h"
+#include "core/relay/relay_listener.h"
+#include "core/relay/relay_pump.h"
+#include "core/relay/relay_socket.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <new>
+#include <pthread.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace qv {
+namespace {
+
+// Tags of the epoll entries that are no link's: links are at least 8-byte aligned, their roles use the
+// low bits.
+constexpr std::uintptr_t kWakeTag = 0;
+constexpr std::uintptr_t kListenTag = 1;
+constexpr std::uintptr_t kRoleMask = 3;
+
+} // namespace
+
+TRelayLoop::TRelayLoop(TRelayListener& listener, std::shared_ptr<const int> listenFd)
+    : listener_(listener), listenFd_(std::move(listenFd)) {}
+
+TRelayLoop::~TRelayLoop() {
+    if (thread_.joinable())
+        thread_.join();
+    CloseFd(epoll_);
+    CloseFd(wake_);
+}
+
+bool TRelayLoop::Start() {
+    scratch_.reset(new (std::nothrow) char[kRelayChunk]);
+    if (!scratch_) {
+        errno = ENOMEM;
+        return false;
+    }
+    epoll_ = ::epoll_create1(EPOLL_CLOEXEC);
+    wake_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    epoll_event wake{EPOLLIN, {.u64 = kWakeTag}};
+    // Several loops share the listening socket: a connection wakes one of them, not all.
+    epoll_event listen{EPOLLIN | EPOLLEXCLUSIVE, {.u64 = kListenTag}};
+    if (epoll_ < 0 || wake_ < 0 || ::epoll_ctl(epoll_, EPOLL_CTL_ADD, wake_, &wake) != 0 ||
+        ::epoll_ctl(epoll_, EPOLL_CTL_ADD, *listenFd_, &listen) != 0)
+        return false;
+    accepting_ = true;
+    // Relay threads take no signals: SIGINT and friends belong to the main thread, and the SIGPIPE a
+    // splice into a closed peer raises stays blocked here instead of ending the process.
+    sigset_t all, old;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &old);
+    try {
+        thread_ = std::thread(&TRelayLoop::Run, this);
+    } catch (const std::system_error& e) {
+        errno = e.code().value();
+    }
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    return thread_.joinable();
+}
+
+void TRelayLoop::Stop() {
+    stop_.store(true, std::memory_order_release);
+    std::uint64_t one = 1;
+    [[maybe_unused]] ssize_t n = ::write(wake_, &one, sizeof one);
+}
+
+bool TRelayLoop::Watch(int fd, std::uint32_t events, TRelayLink& link, Role role) {
+    epoll_event e{events, {.u64 = reinterpret_cast<std::uintptr_t>(&link) | role}};
+    return ::epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &e) == 0;
+}
+
+void TRelayLoop::Unwatch(int fd) {
+    ::epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
+}
+
+void TRelayLoop::SetDeadline(TRelayLink& link, Clock::time_point when) {
+    ClearDeadline(link);
+    deadlines_.emplace(when, &link);
+    link.deadline_ = when;
+    link.hasDeadline_ = true;
+}
+
+void TRelayLoop::ClearDeadline(TRelayLink& link) {
+    if (link.hasDeadline_)
+        deadlines_.erase({link.deadline_, &link});
+    link.hasDeadline_ = false;
+}
+
+void TRelayLoop::RunAgain(TRelayLink& link) {
+    if (!link.queuedAgain_) {
+        link.queuedAgain_ = true;
+        again_.push_back(&link);
+    }
+}
+
+void TRelayLoop::Remove(TRelayLink& link) {
+    ClearDeadline(link);
+    if (link.prev_)
+        link.prev_->next_ = link.next_;
+    else
+        links_ = link.next_;
+    if (link.next_)
+        link.next_->prev_ = link.prev_;
+    removed_.push_back(&link);
+    listener_.linkCount_.fetch_sub(1, std::memory_order_acq_rel);
+}
+
+void TRelayLoop::Run() {
+    while (!(stopping_ && !links_))
+        Turn();
+    // The loop's share of the listening socket goes now: the last loop to leave closes it.
+    listenFd_.reset();
+    finished_.store(true, std::memory_order_release);
+}
+
+int TRelayLoop::WaitMs() const {
+    if (!again_.empty())
+        return 0;
+    Clock::time_point next = Clock::time_point::max();
+    if (!deadlines_.empty())
+        next = deadlines_.begin()->first;
+    if (!accepting_ && !stopping_)
+        next = std::min(next, acceptPausedUntil_);
+    if (next == Clock::time_point::max())
+        return -1;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(next - Clock::now()).count();
+    return static_cast<int>(std::clamp<long long>(left, 0, 60000));
+}
+
+void TRelayLoop::Turn() {
+    epoll_event events[kMaxEvents];
+    int n = ::epoll_wait(epoll_, events, kMaxEvents, WaitMs());
+    for (int i = 0; i < n; ++i) {
+        const std::uintptr_t tag = events[i].data.u64;
+        if (tag == kWakeTag) {
+            std::uint64_t count;
+            [[maybe_unused]] ssize_t r = ::read(wake_, &count, sizeof count);
+            if (stop_.load(std::memory_order_acquire) && !stopping_)
+                EndEverything();
+        } else if (tag == kListenTag) {
+            if (!stopping_)
+                Accept();
+        } else {
+            // A link ended earlier in this turn is still there to ask, and says it is done.
+            auto* link = reinterpret_cast<TRelayLink*>(tag & ~kRoleMask);
+            if (!link->Done())
+                link->OnEvent(static_cast<Role>(tag & kRoleMask), events[i].events);
+        }
+    }
+    const Clock::time_point now = Clock::now();
+    while (!deadlines_.empty() && deadlines_.begin()->first <= now) {
+        TRelayLink* link = deadlines_.begin()->second;
+        deadlines_.erase(deadlines_.begin());
+        link->hasDeadline_ = false;
+        link->OnDeadline(now);
+    }
+    if (!accepting_ && !stopping_ && now >= acceptPausedUntil_) {
+        epoll_event listen{EPOLLIN | EPOLLEXCLUSIVE, {.u64 = kListenTag}};
+        accepting_ = ::epoll_ctl(epoll_, EPOLL_CTL_ADD, *listenFd_, &listen) == 0;
+        if (!accepting_)
+            acceptPausedUntil_ = now + std::chrono::milliseconds(TRelayListener::kExhaustedWaitMs);
+    }
+    std::vector<TRelayLink*> again;
+    again.swap(again_);
+    for (TRelayLink* link : again) {
+        link->queuedAgain_ = false;
+        if (!link->Done())
+            link->Resume();
+    }
+    for (TRelayLink* link : removed_)
+        delete link;
+    removed_.clear();
+}
+
+void TRelayLoop::Accept() {
+    for (int i = 0; i < TRelayListener::kAcceptBurst; ++i) {
+        int fd = ::accept4(*listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0) {
+            if (errno == EINTR || errno == ECONNABORTED)
+                continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK)
+                return;
+            // Out of descriptors or memory, the queued connection stays readable: give links time to end
+            // rather than spinning on it. Any other failure (a stop has shut the socket) the same way.
+            PauseAccepting(Clock::now() + std::chrono::milliseconds(TRelayListener::kExhaustedWaitMs));
+            return;
+        }
+        TRelayLink* link = new (std::nothrow) TRelayLink(*this, fd);
+        if (!link) {
+            ::close(fd);
+            continue;
+        }
+        link->next_ = links_;
+        if (links_)
+            links_->prev_ = link;
+        links_ = link;
+        listener_.linkCount_.fetch_add(1, std::memory_order_acq_rel);
+        link->Begin();
+    }
+}
+
+void TRelayLoop::PauseAccepting(Clock::time_point until) {
+    Unwatch(*listenFd_);
+    accepting_ = false;
+    acceptPausedUntil_ = until;
+}
+
+void TRelayLoop::EndEverything() {
+    stopping_ = true;
+    if (accepting_)
+        Unwatch(*listenFd_);
+    accepting_ = false;
+    while (links_)
+        links_->Abort();
+}
+
+} // namespace qv

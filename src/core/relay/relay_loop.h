@@ -1,0 +1,80 @@
+#pragma once
+#include "core/relay/relay_pipes.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <set>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace qv {
+
+class TRelayLink;
+class TRelayListener;
+
+// One thread of a listener: it accepts connections from the shared listening socket and runs their links
+// to the end, waking only when one of its sockets has something to do. A thread for several links costs
+// far less than a thread per link: no wake-up of another thread per connection, and one wait serves every
+// link that is ready at the same time.
+class TRelayLoop {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    TRelayLoop(TRelayListener& listener, std::shared_ptr<const int> listenFd);
+    ~TRelayLoop(); // joins the thread: call Stop first
+    TRelayLoop(const TRelayLoop&) = delete;
+    TRelayLoop& operator=(const TRelayLoop&) = delete;
+
+    // Starts the thread; false (errno set) when it cannot.
+    bool Start();
+    // Asks the thread to stop accepting, end every link and leave; returns at once.
+    void Stop();
+    // The thread has left (it can be joined without waiting).
+    bool Finished() const { return finished_.load(std::memory_order_acquire); }
+
+    // For the links of this loop, on its thread.
+    enum Role : std::uintptr_t { kIncoming = 0, kOutgoing = 1, kLookup = 2 };
+    bool Watch(int fd, std::uint32_t events, TRelayLink& link, Role role);
+    void Unwatch(int fd);
+    void SetDeadline(TRelayLink& link, Clock::time_point when);
+    void ClearDeadline(TRelayLink& link);
+    void RunAgain(TRelayLink& link); // the link used up its turn: it goes on after the next wait
+    void Remove(TRelayLink& link);   // leaves the list now, deleted once this turn is over
+    TRelayListener& Listener() { return listener_; }
+    TRelayPipes& Pipes() { return pipes_; }
+    char* Scratch() { return scratch_.get(); } // one chunk, for copies that end within a turn
+
+    static constexpr int kMaxEvents = 64;
+
+private:
+    void Run();
+    void Turn();
+    void Accept();
+    void PauseAccepting(Clock::time_point until);
+    void EndEverything();
+    int WaitMs() const;
+
+    TRelayListener& listener_;
+    std::shared_ptr<const int> listenFd_; // closed when the last loop lets go of it
+    int epoll_ = -1;
+    int wake_ = -1;
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> finished_{false};
+
+    // The rest belongs to the loop's thread.
+    bool accepting_ = false;
+    bool stopping_ = false;
+    Clock::time_point acceptPausedUntil_{};
+    TRelayLink* links_ = nullptr;
+    std::set<std::pair<Clock::time_point, TRelayLink*>> deadlines_;
+    std::vector<TRelayLink*> again_;
+    std::vector<TRelayLink*> removed_;
+    TRelayPipes pipes_;
+    std::unique_ptr<char[]> scratch_;
+};
+
+} // namespace qv
