@@ -26,13 +26,14 @@ bool TRelayChannel::MoveOn(bool& srcReadable, bool srcEnding, bool& dstWritable,
                 return false;
             if (pending_ > 0) {
                 dstWritable = false;
-                if (!spliced_ && data_ == scratch_) {
+                if (inScratch_) {
                     // The scratch buffer serves the loop's next transfer: the rest moves out of it.
                     own_.reset(new (std::nothrow) char[pending_]);
                     if (!own_)
                         return false;
                     std::memcpy(own_.get(), data_, pending_);
                     data_ = own_.get();
+                    inScratch_ = false;
                 }
                 return true;
             }
@@ -64,6 +65,7 @@ TRelayChannel::FillResult TRelayChannel::Fill(bool& srcReadable, bool srcEnding)
         if (n > 0) {
             pending_ = static_cast<std::size_t>(n);
             data_ = spliced_ ? nullptr : scratch_;
+            inScratch_ = !spliced_;
             if (pending_ < kRelayChunk && !srcEnding)
                 srcReadable = false;
             else

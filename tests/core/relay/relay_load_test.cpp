@@ -110,5 +110,35 @@ TEST_F(RelayLoadTest, DestinationSendingMoreThanItReadsDoesNotStallTheLink) {
     EXPECT_EQ(got, 2 * size);
 }
 
+// A chunk the destination takes only in part must leave the loop's scratch buffer, which the loop's next
+// transfer, for any of its links, overwrites.
+TEST(RelayChannelTest, RestOfAPartlyWrittenChunkSurvivesTheNextTransfer) {
+    int src[2], dst[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, src), 0);
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, dst), 0);
+    Fd srcIn(src[0]), srcOut(src[1]), dstIn(dst[0]), dstOut(dst[1]);
+    int small = 4096;
+    ASSERT_EQ(::setsockopt(dstIn.Get(), SOL_SOCKET, SO_SNDBUF, &small, sizeof small), 0);
+    const std::string data = RandomBytes(20000, 3); // less than a chunk: copied, not spliced
+    ASSERT_TRUE(SendAll(srcOut.Get(), data));
+
+    qv::TRelayPipes pipes;
+    std::vector<char> scratch(qv::kRelayChunk);
+    qv::TRelayChannel channel(pipes, scratch.data());
+    channel.SetEnds(srcIn.Get(), dstIn.Get());
+    std::string got;
+    for (int round = 0; round < 100 && got.size() < data.size(); ++round) {
+        bool readable = true, writable = true;
+        int budget = 1;
+        ASSERT_TRUE(channel.MoveOn(readable, false, writable, budget));
+        std::fill(scratch.begin(), scratch.end(), 'X');
+        char buf[65536];
+        for (ssize_t n; (n = ::recv(dstOut.Get(), buf, sizeof buf, 0)) > 0;)
+            got.append(buf, static_cast<std::size_t>(n));
+    }
+    EXPECT_EQ(got.size(), data.size());
+    EXPECT_TRUE(got == data) << "the relayed bytes differ";
+}
+
 } // namespace
 } // namespace qvtest
