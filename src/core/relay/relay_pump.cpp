@@ -53,8 +53,9 @@ bool TRelayChannel::MoveOn(bool& srcReadable, bool srcEnding, bool& dstWritable,
     }
 }
 
-// A read that comes back short has emptied the socket: its next arrival is reported anew, so no read is
-// spent on finding it empty. Not so the end of stream once reported: it is read until it comes.
+// A copy that comes back short has emptied the socket: its next arrival is reported anew, so no read is
+// spent on finding it empty. Not so a splice, which also stops short when the pipe's slots run out with
+// segments still queued, nor the end of stream once reported: those are read until nothing comes.
 TRelayChannel::FillResult TRelayChannel::Fill(bool& srcReadable, bool srcEnding) {
     if (bulk_ && pipe_[0] < 0 && !pipes_.Take(pipe_))
         bulk_ = false;
@@ -66,7 +67,7 @@ TRelayChannel::FillResult TRelayChannel::Fill(bool& srcReadable, bool srcEnding)
             pending_ = static_cast<std::size_t>(n);
             data_ = spliced_ ? nullptr : scratch_;
             inScratch_ = !spliced_;
-            if (pending_ < kRelayChunk && !srcEnding)
+            if (pending_ < kRelayChunk && !spliced_ && !srcEnding)
                 srcReadable = false;
             else
                 bulk_ = true;
