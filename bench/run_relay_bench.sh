@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Relay benchmark: the relay engine (relay_runner) side by side with socat, haproxy (tcp mode) and nginx
-# (stream module), all relaying to the same local destination server, plus the destination reached
-# directly as the ceiling. Prints a Markdown table of medians and ratios.
+# (stream module), each relaying to a local destination server of its own (identical ones), plus such a
+# server reached directly as the ceiling. Prints a Markdown table of medians and ratios.
 #
 #   bench/run_relay_bench.sh BUILD_DIR        (REPS=5 SECS=1.5 BASE_PORT=17200 SOAK=100000 to change the run)
 #
@@ -39,8 +39,12 @@ cleanup() {
 trap cleanup EXIT
 ulimit -n "$(ulimit -Hn)"
 
-SERVER=$BASE
+# Each target relays to a destination server of its own (identical ones): every connection leaves a
+# port in TIME_WAIT for a minute, and a relay connecting where another relay or the direct run has just
+# used up the ports would pay for the search that follows.
 declare -A PORT=([direct]=$BASE [quorvane]=$((BASE + 1)) [socat]=$((BASE + 2)) [haproxy]=$((BASE + 3)) [nginx]=$((BASE + 4)))
+declare -A DEST=([quorvane]=$((BASE + 11)) [socat]=$((BASE + 12)) [haproxy]=$((BASE + 13)) [nginx]=$((BASE + 14)))
+SERVER=$((BASE + 20)) # the soak's
 TARGETS=(direct quorvane haproxy nginx socat)
 declare -A MAINPID CMD
 
@@ -54,7 +58,7 @@ defaults
   timeout server 1h
 listen relay
   bind 127.0.0.1:${PORT[haproxy]}
-  server destination 127.0.0.1:$SERVER
+  server destination 127.0.0.1:${DEST[haproxy]}
 CFG
 cat >"$WORK/nginx.conf" <<CFG
 load_module /usr/lib/nginx/modules/ngx_stream_module.so;
@@ -67,17 +71,20 @@ events { worker_connections 15000; }
 stream {
   server {
     listen 127.0.0.1:${PORT[nginx]};
-    proxy_pass 127.0.0.1:$SERVER;
+    proxy_pass 127.0.0.1:${DEST[nginx]};
   }
 }
 CFG
 
-CMD[server]="$BIN/relay_bench_server $SERVER 2"
-CMD[quorvane]="$BIN/relay_runner ${PORT[quorvane]} 127.0.0.1 $SERVER"
-CMD[socat]="socat TCP-LISTEN:${PORT[socat]},reuseaddr,fork TCP:127.0.0.1:$SERVER"
+CMD[direct]="$BIN/relay_bench_server ${PORT[direct]} 2"
+CMD[quorvane]="$BIN/relay_runner ${PORT[quorvane]} 127.0.0.1 ${DEST[quorvane]}"
+CMD[socat]="socat TCP-LISTEN:${PORT[socat]},reuseaddr,fork TCP:127.0.0.1:${DEST[socat]}"
 CMD[haproxy]="haproxy -db -f $WORK/haproxy.cfg"
 CMD[nginx]="nginx -c $WORK/nginx.conf -p $WORK"
-for name in server quorvane socat haproxy nginx; do
+CMD[soak]="$BIN/relay_bench_server $SERVER 2"
+for t in quorvane socat haproxy nginx; do CMD[server.$t]="$BIN/relay_bench_server ${DEST[$t]} 2"; done
+NAMES=(direct soak server.quorvane server.socat server.haproxy server.nginx quorvane socat haproxy nginx)
+for name in "${NAMES[@]}"; do
   ${CMD[$name]} >"$WORK/$name.log" 2>&1 &
   MAINPID[$name]=$!
   PIDS+=($!)
@@ -94,14 +101,17 @@ median() { sort -g | awk '{v[NR] = $1} END {if (NR == 0) print "nan"; else if (N
 field() { tr ' ' '\n' | awk -F= -v k="$1" '$1 == k {print $2}'; }
 
 declare -A RESULT
-# run KEY FIELD loadgen-args...: REPS rounds, the targets taking turns within each round.
+# run KEY FIELD loadgen-args...: REPS rounds, the targets taking turns within each round. The order turns
+# by one place every round, so no relay always runs right after the same one (whose connections still
+# hold ports in TIME_WAIT).
 run() {
   local key=$1 fld=$2
   shift 2
-  local t rep
+  local t rep i
   for t in "${TARGETS[@]}"; do : >"$WORK/$key.$t"; done
   for rep in $(seq "$REPS"); do
-    for t in "${TARGETS[@]}"; do
+    for i in "${!TARGETS[@]}"; do
+      t=${TARGETS[$(((i + rep) % ${#TARGETS[@]}))]}
       "$BIN/relay_loadgen" "$1" "${PORT[$t]}" "${@:2}" 2>/dev/null | field "$fld" >>"$WORK/$key.$t" || true
     done
   done
@@ -182,7 +192,7 @@ echo
 echo "Reference: the better of haproxy and nginx (higher throughput and rates, lower latency)."
 echo "Destination: relay_bench_server (sink, source, echo, echo twice; chosen by the first byte)."
 echo "Command lines:"
-for name in server quorvane socat haproxy nginx; do echo "    ${CMD[$name]}"; done
+for name in "${NAMES[@]}"; do echo "    ${CMD[$name]}"; done
 echo "    relay_loadgen bulk-up|bulk-down PORT 1|8 $SECS; duplex PORT E|D $SECS; connrate PORT 1|16 $SECS; latency PORT 20000; idle PORT N 3"
 echo
 if [ "$SOAK" -gt 0 ]; then

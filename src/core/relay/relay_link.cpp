@@ -11,7 +11,7 @@ namespace {
 
 // Sockets report changes only (edge-triggered): each one is registered once, for everything.
 constexpr std::uint32_t kSocketEvents = EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLET;
-// Chunks one direction may move in one turn of its loop before the other links get theirs.
+// Chunks each direction may move in one turn of its loop before the other links get theirs.
 constexpr int kChunksPerTurn = 16;
 
 // Remembers what a socket has reported: it reports changes only.
@@ -160,11 +160,17 @@ void TRelayLink::OnDeadline(Clock::time_point now) {
 }
 
 void TRelayLink::Pump() {
-    int upBudget = kChunksPerTurn;
-    int downBudget = kChunksPerTurn;
-    if (!up_.MoveOn(inReadable_, inEnding_, outWritable_, upBudget) ||
-        !down_.MoveOn(outReadable_, outEnding_, inWritable_, downBudget))
-        return Finish(false);
+    // The directions take turns a chunk at a time, so that an echoing destination keeps both flowing.
+    bool moving = true;
+    int round = 0;
+    for (; moving && round < kChunksPerTurn; ++round) {
+        int upBudget = 1;
+        int downBudget = 1;
+        if (!up_.MoveOn(inReadable_, inEnding_, outWritable_, upBudget) ||
+            !down_.MoveOn(outReadable_, outEnding_, inWritable_, downBudget))
+            return Finish(false);
+        moving = upBudget == 0 || downBudget == 0;
+    }
     // An end of stream is passed on once everything before it has been written; the link ends when both
     // directions have ended, and closing the sockets then ends the streams that are still open.
     if (up_.Eof() && down_.Eof())
@@ -183,7 +189,7 @@ void TRelayLink::Pump() {
         if (!hasDeadline_)
             loop_.SetDeadline(*this, lastActivity_ + listener_.HalfClosedTimeout());
     }
-    if ((upBudget == 0 && inReadable_) || (downBudget == 0 && outReadable_))
+    if (moving && (inReadable_ || outReadable_))
         loop_.RunAgain(*this);
 }
 
