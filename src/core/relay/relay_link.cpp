@@ -24,7 +24,8 @@ void Note(std::uint32_t events, bool& readable, bool& ending, bool& writable) {
 } // namespace
 
 TRelayLink::TRelayLink(TRelayLoop& loop, int inFd)
-    : loop_(loop), listener_(loop.Listener()), inFd_(inFd), up_(loop.Pipes(), loop.Scratch()), down_(loop.Pipes(), loop.Scratch()) {}
+    : loop_(loop), listener_(loop.Listener()), inFd_(inFd), up_(loop.Pipes(), loop.Scratch()),
+      down_(loop.Pipes(), loop.Scratch()) {}
 
 TRelayLink::~TRelayLink() {
     CloseFd(inFd_);

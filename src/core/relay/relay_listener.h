@@ -97,7 +97,7 @@ private:
     std::mutex controlMutex_; // one start or stop at a time
     std::atomic<bool> active_{false};
     std::atomic<int> endpointPort_{0};
-    int listenFd_ = -1;           // while active; the loops share it and the last one closes it
+    int listenFd_ = -1;             // while active; the loops share it and the last one closes it
     std::atomic<int> linkCount_{0}; // links of every loop, those of a past start included
 
     TRelayResolvers resolvers_;

@@ -61,8 +61,9 @@ TRelayChannel::FillResult TRelayChannel::Fill(bool& srcReadable, bool srcEnding)
         bulk_ = false;
     for (;;) {
         spliced_ = bulk_;
-        ssize_t n = bulk_ ? ::splice(src_, nullptr, pipe_[1], nullptr, kRelayChunk, SPLICE_F_MOVE | SPLICE_F_NONBLOCK)
-                          : ::recv(src_, scratch_, kRelayChunk, 0);
+        ssize_t n =
+            bulk_ ? ::splice(src_, nullptr, pipe_[1], nullptr, kRelayChunk, SPLICE_F_MOVE | SPLICE_F_NONBLOCK)
+                  : ::recv(src_, scratch_, kRelayChunk, 0);
         if (n > 0) {
             pending_ = static_cast<std::size_t>(n);
             data_ = spliced_ ? nullptr : scratch_;
@@ -95,8 +96,9 @@ TRelayChannel::FillResult TRelayChannel::Fill(bool& srcReadable, bool srcEnding)
 
 bool TRelayChannel::Flush() {
     while (pending_ > 0) {
-        ssize_t n = spliced_ ? ::splice(pipe_[0], nullptr, dst_, nullptr, pending_, SPLICE_F_MOVE | SPLICE_F_NONBLOCK)
-                             : ::send(dst_, data_, pending_, MSG_NOSIGNAL);
+        ssize_t n =
+            spliced_ ? ::splice(pipe_[0], nullptr, dst_, nullptr, pending_, SPLICE_F_MOVE | SPLICE_F_NONBLOCK)
+                     : ::send(dst_, data_, pending_, MSG_NOSIGNAL);
         if (n > 0) {
             pending_ -= static_cast<std::size_t>(n);
             if (!spliced_)

@@ -46,7 +46,7 @@ private:
     int src_ = -1;
     int dst_ = -1;
     int pipe_[2] = {-1, -1};
-    bool bulk_ = false;    // reads go through a pipe
+    bool bulk_ = false;      // reads go through a pipe
     bool spliced_ = false;   // the chunk in hand is in the pipe
     bool inScratch_ = false; // the chunk in hand is in the loop's scratch buffer
     std::unique_ptr<char[]> own_;
