@@ -88,7 +88,7 @@ void TConnectionEventQueue::DrainFor(std::chrono::milliseconds wait) {
 }
 
 void AttachListener(TRelayListener& listener, int number, int stopWaitMs, TConnectionEventQueue& events) {
-    // Link threads only post; the user-interface thread applies the events in order.
+    // Relay threads only post; the user-interface thread applies the events in order.
     listener.SetTerminateWaitTime(stopWaitMs);
     listener.OnConnect = [&events, number](TRelayLink&) { events.Post({number, true}); };
     listener.OnDisconnect = [&events, number](TRelayLink&) { events.Post({number, false}); };

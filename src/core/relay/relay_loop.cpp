@@ -167,13 +167,13 @@ void TRelayLoop::Turn() {
         if (!accepting_)
             acceptPausedUntil_ = now + std::chrono::milliseconds(TRelayListener::kExhaustedWaitMs);
     }
-    std::vector<TRelayLink*> again;
-    again.swap(again_);
-    for (TRelayLink* link : again) {
+    running_.swap(again_);
+    for (TRelayLink* link : running_) {
         link->queuedAgain_ = false;
         if (!link->Done())
             link->Resume();
     }
+    running_.clear();
     for (TRelayLink* link : removed_)
         delete link;
     removed_.clear();

@@ -72,6 +72,7 @@ private:
     TRelayLink* links_ = nullptr;
     std::set<std::pair<Clock::time_point, TRelayLink*>> deadlines_;
     std::vector<TRelayLink*> again_;
+    std::vector<TRelayLink*> running_; // the links of again_ being run, kept to spare an allocation
     std::vector<TRelayLink*> removed_;
     TRelayPipes pipes_;
     std::unique_ptr<char[]> scratch_;

@@ -15,26 +15,20 @@ TRelayPipes::~TRelayPipes() {
 }
 
 bool TRelayPipes::Take(int pipe[2]) {
-    {
-        std::lock_guard lock(mutex_);
-        if (!spare_.empty()) {
-            pipe[0] = spare_.back().first;
-            pipe[1] = spare_.back().second;
-            spare_.pop_back();
-            return true;
-        }
+    if (!spare_.empty()) {
+        pipe[0] = spare_.back().first;
+        pipe[1] = spare_.back().second;
+        spare_.pop_back();
+        return true;
     }
     return ::pipe2(pipe, O_CLOEXEC | O_NONBLOCK) == 0;
 }
 
 void TRelayPipes::Give(int pipe[2]) {
-    {
-        std::lock_guard lock(mutex_);
-        if (spare_.size() < kMaxSpare) {
-            spare_.emplace_back(pipe[0], pipe[1]);
-            pipe[0] = pipe[1] = -1;
-            return;
-        }
+    if (spare_.size() < kMaxSpare) {
+        spare_.emplace_back(pipe[0], pipe[1]);
+        pipe[0] = pipe[1] = -1;
+        return;
     }
     CloseFd(pipe[0]);
     CloseFd(pipe[1]);

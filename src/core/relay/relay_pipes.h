@@ -1,12 +1,13 @@
 #pragma once
-#include <mutex>
+#include <cstddef>
 #include <utility>
 #include <vector>
 
 namespace qv {
 
-// Empty pipes for splicing, shared by the links of one listener. A link holds a pipe only while a chunk
-// is in it, so thousands of idle links do not hold two pipes (four descriptors) each.
+// Empty pipes for splicing, shared by the links of one relay thread, which alone uses it. A link holds a
+// pipe only while a chunk is in it, so thousands of idle links do not hold two pipes (four descriptors)
+// each.
 class TRelayPipes {
 public:
     TRelayPipes() = default;
@@ -22,7 +23,6 @@ public:
     static constexpr std::size_t kMaxSpare = 64;
 
 private:
-    std::mutex mutex_;
     std::vector<std::pair<int, int>> spare_;
 };
 

@@ -3,7 +3,6 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <climits>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -64,11 +63,6 @@ void RaiseDescriptorLimit() {
         limit.rlim_cur = limit.rlim_max;
         ::setrlimit(RLIMIT_NOFILE, &limit);
     }
-}
-
-bool SetNonBlocking(int fd) {
-    int flags = ::fcntl(fd, F_GETFL);
-    return flags >= 0 && ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
 }
 
 } // namespace qv

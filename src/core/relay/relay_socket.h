@@ -30,7 +30,4 @@ void CloseFd(int& fd);
 // bytes are in flight, two pipes, so the usual 1024 would end at a few hundred links.
 void RaiseDescriptorLimit();
 
-// Turns O_NONBLOCK on; false when the descriptor refuses.
-bool SetNonBlocking(int fd);
-
 } // namespace qv
