@@ -42,10 +42,10 @@ ulimit -n "$(ulimit -Hn)"
 # Each target relays to a destination server of its own (identical ones): every connection leaves a
 # port in TIME_WAIT for a minute, and a relay connecting where another relay or the direct run has just
 # used up the ports would pay for the search that follows.
-declare -A PORT=([direct]=$BASE [quorvane]=$((BASE + 1)) [socat]=$((BASE + 2)) [haproxy]=$((BASE + 3)) [nginx]=$((BASE + 4)))
-declare -A DEST=([quorvane]=$((BASE + 11)) [socat]=$((BASE + 12)) [haproxy]=$((BASE + 13)) [nginx]=$((BASE + 14)))
+declare -A PORT=([direct]=$BASE [quorvane]=$((BASE + 1)) [socat]=$((BASE + 2)) [haproxy]=$((BASE + 3)) [nginx]=$((BASE + 4)) [nginxhc]=$((BASE + 5)))
+declare -A DEST=([quorvane]=$((BASE + 11)) [socat]=$((BASE + 12)) [haproxy]=$((BASE + 13)) [nginx]=$((BASE + 14)) [nginxhc]=$((BASE + 15)))
 SERVER=$((BASE + 20)) # the soak's
-TARGETS=(direct quorvane haproxy nginx socat)
+TARGETS=(direct quorvane haproxy nginx nginxhc socat)
 declare -A MAINPID CMD
 
 cat >"$WORK/haproxy.cfg" <<CFG
@@ -60,30 +60,39 @@ listen relay
   bind 127.0.0.1:${PORT[haproxy]}
   server destination 127.0.0.1:${DEST[haproxy]}
 CFG
-cat >"$WORK/nginx.conf" <<CFG
+# nginx twice: as it comes, and passing an end of stream on and waiting for the other side's as
+# quorvane and haproxy do (by default it closes both sides at the first end of stream it sees).
+nginx_conf() { # PREFIX PORT DEST HALF_CLOSE
+  mkdir -p "$1"
+  cat >"$1/nginx.conf" <<CFG
 load_module /usr/lib/nginx/modules/ngx_stream_module.so;
 daemon off;
 worker_processes auto;
 worker_rlimit_nofile 20000;
-pid $WORK/nginx.pid;
-error_log $WORK/nginx.err;
+pid $1/nginx.pid;
+error_log $1/nginx.err;
 events { worker_connections 15000; }
 stream {
   server {
-    listen 127.0.0.1:${PORT[nginx]};
-    proxy_pass 127.0.0.1:${DEST[nginx]};
+    listen 127.0.0.1:$2;
+    proxy_pass 127.0.0.1:$3;
+    proxy_half_close $4;
   }
 }
 CFG
+}
+nginx_conf "$WORK/nginx" "${PORT[nginx]}" "${DEST[nginx]}" off
+nginx_conf "$WORK/nginxhc" "${PORT[nginxhc]}" "${DEST[nginxhc]}" on
 
 CMD[direct]="$BIN/relay_bench_server ${PORT[direct]} 2"
 CMD[quorvane]="$BIN/relay_runner ${PORT[quorvane]} 127.0.0.1 ${DEST[quorvane]}"
 CMD[socat]="socat TCP-LISTEN:${PORT[socat]},reuseaddr,fork TCP:127.0.0.1:${DEST[socat]}"
 CMD[haproxy]="haproxy -db -f $WORK/haproxy.cfg"
-CMD[nginx]="nginx -c $WORK/nginx.conf -p $WORK"
+CMD[nginx]="nginx -c $WORK/nginx/nginx.conf -p $WORK/nginx"
+CMD[nginxhc]="nginx -c $WORK/nginxhc/nginx.conf -p $WORK/nginxhc"
 CMD[soak]="$BIN/relay_bench_server $SERVER 2"
-for t in quorvane socat haproxy nginx; do CMD[server.$t]="$BIN/relay_bench_server ${DEST[$t]} 2"; done
-NAMES=(direct soak server.quorvane server.socat server.haproxy server.nginx quorvane socat haproxy nginx)
+for t in quorvane socat haproxy nginx nginxhc; do CMD[server.$t]="$BIN/relay_bench_server ${DEST[$t]} 2"; done
+NAMES=(direct soak server.quorvane server.socat server.haproxy server.nginx server.nginxhc quorvane socat haproxy nginx nginxhc)
 for name in "${NAMES[@]}"; do
   ${CMD[$name]} >"$WORK/$name.log" 2>&1 &
   MAINPID[$name]=$!
@@ -160,16 +169,17 @@ best() { awk -v a="$1" -v b="$2" -v m="$3" 'BEGIN {if (m == "min") print (a < b 
 row() { # label key better(max|min) against(peers|haproxy)
   local label=$1 key=$2 mode=$3 against=$4 ref
   if [ "$against" = haproxy ]; then ref=${RESULT[$key.haproxy]}; else ref=$(best "${RESULT[$key.haproxy]}" "${RESULT[$key.nginx]}" "$mode"); fi
-  printf '| %s | %s | %s | %s | %s | %s | %s |\n' "$label" "${RESULT[$key.direct]}" "${RESULT[$key.quorvane]}" \
-    "${RESULT[$key.haproxy]}" "${RESULT[$key.nginx]}" "${RESULT[$key.socat]}" "$(ratio "${RESULT[$key.quorvane]}" "$ref")"
+  printf '| %s | %s | %s | %s | %s | %s | %s | %s |\n' "$label" "${RESULT[$key.direct]}" "${RESULT[$key.quorvane]}" \
+    "${RESULT[$key.haproxy]}" "${RESULT[$key.nginx]}" "${RESULT[$key.nginxhc]}" "${RESULT[$key.socat]}" \
+    "$(ratio "${RESULT[$key.quorvane]}" "$ref")"
 }
 
 echo
 echo "Relay benchmark, $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores, medians of $REPS runs of $SECS s"
 echo "(haproxy $(haproxy -v 2>/dev/null | head -1 | awk '{print $3}'), nginx $(nginx -v 2>&1 | sed 's|.*/||'), socat $(socat -V 2>/dev/null | awk '/socat version/ {print $3}'))"
 echo
-echo "| Test | direct | quorvane | haproxy | nginx | socat | quorvane ÷ reference |"
-echo "|---|---|---|---|---|---|---|"
+echo "| Test | direct | quorvane | haproxy | nginx | nginx, half-close on | socat | quorvane ÷ reference |"
+echo "|---|---|---|---|---|---|---|---|"
 row "Bulk client→server, 1 conn (MB/s)" up1 max peers
 row "Bulk server→client, 1 conn (MB/s)" down1 max peers
 row "Bulk client→server, 8 conns (MB/s)" up8 max peers
@@ -189,7 +199,7 @@ for n in $IDLE_COUNTS; do
   printf '| %s: still echoing | %s | %s | %s | %s |\n' "$n" "${RESULT[echo$n.quorvane]:--}" "${RESULT[echo$n.haproxy]:--}" "${RESULT[echo$n.nginx]:--}" "${RESULT[echo$n.socat]:--}"
 done
 echo
-echo "Reference: the better of haproxy and nginx (higher throughput and rates, lower latency)."
+echo "Reference: the better of haproxy and nginx as it comes (higher throughput and rates, lower latency)."
 echo "Destination: relay_bench_server (sink, source, echo, echo twice; chosen by the first byte)."
 echo "Command lines:"
 for name in "${NAMES[@]}"; do echo "    ${CMD[$name]}"; done

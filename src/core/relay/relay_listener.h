@@ -72,7 +72,6 @@ public:
 
     static constexpr std::chrono::milliseconds kStopStep{250};
     static constexpr int kExhaustedWaitMs = 100; // pause of accepting while out of descriptors
-    static constexpr int kAcceptBurst = 64;      // connections a relay thread takes at once
     static constexpr unsigned kLoops = 4;        // relay threads at most; no more than the processors
     static constexpr std::chrono::milliseconds kHalfClosedTimeout{60000};
     static constexpr std::chrono::milliseconds kConnectTimeout{20000};

@@ -179,31 +179,33 @@ void TRelayLoop::Turn() {
     removed_.clear();
 }
 
+// One connection per wake-up: the listening socket reports again at once while more wait, and meanwhile
+// the other relay threads take their share. Taking a whole burst here left the other threads idle (eight
+// bulk links arriving together all landed on one thread, and moved a third less).
 void TRelayLoop::Accept() {
-    for (int i = 0; i < TRelayListener::kAcceptBurst; ++i) {
-        int fd = ::accept4(*listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (fd < 0) {
-            if (errno == EINTR || errno == ECONNABORTED)
-                continue;
-            if (errno == EAGAIN || errno == EWOULDBLOCK)
-                return;
-            // Out of descriptors or memory, the queued connection stays readable: give links time to end
-            // rather than spinning on it. Any other failure (a stop has shut the socket) the same way.
-            PauseAccepting(Clock::now() + std::chrono::milliseconds(TRelayListener::kExhaustedWaitMs));
+    int fd;
+    do {
+        fd = ::accept4(*listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    } while (fd < 0 && (errno == EINTR || errno == ECONNABORTED));
+    if (fd < 0) {
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
             return;
-        }
-        TRelayLink* link = new (std::nothrow) TRelayLink(*this, fd);
-        if (!link) {
-            ::close(fd);
-            continue;
-        }
-        link->next_ = links_;
-        if (links_)
-            links_->prev_ = link;
-        links_ = link;
-        listener_.linkCount_.fetch_add(1, std::memory_order_acq_rel);
-        link->Begin();
+        // Out of descriptors or memory, the queued connection stays readable: give links time to end
+        // rather than spinning on it. Any other failure (a stop has shut the socket) the same way.
+        PauseAccepting(Clock::now() + std::chrono::milliseconds(TRelayListener::kExhaustedWaitMs));
+        return;
     }
+    TRelayLink* link = new (std::nothrow) TRelayLink(*this, fd);
+    if (!link) {
+        ::close(fd);
+        return;
+    }
+    link->next_ = links_;
+    if (links_)
+        links_->prev_ = link;
+    links_ = link;
+    listener_.linkCount_.fetch_add(1, std::memory_order_acq_rel);
+    link->Begin();
 }
 
 void TRelayLoop::PauseAccepting(Clock::time_point until) {
