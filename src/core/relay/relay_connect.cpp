@@ -76,7 +76,9 @@ std::shared_ptr<TRelayResolvers::Lookup> TRelayResolvers::Start(const std::strin
         return nullptr;
     std::lock_guard lock(shared_->mutex);
     shared_->waiting.push_back(lookup);
-    if (shared_->idle > 0) {
+    // An idle thread counts until it wakes: lookups queued before then need threads of their own, or a
+    // burst of them would run one after another on the single idle thread.
+    if (shared_->idle >= static_cast<int>(shared_->waiting.size())) {
         shared_->queued.notify_one();
         return lookup;
     }

@@ -1,6 +1,10 @@
 // How one relayed connection behaves from the client's and the destination's side.
 #include "relay_harness.h"
 
+#include <algorithm>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <sys/socket.h>
 
@@ -255,6 +259,40 @@ TEST_F(RelayLinkTest, FiftySimultaneousClientsEachRelayOnTheirOwn) {
     EXPECT_EQ(log.Disconnects(), 0);
     clients.clear();
     EXPECT_TRUE(WaitUntil([&] { return log.Disconnects() == 50; }));
+}
+
+TEST_F(RelayLinkTest, LookupsOfClientsArrivingTogetherRunSideBySide) {
+    // Each slow lookup waits (up to 3 s) for the other to be running too.
+    struct Overlap {
+        std::mutex mutex;
+        std::condition_variable changed;
+        int running = 0;
+        int most = 0;
+    };
+    auto overlap = std::make_shared<Overlap>();
+    listener.SetResolver([overlap](const std::string& host) {
+        if (host == "slow.test") {
+            std::unique_lock lock(overlap->mutex);
+            overlap->most = std::max(overlap->most, ++overlap->running);
+            overlap->changed.notify_all();
+            overlap->changed.wait_for(lock, 3s, [&] { return overlap->most >= 2; });
+            --overlap->running;
+        }
+        return std::vector{Numeric("127.0.0.1")};
+    });
+    LocalServer server(ServerMode::Echo);
+    StartRelay(listener, log, server.Port(), "quick.test");
+    Fd first(Connect()); // leaves a lookup thread idle
+    ASSERT_TRUE(SendAll(first.Get(), "warm"));
+    ASSERT_EQ(ReadExactly(first.Get(), 4, 5s), "warm");
+    listener.SetMappedHost("slow.test");
+    Fd a(Connect());
+    Fd b(Connect());
+    ASSERT_TRUE(SendAll(a.Get(), "a") && SendAll(b.Get(), "b"));
+    EXPECT_EQ(ReadExactly(a.Get(), 1, 10s), "a");
+    EXPECT_EQ(ReadExactly(b.Get(), 1, 10s), "b");
+    std::lock_guard lock(overlap->mutex);
+    EXPECT_EQ(overlap->most, 2);
 }
 
 } // namespace
