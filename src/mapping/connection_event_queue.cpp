@@ -81,8 +81,11 @@ void TConnectionEventQueue::DrainFor(std::chrono::milliseconds wait) {
     for (;;) {
         while (std::chrono::steady_clock::now() < deadline && ApplyBatch(kBatch)) {
         }
+        // Past the deadline the wait below would find the events still queued and return at once, for
+        // ever: what is left goes to the queued Drain.
         std::unique_lock lock(mutex_);
-        if (!posted_.wait_until(lock, deadline, [this] { return !events_.empty(); }))
+        if (std::chrono::steady_clock::now() >= deadline ||
+            !posted_.wait_until(lock, deadline, [this] { return !events_.empty(); }))
             return;
     }
 }

@@ -6,6 +6,7 @@
 #include <QRegularExpression>
 #include <QTest>
 #include <QTimer>
+#include <atomic>
 #include <clocale>
 #include <filesystem>
 #include <stdexcept>
@@ -257,6 +258,29 @@ private slots:
         QTRY_COMPARE(applied, 1);
         queue.Post({1, false});
         QTRY_COMPARE(applied, 2);
+    }
+
+    // A stop's wait step ends on time even with events still queued; the rest are applied later.
+    void drainForEndsAtItsDeadline() {
+        std::atomic<int> applied = 0;
+        qv::TConnectionEventQueue queue([&applied](const qv::ConnectionEvent&) {
+            std::this_thread::sleep_for(5ms);
+            ++applied;
+        });
+        for (int i = 0; i < 100; ++i)
+            queue.Post({1, i % 2 == 0});
+        // Should the wait step spin on past its deadline, this ends it after a while.
+        std::thread rescue([&queue] {
+            std::this_thread::sleep_for(3s);
+            queue.DrainQueued();
+        });
+        QElapsedTimer took;
+        took.start();
+        queue.DrainFor(50ms);
+        const qint64 ms = took.elapsed();
+        rescue.join();
+        QVERIFY2(ms < 1500, qPrintable(QString::number(ms)));
+        QTRY_COMPARE(applied.load(), 100);
     }
 
     void disabledAllFollowsTheSlotsAndAsks() {
