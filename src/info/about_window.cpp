@@ -64,7 +64,7 @@ TAbout::TAbout(TRoster& roster)
     BuildHintStatusBar();
     timer1_ = new UiTimer(QStringLiteral("Timer1"), 1000, this);
     OnSignal(timer1_, &UiTimer::Tick, this, roster.platform(), [this] { FillMemory(false); });
-    Guarded(roster.platform(), [this] { FormCreate(); });
+    roster.RunCreation([this] { FormCreate(); });
 }
 
 void TAbout::BuildControls() {

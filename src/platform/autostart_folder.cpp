@@ -1,40 +1,19 @@
 #include "platform/autostart_folder.h"
 
-#include <cstdlib>
 #include <filesystem>
-#include <pwd.h>
 #include <system_error>
 #include <unistd.h>
 
 #include "core/profile/atomic_file.h"
+#include "platform/file_locations.h"
 
 namespace qv {
 
-namespace {
-std::string HomeDirectory() {
-    if (const char* home = std::getenv("HOME"); home && *home)
-        return home;
-    if (const passwd* entry = getpwuid(getuid()); entry && entry->pw_dir)
-        return entry->pw_dir;
-    return "/";
-}
-
-std::string WithSeparator(std::string path) {
-    if (path.empty() || path.back() != '/')
-        path += '/';
-    return path;
-}
-} // namespace
-
 std::string UserAutostartDirectory() {
-    // A relative value is invalid and must be ignored, as the base-directory rules say.
-    const char* configHome = std::getenv("XDG_CONFIG_HOME");
-    const std::string base = configHome && configHome[0] == '/' ? std::string(configHome)
-                                                                : WithSeparator(HomeDirectory()) + ".config";
-    return WithSeparator(base) + "autostart/";
+    return UserConfigDir() + "autostart/";
 }
 
-AutostartFolder::AutostartFolder(std::string directory) : directory_(WithSeparator(std::move(directory))) {}
+AutostartFolder::AutostartFolder(std::string directory) : directory_(WithSlash(std::move(directory))) {}
 
 std::string AutostartFolder::Read(const std::string& name) const {
     std::string text;

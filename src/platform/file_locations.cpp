@@ -16,12 +16,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string WithSlash(std::string dir) {
-    if (dir.empty() || dir.back() != '/')
-        dir += '/';
-    return dir;
-}
-
 bool SameFile(const std::string& a, const std::string& b) {
     std::error_code error;
     return fs::equivalent(a, b, error);
@@ -85,11 +79,24 @@ bool DirIsWritable(const std::string& dir) {
     return faccessat(AT_FDCWD, dir.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
 }
 
-std::string PerUserDir(const std::string& xdgConfigHome, const std::string& home) {
+std::string WithSlash(std::string dir) {
+    if (dir.empty() || dir.back() != '/')
+        dir += '/';
+    return dir;
+}
+
+std::string UserConfigDir(const std::string& xdgConfigHome, const std::string& home) {
     // A relative XDG_CONFIG_HOME is invalid and ignored, as the base-directory rules say.
-    const std::string base =
-        !xdgConfigHome.empty() && xdgConfigHome.front() == '/' ? xdgConfigHome : WithSlash(home) + ".config";
-    return WithSlash(WithSlash(base) + "quorvane");
+    return WithSlash(!xdgConfigHome.empty() && xdgConfigHome.front() == '/' ? xdgConfigHome
+                                                                            : WithSlash(home) + ".config");
+}
+
+std::string UserConfigDir() {
+    return UserConfigDir(EnvOr("XDG_CONFIG_HOME", ""), HomeDir());
+}
+
+std::string PerUserDir(const std::string& xdgConfigHome, const std::string& home) {
+    return UserConfigDir(xdgConfigHome, home) + "quorvane/";
 }
 
 namespace {

@@ -48,8 +48,15 @@ std::string WritableDirFor(const std::string& dataDir);
 // user (mode bits, ACLs, read-only mounts, the immutable flag).
 bool DirIsWritable(const std::string& dir);
 
-// Name of the per-user folder: $XDG_CONFIG_HOME/quorvane/ when that is an absolute path, else
-// <home>/.config/quorvane/.
+// The user's configuration folder, with a trailing '/': $XDG_CONFIG_HOME when that is an absolute path,
+// else <home>/.config/. Without arguments, this process's, from its environment.
+std::string UserConfigDir(const std::string& xdgConfigHome, const std::string& home);
+std::string UserConfigDir();
+
+// Name of the per-user folder: quorvane/ in the user's configuration folder.
 std::string PerUserDir(const std::string& xdgConfigHome, const std::string& home);
+
+// dir with a trailing '/'.
+std::string WithSlash(std::string dir);
 
 } // namespace qv

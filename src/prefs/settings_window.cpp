@@ -38,7 +38,7 @@ TQuorvaneSettings::TQuorvaneSettings(TRoster& roster)
                       QSize(697, 491)),
       backgroundsColor_(SystemBackgroundColour()) {
     BuildControls();
-    Guarded(roster.platform(), [this] { FormCreate(); });
+    roster.RunCreation([this] { FormCreate(); });
 }
 
 TQuorvaneSettings::~TQuorvaneSettings() {
