@@ -1,9 +1,9 @@
 #include "platform/system_figures.h"
 
+#include "core/profile/atomic_file.h"
+
 #include <algorithm>
 #include <charconv>
-#include <fstream>
-#include <sstream>
 
 #if defined(__x86_64__)
 #include <x86intrin.h>
@@ -53,12 +53,10 @@ std::optional<MemoryStatus> ParseMemInfo(std::string_view text) {
 }
 
 std::optional<MemoryStatus> ReadMemoryStatus(const std::string& path) {
-    std::ifstream file(path);
-    if (!file)
+    std::string text;
+    if (ReadWholeFile(path, text) != 0)
         return std::nullopt;
-    std::ostringstream text;
-    text << file.rdbuf();
-    return ParseMemInfo(text.str());
+    return ParseMemInfo(text);
 }
 
 std::optional<std::uint64_t> ReadCycleCounter() {
