@@ -44,12 +44,6 @@ private:
     std::function<void()> onClick_;
 };
 
-QLabel* HintedLabel(QWidget* parent, const char* name, const char* caption, const char* hint) {
-    QLabel* label = NewLabel(parent, QString::fromLatin1(name), caption);
-    SetHint(label, hint);
-    return label;
-}
-
 // Whole numbers of bytes: 64 bits, so machines beyond 4 GiB read true.
 QString Bytes(std::uint64_t value) {
     return QString::number(value) + QStringLiteral(" bytes");
@@ -75,13 +69,15 @@ void TAbout::BuildControls() {
     bevel1->setFrameShape(QFrame::Box);
     bevel1->setFrameShadow(QFrame::Sunken);
     SetHint(bevel1, "Software Information");
-    QLabel* icon = HintedLabel(bevel1, "ProgramIcon", "", "Programs Icons");
+    QLabel* icon = NewLabel(bevel1, QStringLiteral("ProgramIcon"), "", "Programs Icons");
     icon->setPixmap(ProgramIcon().pixmap(32, 32));
     auto* info = new QGridLayout(bevel1);
     info->addWidget(icon, 0, 0, 2, 1);
-    info->addWidget(HintedLabel(bevel1, "Label3", "Updated on 07/11/2002", "Software Date"), 0, 1);
-    info->addWidget(
-        HintedLabel(bevel1, "Label1", "Internet Port Mapping V1.3 Build : 47", "Software Version"), 1, 1);
+    info->addWidget(NewLabel(bevel1, QStringLiteral("Label3"), "Updated on 07/11/2002", "Software Date"), 0,
+                    1);
+    info->addWidget(NewLabel(bevel1, QStringLiteral("Label1"), "Internet Port Mapping V1.3 Build : 47",
+                             "Software Version"),
+                    1, 1);
     info->setColumnStretch(1, 1);
 
     Platform& platform = roster_.platform();
@@ -89,10 +85,12 @@ void TAbout::BuildControls() {
         kVendorPage, page, [&platform] { Guarded(platform, [&platform] { OpenVendorPage(platform); }); });
     label2->setObjectName(QStringLiteral("Label2"));
     SetHint(label2, kVendorPage);
-    label6_ = HintedLabel(page, "Label6", "Estimated CPU Speed : measuring...", "Estimated CPU Speed");
-    label4_ = HintedLabel(page, "Label4", "Total Memory : ", "Total Memory");
-    label5_ = HintedLabel(page, "Label5", "Memory Free : ", "Memory Free");
-    label7_ = HintedLabel(page, "Label7", "Total Of Memory Used : ", "Total Of Memory Used In %");
+    label6_ =
+        NewLabel(page, QStringLiteral("Label6"), "Estimated CPU Speed : measuring...", "Estimated CPU Speed");
+    label4_ = NewLabel(page, QStringLiteral("Label4"), "Total Memory : ", "Total Memory");
+    label5_ = NewLabel(page, QStringLiteral("Label5"), "Memory Free : ", "Memory Free");
+    label7_ =
+        NewLabel(page, QStringLiteral("Label7"), "Total Of Memory Used : ", "Total Of Memory Used In %");
     QPushButton* button1 = NewButton(page, "Button1", "Close", "Close|Close this windows");
     OnSignal(button1, &QPushButton::clicked, this, platform, [this] { close(); });
 

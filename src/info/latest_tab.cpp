@@ -23,11 +23,6 @@ int ServerIndex(const QString& text) {
     return -1;
 }
 
-template <class Control> Control* Hinted(Control* control, const char* hint) {
-    if (hint)
-        SetHint(control, hint);
-    return control;
-}
 } // namespace
 
 TLatestTab::TLatestTab(const LatestTabControls& controls, const std::array<QUrl, 2>& servers,
@@ -38,8 +33,10 @@ TLatestTab::TLatestTab(const LatestTabControls& controls, const std::array<QUrl,
     documents_ = {servers[0].resolved(document), servers[1].resolved(document)};
     pane_ = new TBrowserPane(controls.pane, controls.paneHint, network, this);
     go_ = NewButton(this, QString::fromLatin1(controls.go), "Go", controls.goHint);
-    server_ = Hinted(NewLabel(this, QString::fromLatin1(controls.server), "Server 1"), controls.serverHint);
-    combo_ = Hinted(new QComboBox(this), controls.comboHint);
+    server_ = NewLabel(this, QString::fromLatin1(controls.server), "Server 1", controls.serverHint);
+    combo_ = new QComboBox(this);
+    if (controls.comboHint)
+        SetHint(combo_, controls.comboHint);
     combo_->setObjectName(QString::fromLatin1(controls.combo));
     combo_->addItems({kServerNames[0], kServerNames[1]});
     combo_->setCurrentIndex(-1);

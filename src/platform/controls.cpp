@@ -43,9 +43,11 @@ QPushButton* NewButton(QWidget* parent, const QString& name, const char* caption
     return button;
 }
 
-QLabel* NewLabel(QWidget* parent, const QString& name, const char* caption) {
+QLabel* NewLabel(QWidget* parent, const QString& name, const char* caption, const char* hint) {
     auto* label = new QLabel(QString::fromLatin1(caption), parent);
     label->setObjectName(name);
+    if (hint)
+        SetHint(label, hint);
     return label;
 }
 

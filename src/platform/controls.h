@@ -11,7 +11,7 @@ namespace qv {
 
 // Controls carry their program name as objectName; the hint is "short|long" (none when null).
 QPushButton* NewButton(QWidget* parent, const QString& name, const char* caption, const char* hint = nullptr);
-QLabel* NewLabel(QWidget* parent, const QString& name, const char* caption);
+QLabel* NewLabel(QWidget* parent, const QString& name, const char* caption, const char* hint = nullptr);
 // An edit for stored text: it refuses characters beyond Latin-1. maxLength 0 means no limit.
 QLineEdit* NewEdit(QWidget* parent, const QString& name, const char* text, const char* hint,
                    int maxLength = 0);
