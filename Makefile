@@ -21,9 +21,13 @@ run: build
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 
-# The Debian package quorvane_<version>_<arch>.deb, in $(BUILD)/.
-package: build
-	cd $(BUILD) && cpack -G DEB
+# The Debian package quorvane_<version>_<arch>.deb, in $(PACKAGE_BUILD)/: a build tree of its own
+# that builds only what the package holds (no tests, benchmarks or script helpers).
+PACKAGE_BUILD ?= build-package
+package: deps
+	cmake -S . -B $(PACKAGE_BUILD) $(GEN) -DBUILD_TESTING=OFF -DQV_EXTRAS=OFF
+	cmake --build $(PACKAGE_BUILD) -j $(JOBS)
+	cd $(PACKAGE_BUILD) && cpack -G DEB
 
 test-asan:
 	$(MAKE) test BUILD=build-asan CMAKE_FLAGS="-DQV_SANITIZE=address"
@@ -45,4 +49,4 @@ format:
 	find src tests bench -name '*.cpp' -o -name '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf build build-asan build-tsan build-fuzz
+	rm -rf build build-asan build-tsan build-fuzz build-package

@@ -39,6 +39,9 @@ dpkg-deb -f "$deb" Depends | grep -q 'libqt6widgets6' || fail "Depends lacks the
 echo "lintian:"
 lintian --fail-on error "$deb" 2>&1 | grep -v 'root privileges' || true
 lintian --fail-on error "$deb" >/dev/null 2>&1 || fail "lintian reports an error"
+# The hardening flags reach the binaries, and the package runs no maintainer scripts it does not need.
+unwanted=$(lintian -I "$deb" 2>/dev/null | grep -E 'hardening-no-|maintscript-calls-ldconfig' || true)
+[ -z "$unwanted" ] || fail "lintian: $unwanted"
 
 root="$work/root"
 dpkg -x "$deb" "$root"
