@@ -23,7 +23,10 @@ void AppendWholeLine(const std::string& path, std::string_view line) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0)
         ThrowFileError(errno, path);
-    // One write() carries the whole line; a short write (a full disk) is finished or reported.
+    // One write() carries the whole line. When it falls short (a full disk), the rest is tried; if that
+    // fails, the part written is cut off again, so the next line does not start in the middle of it.
+    bool started = false;
+    off_t lineStart = -1; // unknown where the file cannot seek (not a regular file)
     int error = 0;
     while (!line.empty()) {
         const ssize_t written = ::write(fd, line.data(), line.size());
@@ -33,8 +36,17 @@ void AppendWholeLine(const std::string& path, std::string_view line) {
             error = errno;
             break;
         }
+        if (!started && written > 0) {
+            // O_APPEND put this write at the end of the file, wherever other processes left it.
+            started = true;
+            const off_t end = ::lseek(fd, 0, SEEK_CUR);
+            lineStart = end < 0 ? -1 : end - written;
+        }
         line.remove_prefix(static_cast<size_t>(written));
     }
+    if (error != 0 && lineStart >= 0)
+        while (::ftruncate(fd, lineStart) != 0 && errno == EINTR) {
+        }
     if (::close(fd) != 0 && error == 0 && errno != EINTR)
         error = errno;
     if (error != 0)

@@ -3,10 +3,14 @@
 #include "support/temp_dir.h"
 #include "support/write_failure.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <optional>
 #include <set>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <system_error>
 #include <thread>
@@ -112,10 +116,72 @@ TEST_F(LogFile, ReadOnlyFolderThrowsAndLeavesNoFile) {
     EXPECT_FALSE(fs::exists(path_));
 }
 
-TEST_F(LogFile, FullDiskThrows) {
-    qvtest::FileSizeLimit limit(0);
-    EXPECT_THROW(Append(" lost"), std::system_error);
+// A disk that fills up in the middle of a line, two ways: a small tmpfs (where the test may mount one)
+// and a file size limit. The line must not be left half written.
+enum class FullDisk { SmallTmpfs, FileSizeLimit };
+
+const char* NameOf(FullDisk kind) {
+    return kind == FullDisk::SmallTmpfs ? "SmallTmpfs" : "FileSizeLimit";
 }
+void PrintTo(FullDisk kind, std::ostream* os) {
+    *os << NameOf(kind);
+}
+
+// A tmpfs of the given size over a folder for as long as it lives; Mounted() false when not allowed.
+class TmpfsMount {
+public:
+    TmpfsMount(const fs::path& at, size_t bytes) : at_(at) {
+        const std::string options = "size=" + std::to_string(bytes);
+        mounted_ = ::mount("tmpfs", at_.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) == 0;
+        error_ = errno;
+    }
+    ~TmpfsMount() {
+        if (mounted_)
+            ::umount2(at_.c_str(), MNT_DETACH);
+    }
+    TmpfsMount(const TmpfsMount&) = delete;
+    TmpfsMount& operator=(const TmpfsMount&) = delete;
+    bool Mounted() const { return mounted_; }
+    const char* Why() const { return std::strerror(error_); }
+
+private:
+    fs::path at_;
+    bool mounted_ = false;
+    int error_ = 0;
+};
+
+class LogFileOnFullDisk : public testing::TestWithParam<FullDisk> {};
+
+TEST_P(LogFileOnFullDisk, LineIsWrittenWholeOrNotAtAll) {
+    constexpr size_t kDiskSize = 8192; // two pages of tmpfs
+    constexpr size_t kRoomLeft = 10;   // less than any line
+    qvtest::TempDir dir;
+    const fs::path folder = dir.Path() / "disk";
+    fs::create_directory(folder);
+    std::optional<TmpfsMount> disk;
+    if (GetParam() == FullDisk::SmallTmpfs && !disk.emplace(folder, kDiskSize).Mounted())
+        GTEST_SKIP() << "cannot mount a tmpfs here: " << disk->Why();
+    const std::string path = (folder / qv::kLogFileName).string();
+    const std::string earlier = std::string(kDiskSize - kRoomLeft - 2, 'x') + "\r\n";
+    qvtest::WriteAll(path, earlier);
+    std::optional<qvtest::FileSizeLimit> limit;
+    if (GetParam() == FullDisk::FileSizeLimit)
+        limit.emplace(kDiskSize - kRoomLeft / 2);
+    locale_t c = newlocale(LC_ALL_MASK, "C", (locale_t)0);
+    for (const std::tm& when : {At(2002, 11, 7, 17, 38, 59), At(2002, 11, 7, 17, 39, 0)})
+        EXPECT_THROW(
+            qv::AppendLogFileLineAt(path, " Connection on Mapping #1", LogLineForm::TimeOnly, when, c),
+            std::system_error);
+    freelocale(c);
+    limit.reset();
+    const std::string after = ReadAll(path);
+    EXPECT_TRUE(after == earlier) << "a part of a line was left: the file ends in \""
+                                  << after.substr(after.size() - std::min<size_t>(after.size(), 24)) << '"';
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, LogFileOnFullDisk,
+                         testing::Values(FullDisk::SmallTmpfs, FullDisk::FileSizeLimit),
+                         [](const auto& info) { return std::string(NameOf(info.param)); });
 
 TEST_F(LogFile, LineOfNowUsesTheLocalClock) {
     const std::time_t before = std::time(nullptr);
