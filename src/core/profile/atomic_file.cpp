@@ -1,10 +1,12 @@
 #include "core/profile/atomic_file.h"
 
-#include <atomic>
+#include "core/profile/file_path.h"
+#include "core/profile/temporary_files.h"
+
 #include <cerrno>
-#include <climits>
-#include <cstdlib>
+#include <charconv>
 #include <fcntl.h>
+#include <optional>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -48,43 +50,42 @@ bool WriteAllBytes(int fd, std::string_view bytes) {
     return true;
 }
 
-// The file a symbolic link names, so that replacing goes through the link rather than over it.
-std::string ResolveTarget(const std::string& path) {
-    struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
-        return path;
-    char resolved[PATH_MAX];
-    if (::realpath(path.c_str(), resolved) == nullptr)
-        return path;
-    return resolved;
-}
-
-std::string DirectoryOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string TemporaryName(const std::string& target, int attempt) {
-    static std::atomic<unsigned> counter{0};
-    return target + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + "-" +
-           std::to_string(attempt);
+// The mode a new file gets from open(..., 0666): 0666 less this process's umask, read without changing
+// it (umask() would, for every thread at once). nullopt where the system does not tell it.
+std::optional<mode_t> NewFileMode() {
+    std::string status;
+    if (ReadWholeFile("/proc/self/status", status) != 0)
+        return std::nullopt;
+    const size_t at = status.find("\nUmask:");
+    if (at == std::string::npos)
+        return std::nullopt;
+    const char* digits = status.c_str() + at + 7;
+    while (*digits == ' ' || *digits == '\t')
+        ++digits;
+    unsigned mask = 0;
+    const auto [end, error] = std::from_chars(digits, status.c_str() + status.size(), mask, 8);
+    if (error != std::errc() || end == digits)
+        return std::nullopt;
+    return static_cast<mode_t>(0666 & ~mask);
 }
 
 } // namespace
 
 bool ReplaceFileAtomically(const std::string& path, std::string_view bytes) {
-    const std::string target = ResolveTarget(path);
+    // Through a chain of links to the file at its end, so the links stay links, even a dangling one.
+    const std::string target = FollowLinks(path);
+    if (target.empty())
+        return false;
     struct stat old {};
     const bool hadFile = ::stat(target.c_str(), &old) == 0;
 
     std::string temporary;
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temporary = TemporaryName(target, attempt);
-        // 0666 less the umask, as any new file; an existing file's own bits are put back below.
-        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        temporary = TemporaryNameFor(target, attempt);
+        // Owner only for as long as the copy goes by its temporary name: if the process dies before the
+        // rename, what stays behind is no more readable than the user's own files.
+        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd < 0 && errno != EEXIST)
             return false;
     }
@@ -93,12 +94,8 @@ bool ReplaceFileAtomically(const std::string& path, std::string_view bytes) {
     FileDescriptor file(fd);
 
     bool ok = WriteAllBytes(file.Get(), bytes);
-    if (ok && hadFile)
-        ok = ::fchmod(file.Get(), old.st_mode & 07777) == 0;
     if (ok)
         ok = ::fsync(file.Get()) == 0;
-    if (ok)
-        ok = file.Close();
     if (ok)
         ok = ::rename(temporary.c_str(), target.c_str()) == 0;
     if (!ok) {
@@ -107,6 +104,13 @@ bool ReplaceFileAtomically(const std::string& path, std::string_view bytes) {
         errno = saved;
         return false;
     }
+    // In place under its own name, the file takes the old file's permission bits, or a new file's.
+    // Failing that it stays owner-only, which loses no data.
+    const std::optional<mode_t> mode = hadFile ? std::optional<mode_t>(old.st_mode & 07777) : NewFileMode();
+    if (mode && *mode != 0600)
+        ::fchmod(file.Get(), *mode);
+    if (!file.Close())
+        return false;
     // Make the rename itself durable; the new file is in place already, so a failure here is no loss.
     FileDescriptor directory(::open(DirectoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (directory.Get() >= 0)

@@ -7,8 +7,9 @@
 namespace qv {
 
 // Replaces the file at path with exactly these bytes, all or nothing: the bytes go to a new file beside
-// it, reach the disk, and then take the old file's place in one rename. An existing file keeps its
-// permission bits; a symbolic link keeps pointing at the file it names, which is the one replaced.
+// it (owner-only until then), reach the disk, and then take the old file's place in one rename. An
+// existing file keeps its permission bits. A symbolic link, or a chain of them, stays as it is: the file
+// at its end is the one replaced, in its own folder, or created when the last link dangles.
 // Returns false (the old file untouched, no temporary file left) when any step fails; errno tells why.
 bool ReplaceFileAtomically(const std::string& path, std::string_view bytes);
 

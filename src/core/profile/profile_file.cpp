@@ -2,6 +2,7 @@
 
 #include "core/profile/atomic_file.h"
 #include "core/profile/profile_document.h"
+#include "core/profile/temporary_files.h"
 
 #include <cerrno>
 #include <ctime>
@@ -71,6 +72,8 @@ bool Settled(const FileStamp& stamp) {
 // file's, EFBIG when the file is larger than kMaxProfileFileSize, another errno when it cannot be read:
 // changing it then would throw away what it holds.
 std::shared_ptr<const ProfileDocument> LoadDocument(const std::string& path, int& error) {
+    // The first look at a file in this process, at start, clears away what a save killed midway left.
+    RemoveStaleTemporaryFilesOnce(path);
     FileStamp stamp;
     if (!StampOf(path, stamp)) {
         error = errno;

@@ -2,9 +2,12 @@
 #include "support/temp_dir.h"
 #include "support/write_failure.h"
 
+#include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
 
 namespace {
@@ -188,19 +191,81 @@ TEST(ProfileFile, BatchWritesAndDeletesInOneReplacement) {
     EXPECT_EQ(qv::ReadString(path, "S", "c"), " 3 ");
 }
 
-TEST(ProfileFile, ExistingPermissionsAndSymbolicLinksAreKept) {
+// A configuration that is a link, in a folder of links, to a file elsewhere: the write goes through to
+// the file at the end, in that file's folder, and the links stay.
+struct LinkCase {
+    const char* name;
+    bool targetExists;
+    fs::perms expected; // the target's permissions after the write
+};
+
+class ProfileFileThroughLinks : public testing::TestWithParam<LinkCase> {};
+
+TEST_P(ProfileFileThroughLinks, WritesTheFileAtTheEndAndKeepsTheLinks) {
+    const fs::perms kept = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
     qvtest::TempDir dir;
-    const std::string real = dir.File("real.qrvd");
-    const std::string link = dir.File("link.qrvd");
-    qv::WriteString(real, "S", "k", "1");
-    fs::permissions(real, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
-    fs::create_symlink(real, link);
+    const fs::path store = dir.Path() / "store";
+    fs::create_directory(store);
+    const std::string target = (store / "real.qrvd").string();
+    const std::string link = dir.File("DataQRVN.qrvd");
+    if (GetParam().targetExists) {
+        WriteAll(target, "[S]\r\nk=1\r\n");
+        fs::permissions(target, kept);
+    }
+    // An absolute link to a relative one: each is read from its own folder.
+    fs::create_symlink("real.qrvd", store / "middle.qrvd");
+    fs::create_symlink(store / "middle.qrvd", link);
+    const mode_t mask = ::umask(022);
     qv::WriteString(link, "S", "k", "2");
+    ::umask(mask);
     EXPECT_TRUE(fs::is_symlink(link));
-    EXPECT_EQ(qv::ReadString(real, "S", "k"), "2");
-    EXPECT_EQ(fs::status(real).permissions() & fs::perms::all,
-              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
-    EXPECT_EQ(FilesIn(dir.Path()), 2u);
+    EXPECT_TRUE(fs::is_symlink(store / "middle.qrvd"));
+    EXPECT_EQ(ReadAll(target), "[S]\r\nk=2\r\n");
+    EXPECT_EQ(fs::symlink_status(target).permissions() & fs::perms::all, GetParam().expected);
+    EXPECT_EQ(FilesIn(store), 2u) << "a temporary file was left in the target's folder";
+    EXPECT_EQ(FilesIn(dir.Path()), 2u) << "a file was put beside the link";
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, ProfileFileThroughLinks,
+                         testing::Values(LinkCase{"ToAFile", true,
+                                                  fs::perms::owner_read | fs::perms::owner_write |
+                                                      fs::perms::group_read},
+                                         LinkCase{"Dangling", false,
+                                                  fs::perms::owner_read | fs::perms::owner_write |
+                                                      fs::perms::group_read | fs::perms::others_read}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A save killed midway (here by the file size limit's own signal) leaves its owner-only temporary file;
+// the next process's first look at the configuration removes it, but not one of a writer still running.
+TEST(ProfileFile, StartRemovesTemporaryFilesOfDeadWritersOnly) {
+    qvtest::TempDir dir;
+    const std::string path = dir.File("DataQRVN.qrvd");
+    WriteAll(path, "[S]\r\nk=old\r\n");
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::signal(SIGXFSZ, SIG_DFL);
+        const rlimit limit{64, 64};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        qv::WriteString(path, "S", "password", std::string(1024, 'p'));
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << "the save was not killed midway";
+    std::string stale;
+    for (const fs::directory_entry& entry : fs::directory_iterator(dir.Path()))
+        if (entry.path().string().starts_with(path + ".tmp" + std::to_string(child) + "-"))
+            stale = entry.path().string();
+    ASSERT_FALSE(stale.empty()) << "the killed save left no temporary file";
+    EXPECT_EQ(fs::status(stale).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+    const std::string live = path + ".tmp" + std::to_string(::getppid()) + "-0-0";
+    WriteAll(live, "being written");
+
+    EXPECT_EQ(qv::ReadString(path, "S", "k"), "old");
+    EXPECT_FALSE(fs::exists(stale));
+    EXPECT_TRUE(fs::exists(live));
 }
 
 TEST(ProfileFile, ThreadsWritingAtOnceLoseNoKey) {
