@@ -81,8 +81,7 @@ private:
     bool hasDeadline_ = false;
     Clock::time_point deadline_{};
     bool queuedAgain_ = false;
-    TRelayLink* prev_ = nullptr;
-    TRelayLink* next_ = nullptr;
+    std::uint32_t slot_ = 0; // in the loop's table of links
 };
 
 } // namespace qv

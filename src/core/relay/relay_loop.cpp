@@ -18,11 +18,10 @@
 namespace qv {
 namespace {
 
-// Tags of the epoll entries that are no link's: links are at least 8-byte aligned, their roles use the
-// low bits.
-constexpr std::uintptr_t kWakeTag = 0;
-constexpr std::uintptr_t kListenTag = 1;
-constexpr std::uintptr_t kRoleMask = 3;
+// Tags of the epoll entries that are no link's: the one role no link has.
+constexpr std::uint64_t kOwnRole = 3;
+constexpr std::uint64_t kWakeTag = kOwnRole;
+constexpr std::uint64_t kListenTag = kOwnRole | 1u << TRelayLinkTable::kRoleBits;
 
 } // namespace
 
@@ -72,7 +71,7 @@ void TRelayLoop::Stop() {
 }
 
 bool TRelayLoop::Watch(int fd, std::uint32_t events, TRelayLink& link, Role role) {
-    epoll_event e{events, {.u64 = reinterpret_cast<std::uintptr_t>(&link) | role}};
+    epoll_event e{events, {.u64 = links_.Tag(link.slot_, role)}};
     return ::epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &e) == 0;
 }
 
@@ -102,18 +101,13 @@ void TRelayLoop::RunAgain(TRelayLink& link) {
 
 void TRelayLoop::Remove(TRelayLink& link) {
     ClearDeadline(link);
-    if (link.prev_)
-        link.prev_->next_ = link.next_;
-    else
-        links_ = link.next_;
-    if (link.next_)
-        link.next_->prev_ = link.prev_;
+    links_.Remove(link.slot_);
     removed_.push_back(&link);
     listener_.linkCount_.fetch_sub(1, std::memory_order_acq_rel);
 }
 
 void TRelayLoop::Run() {
-    while (!(stopping_ && !links_))
+    while (!(stopping_ && links_.Count() == 0))
         Turn();
     // The loop's share of the listening socket goes now: the last loop to leave closes it.
     listenFd_.reset();
@@ -147,11 +141,8 @@ void TRelayLoop::Turn() {
         } else if (tag == kListenTag) {
             if (!stopping_)
                 Accept();
-        } else {
-            // A link ended earlier in this turn is still there to ask, and says it is done.
-            auto* link = reinterpret_cast<TRelayLink*>(tag & ~kRoleMask);
-            if (!link->Done())
-                link->OnEvent(static_cast<Role>(tag & kRoleMask), events[i].events);
+        } else if (TRelayLink* link = links_.Find(tag)) {
+            link->OnEvent(static_cast<Role>(TRelayLinkTable::Role(tag)), events[i].events);
         }
     }
     const Clock::time_point now = Clock::now();
@@ -200,10 +191,10 @@ void TRelayLoop::Accept() {
         ::close(fd);
         return;
     }
-    link->next_ = links_;
-    if (links_)
-        links_->prev_ = link;
-    links_ = link;
+    if (!links_.Add(*link, link->slot_)) {
+        delete link; // which closes the socket
+        return;
+    }
     listener_.linkCount_.fetch_add(1, std::memory_order_acq_rel);
     link->Begin();
 }
@@ -219,8 +210,7 @@ void TRelayLoop::EndEverything() {
     if (accepting_)
         Unwatch(*listenFd_);
     accepting_ = false;
-    while (links_)
-        links_->Abort();
+    links_.ForEach([](TRelayLink& link) { link.Abort(); });
 }
 
 } // namespace qv

@@ -1,4 +1,5 @@
 #pragma once
+#include "core/relay/relay_link_table.h"
 #include "core/relay/relay_pipes.h"
 
 #include <atomic>
@@ -69,7 +70,7 @@ private:
     bool accepting_ = false;
     bool stopping_ = false;
     Clock::time_point acceptPausedUntil_{};
-    TRelayLink* links_ = nullptr;
+    TRelayLinkTable links_;
     std::set<std::pair<Clock::time_point, TRelayLink*>> deadlines_;
     std::vector<TRelayLink*> again_;
     std::vector<TRelayLink*> running_; // the links of again_ being run, kept to spare an allocation

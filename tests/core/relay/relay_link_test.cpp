@@ -2,11 +2,15 @@
 #include "relay_harness.h"
 
 #include <algorithm>
+#include <array>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <netinet/in.h>
 #include <optional>
 #include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace qvtest {
 namespace {
@@ -225,6 +229,60 @@ TEST_F(RelayLinkTest, FailingDisconnectHandlerStillLetsTheLinkLeave) {
     ASSERT_TRUE(WaitUntil([&] { return log.Disconnects() == 1; }));
     listener.SetActive(false);
     EXPECT_EQ(stops.steps.load(), 1); // nothing left in the list to wait for
+}
+
+// The port of the peer a socket is connected to; 0 for anything else.
+int PeerPort(int fd) {
+    sockaddr_in addr{};
+    socklen_t len = sizeof addr;
+    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0 || addr.sin_family != AF_INET)
+        return 0;
+    return ntohs(addr.sin_port);
+}
+
+// A child process forked while a link runs holds copies of its sockets, so closing them does not take
+// them out of the loop's watch: the events that follow the link's end must not reach it.
+TEST_F(RelayLinkTest, LinkEndedWhileAForkedChildHoldsItsSocketsGetsNoMoreEvents) {
+    LocalServer server(ServerMode::Echo);
+    StartRelay(listener, log, server.Port());
+    Fd client(Connect());
+    ASSERT_TRUE(SendAll(client.Get(), "x"));
+    ASSERT_EQ(ReadExactly(client.Get(), 1, 5s), "x");
+    // The child keeps the relay's two sockets of the link only, so the client's reset and the
+    // destination's close still reach them.
+    std::array<bool, 1024> keep{};
+    for (int fd = 0; fd < static_cast<int>(keep.size()); ++fd)
+        keep[fd] = (LocalPort(fd) == listener.ListeningPort() && PeerPort(fd) > 0) ||
+                   (PeerPort(fd) == server.Port() && LocalPort(fd) != server.Port());
+    ASSERT_EQ(std::count(keep.begin(), keep.end(), true), 2);
+    int release[2];
+    ASSERT_EQ(::pipe(release), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // Only async-signal-safe calls in the child of a threaded process.
+        for (int fd = 0; fd < static_cast<int>(keep.size()); ++fd)
+            if (!keep[fd] && fd != release[0])
+                ::close(fd);
+        char byte;
+        [[maybe_unused]] ssize_t n = ::read(release[0], &byte, 1);
+        ::_exit(0);
+    }
+    ::close(release[0]);
+    linger reset{1, 0};
+    ::setsockopt(client.Get(), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    client.Reset();
+    // The destination sees the relay's end of stream and closes: its end reaches the closed socket.
+    EXPECT_TRUE(WaitUntil([&] { return log.Disconnects() == 1 && server.Closed() == 1; }));
+    for (int i = 0; i < 20; ++i) { // later links may take the freed one's place
+        Fd next(Connect());
+        ASSERT_TRUE(SendAll(next.Get(), "y"));
+        EXPECT_EQ(ReadExactly(next.Get(), 1, 5s), "y");
+    }
+    ::close(release[1]);
+    int status = 0;
+    EXPECT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WaitUntil([&] { return log.Disconnects() == 21; }));
 }
 
 TEST_F(RelayLinkTest, MappedDestinationIsReadAfreshForEveryConnection) {
