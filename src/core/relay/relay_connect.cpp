@@ -152,6 +152,10 @@ int BeginConnect(RelayAddress address, int port, bool& connected) {
     int fd = ::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return -1;
+    if (!WatchForDeadPeer(fd)) {
+        CloseFd(fd);
+        return -1;
+    }
     if (::connect(fd, reinterpret_cast<sockaddr*>(&address.addr), address.length) == 0) {
         connected = true;
         return fd;

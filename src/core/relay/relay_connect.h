@@ -63,8 +63,8 @@ bool ParseNumericHost(const std::string& host, RelayAddress& address);
 // parse refused, which the system's resolver would still take for an address. It is not looked up.
 bool LooksNumeric(const std::string& host);
 
-// Begins a non-blocking TCP connection to address:port. The socket, or -1 when none could be opened or
-// the address refused at once; `connected` is set when the connection was made at once.
+// Begins a non-blocking TCP connection to address:port, watched for a dead peer. The socket, or -1 when none
+// could be opened or the address refused at once; `connected` is set when the connection was made at once.
 int BeginConnect(RelayAddress address, int port, bool& connected);
 
 // Whether the connection begun on fd has been made, once the socket reports writable or failed.

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <climits>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <system_error>
@@ -28,7 +29,7 @@ int OpenListeningSocket(int port) {
         throw RelayError(SocketErrorText(error));
     };
     int one = 1;
-    if (::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0)
+    if (::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0 || !WatchForDeadPeer(fd))
         fail(errno);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -49,6 +50,16 @@ int BoundPort(int fd) {
     if (::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
         return 0;
     return ntohs(addr.sin_port);
+}
+
+bool WatchForDeadPeer(int fd) {
+    const int on = 1;
+    return ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) == 0 &&
+           ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &kKeepAliveIdle, sizeof kKeepAliveIdle) == 0 &&
+           ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &kKeepAliveInterval, sizeof kKeepAliveInterval) ==
+               0 &&
+           ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &kKeepAliveProbes, sizeof kKeepAliveProbes) == 0 &&
+           ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &kUserTimeout, sizeof kUserTimeout) == 0;
 }
 
 void CloseFd(int& fd) {

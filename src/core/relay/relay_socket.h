@@ -16,12 +16,26 @@ inline constexpr const char* kAddressInUseText =
 // "Socket Error # " + number + CR LF + the system's description of the error.
 std::string SocketErrorText(int error);
 
-// A non-blocking listening socket on 0.0.0.0:port (SO_REUSEADDR, the system's largest backlog). Throws
-// RelayError.
+// A non-blocking listening socket on 0.0.0.0:port (SO_REUSEADDR, the system's largest backlog, the
+// options of WatchForDeadPeer for the sockets it accepts). Throws RelayError.
 int OpenListeningSocket(int port);
 
 // The local port a socket is bound to, 0 when it cannot be told.
 int BoundPort(int fd);
+
+// A peer that vanishes without a word (power lost, a cable pulled, a NAT mapping dropped) sends no end of
+// stream: an idle link would wait for it for ever and a talking one for the kernel's quarter of an hour
+// of retransmissions. Quiet for kKeepAliveIdle, a socket is probed every kKeepAliveInterval, and
+// kKeepAliveProbes unanswered probes, or data unacknowledged for kUserTimeout, end its connection.
+inline constexpr int kKeepAliveIdle = 60;     // seconds
+inline constexpr int kKeepAliveInterval = 10; // seconds
+inline constexpr int kKeepAliveProbes = 6;
+inline constexpr unsigned kUserTimeout =
+    (kKeepAliveIdle + kKeepAliveInterval * kKeepAliveProbes) * 1000; // ms
+
+// Sets those options on a TCP socket; sockets accepted from a listening socket inherit them. False when
+// one cannot be set.
+bool WatchForDeadPeer(int fd);
 
 // Closes a descriptor, retrying nothing (close is never retried on Linux) and ignoring -1.
 void CloseFd(int& fd);

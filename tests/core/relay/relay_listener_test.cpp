@@ -3,6 +3,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 
@@ -71,6 +72,44 @@ TEST(RelayListenerTest, OutOfDescriptorsAcceptingResumesWithoutSpinning) {
     EXPECT_TRUE(log.Paired());
     EXPECT_EQ(CountOpenFds(), fdsBefore);
 }
+
+// Both sockets of a link watch for a peer that vanished without a word: the accepted one inherits the
+// options of the listening socket, the outgoing one gets them before it connects.
+class RelayDeadPeerTest : public ::testing::TestWithParam<bool> {};
+
+TEST_P(RelayDeadPeerTest, SocketOfALinkProbesAnIdlePeerAndBoundsUnacknowledgedData) {
+    const bool accepted = GetParam();
+    Fd listening(qv::OpenListeningSocket(FreePort()));
+    Fd client(ConnectLoopback(qv::BoundPort(listening.Get())));
+    Fd socket;
+    if (accepted) {
+        socket = Fd(::accept(listening.Get(), nullptr, nullptr)); // the handshake is over: it is queued
+        ASSERT_GE(socket.Get(), 0);
+    } else {
+        qv::RelayAddress address;
+        ASSERT_TRUE(qv::ParseNumericHost("127.0.0.1", address));
+        bool connected = false;
+        socket = Fd(qv::BeginConnect(address, qv::BoundPort(listening.Get()), connected));
+        ASSERT_GE(socket.Get(), 0);
+    }
+    const struct {
+        int level, name;
+        long long expected;
+    } options[] = {{SOL_SOCKET, SO_KEEPALIVE, 1},
+                   {IPPROTO_TCP, TCP_KEEPIDLE, qv::kKeepAliveIdle},
+                   {IPPROTO_TCP, TCP_KEEPINTVL, qv::kKeepAliveInterval},
+                   {IPPROTO_TCP, TCP_KEEPCNT, qv::kKeepAliveProbes},
+                   {IPPROTO_TCP, TCP_USER_TIMEOUT, qv::kUserTimeout}};
+    for (const auto& option : options) {
+        int value = 0;
+        socklen_t len = sizeof value;
+        ASSERT_EQ(::getsockopt(socket.Get(), option.level, option.name, &value, &len), 0);
+        EXPECT_EQ(value, option.expected) << "option " << option.name << " at level " << option.level;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sockets, RelayDeadPeerTest, ::testing::Values(true, false),
+                         [](const auto& info) { return info.param ? "Accepted" : "Outgoing"; });
 
 class RelayBadPortTest : public ::testing::TestWithParam<int> {};
 
