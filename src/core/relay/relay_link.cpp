@@ -62,7 +62,8 @@ void TRelayLink::Resolve() {
     // The lookup may take as long as the name server likes; the link waits for it only as long as its
     // client and the listener do.
     lookup_ = listener_.resolvers_.Start(host);
-    if (!lookup_ || !loop_.Watch(lookup_->pipe[0], EPOLLIN, *this, TRelayLoop::kLookup))
+    if (!lookup_ || !loop_.Allows(lookup_->pipe[1]) ||
+        !loop_.Watch(lookup_->pipe[0], EPOLLIN, *this, TRelayLoop::kLookup))
         return Finish(false);
 }
 
@@ -80,6 +81,10 @@ void TRelayLink::ConnectNext() {
         outFd_ = BeginConnect(addresses_[nextAddress_++], port_, connected);
         if (outFd_ < 0)
             continue;
+        if (!loop_.Allows(outFd_)) {
+            CloseFd(outFd_); // into the reserve: another address would fare no better
+            break;
+        }
         if (!loop_.Watch(outFd_, kSocketEvents, *this, TRelayLoop::kOutgoing)) {
             CloseFd(outFd_);
             continue;

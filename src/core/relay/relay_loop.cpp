@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <fcntl.h>
 #include <new>
 #include <pthread.h>
 #include <sys/epoll.h>
@@ -33,6 +34,7 @@ TRelayLoop::~TRelayLoop() {
         thread_.join();
     CloseFd(epoll_);
     CloseFd(wake_);
+    CloseFd(parked_);
 }
 
 bool TRelayLoop::Start() {
@@ -152,12 +154,8 @@ void TRelayLoop::Turn() {
         link->hasDeadline_ = false;
         link->OnDeadline(now);
     }
-    if (!accepting_ && !stopping_ && now >= acceptPausedUntil_) {
-        epoll_event listen{EPOLLIN | EPOLLEXCLUSIVE, {.u64 = kListenTag}};
-        accepting_ = ::epoll_ctl(epoll_, EPOLL_CTL_ADD, *listenFd_, &listen) == 0;
-        if (!accepting_)
-            acceptPausedUntil_ = now + std::chrono::milliseconds(TRelayListener::kExhaustedWaitMs);
-    }
+    if (!accepting_ && !stopping_ && now >= acceptPausedUntil_)
+        ResumeAccepting(now);
     running_.swap(again_);
     for (TRelayLink* link : running_) {
         link->queuedAgain_ = false;
@@ -183,9 +181,20 @@ void TRelayLoop::Accept() {
             return;
         // Out of descriptors or memory, the queued connection stays readable: give links time to end
         // rather than spinning on it. Any other failure (a stop has shut the socket) the same way.
+        ceiling_.Refresh(); // the limit may have been lowered
         PauseAccepting(Clock::now() + std::chrono::milliseconds(TRelayListener::kExhaustedWaitMs));
         return;
     }
+    if (!ceiling_.Allows(fd, kLinkDescriptors)) {
+        // The connection waits, as it would in the queue, until descriptors below the ceiling are free.
+        parked_ = fd;
+        PauseAccepting(Clock::now() + std::chrono::milliseconds(TRelayListener::kExhaustedWaitMs));
+        return;
+    }
+    StartLink(fd);
+}
+
+void TRelayLoop::StartLink(int fd) {
     TRelayLink* link = new (std::nothrow) TRelayLink(*this, fd);
     if (!link) {
         ::close(fd);
@@ -205,8 +214,28 @@ void TRelayLoop::PauseAccepting(Clock::time_point until) {
     acceptPausedUntil_ = until;
 }
 
+void TRelayLoop::ResumeAccepting(Clock::time_point now) {
+    const auto pause = std::chrono::milliseconds(TRelayListener::kExhaustedWaitMs);
+    if (parked_ >= 0) {
+        // A copy takes the lowest free number: once that fits, the parked connection moves there.
+        int low = ::fcntl(parked_, F_DUPFD_CLOEXEC, 0);
+        if (low < 0 || !ceiling_.Allows(low, kLinkDescriptors)) {
+            CloseFd(low);
+            acceptPausedUntil_ = now + pause;
+            return;
+        }
+        CloseFd(parked_);
+        StartLink(low);
+    }
+    epoll_event listen{EPOLLIN | EPOLLEXCLUSIVE, {.u64 = kListenTag}};
+    accepting_ = ::epoll_ctl(epoll_, EPOLL_CTL_ADD, *listenFd_, &listen) == 0;
+    if (!accepting_)
+        acceptPausedUntil_ = now + pause;
+}
+
 void TRelayLoop::EndEverything() {
     stopping_ = true;
+    CloseFd(parked_);
     if (accepting_)
         Unwatch(*listenFd_);
     accepting_ = false;

@@ -1,4 +1,5 @@
 #pragma once
+#include "core/relay/relay_descriptors.h"
 #include "core/relay/relay_link_table.h"
 #include "core/relay/relay_pipes.h"
 
@@ -46,6 +47,8 @@ public:
     void Remove(TRelayLink& link);   // leaves the list now, deleted once this turn is over
     TRelayListener& Listener() { return listener_; }
     TRelayPipes& Pipes() { return pipes_; }
+    // Whether the relay may keep a descriptor just opened for a link (see TRelayDescriptorCeiling).
+    bool Allows(int fd) { return ceiling_.Allows(fd); }
     char* Scratch() { return scratch_.get(); } // one chunk, for copies that end within a turn
 
     static constexpr int kMaxEvents = 64;
@@ -54,7 +57,9 @@ private:
     void Run();
     void Turn();
     void Accept();
+    void StartLink(int fd);
     void PauseAccepting(Clock::time_point until);
+    void ResumeAccepting(Clock::time_point now);
     void EndEverything();
     int WaitMs() const;
 
@@ -70,12 +75,15 @@ private:
     bool accepting_ = false;
     bool stopping_ = false;
     Clock::time_point acceptPausedUntil_{};
+    // A connection accepted into the reserve of descriptors, kept until its link fits below the ceiling.
+    int parked_ = -1;
+    TRelayDescriptorCeiling ceiling_;
     TRelayLinkTable links_;
     std::set<std::pair<Clock::time_point, TRelayLink*>> deadlines_;
     std::vector<TRelayLink*> again_;
     std::vector<TRelayLink*> running_; // the links of again_ being run, kept to spare an allocation
     std::vector<TRelayLink*> removed_;
-    TRelayPipes pipes_;
+    TRelayPipes pipes_{&ceiling_};
     std::unique_ptr<char[]> scratch_;
 };
 

@@ -2,6 +2,7 @@
 
 #include "core/relay/relay_socket.h"
 
+#include <algorithm>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -21,7 +22,14 @@ bool TRelayPipes::Take(int pipe[2]) {
         spare_.pop_back();
         return true;
     }
-    return ::pipe2(pipe, O_CLOEXEC | O_NONBLOCK) == 0;
+    if (::pipe2(pipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return false;
+    if (ceiling_ && !ceiling_->Allows(std::max(pipe[0], pipe[1]))) {
+        CloseFd(pipe[0]);
+        CloseFd(pipe[1]);
+        return false; // the chunk is copied instead
+    }
+    return true;
 }
 
 void TRelayPipes::Give(int pipe[2]) {

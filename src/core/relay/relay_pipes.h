@@ -1,4 +1,6 @@
 #pragma once
+#include "core/relay/relay_descriptors.h"
+
 #include <cstddef>
 #include <utility>
 #include <vector>
@@ -10,7 +12,8 @@ namespace qv {
 // each.
 class TRelayPipes {
 public:
-    TRelayPipes() = default;
+    // A pipe is taken only where the ceiling allows it, when one is given.
+    explicit TRelayPipes(TRelayDescriptorCeiling* ceiling = nullptr) : ceiling_(ceiling) {}
     ~TRelayPipes(); // closes the spare pipes
     TRelayPipes(const TRelayPipes&) = delete;
     TRelayPipes& operator=(const TRelayPipes&) = delete;
@@ -23,6 +26,7 @@ public:
     static constexpr std::size_t kMaxSpare = 64;
 
 private:
+    TRelayDescriptorCeiling* ceiling_;
     std::vector<std::pair<int, int>> spare_;
 };
 

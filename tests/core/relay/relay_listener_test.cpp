@@ -27,25 +27,28 @@ TEST(RelayListenerTest, SecondListenerOnTheSamePortFailsWithTheAddressInUseText)
     EXPECT_TRUE(first.Active());
 }
 
-// Out of descriptors: the listener neither spins nor leaks, and accepts again once descriptors are
-// back. Links waiting on a destination that never answers end as soon as their clients hang up.
-TEST(RelayListenerTest, OutOfDescriptorsAcceptingResumesWithoutSpinning) {
+// Near the descriptor limit the relay stops accepting while the reserve is still free for the rest of the
+// process; it neither spins nor leaks, and accepts again once descriptors are back. Links waiting on a
+// destination that never answers end as soon as their clients hang up.
+TEST(RelayListenerTest, OutOfDescriptorsLeavesTheReserveAndAcceptingResumesWithoutSpinning) {
     StuckPort stuck;
     EventLog log;
     StepCounter stops;
     const std::size_t fdsBefore = CountOpenFds();
     {
-        qv::TRelayListener listener;
-        stops.Attach(listener);
-        StartRelay(listener, log, stuck.Port());
         std::vector<Fd> clients;
         for (int i = 0; i < 30; ++i)
             clients.emplace_back(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
         rlimit saved{};
         ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
-        // Room for a few descriptors above the clients' only.
-        rlimit low{static_cast<rlim_t>(clients.back().Get() + 8), saved.rlim_max};
+        // Above the clients: the listener's own descriptors (a dozen at most), room for a few links, and
+        // the reserve. The limit is in force before the relay threads start, as it is in the program.
+        const int limit = clients.back().Get() + 12 + 4 * qv::kLinkDescriptors + qv::kDescriptorReserve;
+        rlimit low{static_cast<rlim_t>(limit), saved.rlim_max};
         ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+        qv::TRelayListener listener;
+        stops.Attach(listener);
+        StartRelay(listener, log, stuck.Port());
         sockaddr_in to{};
         to.sin_family = AF_INET;
         to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -63,6 +66,16 @@ TEST(RelayListenerTest, OutOfDescriptorsAcceptingResumesWithoutSpinning) {
                              before.ru_stime.tv_usec) /
                                 1e6;
         EXPECT_LT(busy, 0.3) << "seconds of processor time in one second while out of descriptors";
+        EXPECT_LT(log.Connects(), 30);
+        // Each relay thread holds at most one connection within the reserve, waiting for room.
+        std::vector<Fd> reserve;
+        while (reserve.size() + 2 <= qv::kDescriptorReserve - qv::TRelayListener::kLoops) {
+            int p[2];
+            ASSERT_EQ(::pipe(p), 0) << "the relay took the reserve: " << reserve.size() << " opened";
+            reserve.emplace_back(p[0]);
+            reserve.emplace_back(p[1]);
+        }
+        reserve.clear();
         clients.clear();
         EXPECT_TRUE(WaitUntil([&] { return log.Connects() == 30 && log.Disconnects() == 30; }));
         ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
