@@ -19,8 +19,8 @@ constexpr LatestTabControls kLatestTabs[2] = {
     {"TabSheet3", "Latest-Changes", "Changes.txt", "LatestChanges", "Latest-Changes", "Button2",
      "Download Latest-Changes", "Label1", "Label6", "Selected Server", "ComboBox1", "Change Server",
      "Button4", "Change Server", "Timer1"},
-    {"TabSheet4", "Latest-News", "News.txt", "LatestNews", "Latest-News", "Button1", nullptr, "Label2",
-     "Label5", nullptr, "ComboBox2", nullptr, "Button3", nullptr, "Timer2"},
+    {"TabSheet4", "Latest-News", "News.txt", "LatestNews", "Latest-News", "Button1", "Download Latest-News",
+     "Label2", "Label5", nullptr, "ComboBox2", nullptr, "Button3", nullptr, "Timer2"},
 };
 
 // A tab holding one local document's pane.

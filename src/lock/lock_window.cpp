@@ -4,10 +4,10 @@
 #include <QFile>
 #include <QShowEvent>
 
+#include "config/stored_text.h"
 #include "core/profile/config_names.h"
 #include "core/profile/profile_file.h"
 #include "core/profile/scramble.h"
-#include "config/stored_text.h"
 #include "core/profile/version_marker.h"
 #include "lock/lock_names.h"
 #include "shell/main_window.h"
@@ -22,6 +22,10 @@ namespace {
 constexpr const char* kNoTrayIconNotice =
     "You can not lock without the tray icon: the unlock is done from the tray icon.\r\n"
     "Check \"Show tray icon.\" in the settings first.";
+// With the box ticked but no notification area on the desktop, ticking it again cannot help.
+constexpr const char* kNoNotificationAreaNotice =
+    "You can not lock without the tray icon: the unlock is done from the tray icon.\r\n"
+    "This desktop has no notification area to show it in.";
 } // namespace
 
 TQuorvaneMappingLock::TQuorvaneMappingLock(TRoster& roster)
@@ -56,7 +60,7 @@ void TQuorvaneMappingLock::SetControlsEnabled(bool enabled) {
 void TQuorvaneMappingLock::Button1Click() {
     TQuorvaneTray& tray = roster_.Tray();
     if (!tray.IconShown())
-        return Refuse(kNoTrayIconNotice);
+        return Refuse(roster_.platform().TrayAvailable() ? kNoTrayIconNotice : kNoNotificationAreaNotice);
     if (edit1_->text().isEmpty())
         return Refuse(kEmptyPasswordMessage);
     if (edit2_->text().isEmpty())

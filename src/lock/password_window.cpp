@@ -14,7 +14,7 @@ namespace qv {
 namespace {
 QLineEdit* PasswordEdit(QWidget* parent, const char* name, const char* hint) {
     QLineEdit* edit = NewEdit(parent, QString::fromLatin1(name), "", hint);
-    edit->setEchoMode(QLineEdit::Password);
+    MakePasswordEdit(edit);
     return edit;
 }
 } // namespace

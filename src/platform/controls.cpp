@@ -63,6 +63,11 @@ QLineEdit* NewEdit(QWidget* parent, const QString& name, const char* text, const
     return edit;
 }
 
+void MakePasswordEdit(QLineEdit* edit) {
+    edit->setEchoMode(QLineEdit::Password);
+    edit->setStyleSheet(QStringLiteral("QLineEdit { lineedit-password-character: 42; }"));
+}
+
 QLineEdit* FindStoredField(std::initializer_list<QWidget*> windows, const std::string& name) {
     const QString objectName = QString::fromLatin1(name.c_str());
     for (QWidget* window : windows)

@@ -15,6 +15,8 @@ QLabel* NewLabel(QWidget* parent, const QString& name, const char* caption, cons
 // An edit for stored text: it refuses characters beyond Latin-1. maxLength 0 means no limit.
 QLineEdit* NewEdit(QWidget* parent, const QString& name, const char* text, const char* hint,
                    int maxLength = 0);
+// Hides what is typed behind "*", one for each character, whatever the style would draw.
+void MakePasswordEdit(QLineEdit* edit);
 // The edit whose objectName is a stored control name, in the first of `windows` that has one; null
 // when none has. The remote administration reads and writes fields by the names peers send.
 QLineEdit* FindStoredField(std::initializer_list<QWidget*> windows, const std::string& name);
