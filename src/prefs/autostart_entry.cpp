@@ -6,23 +6,10 @@ namespace {
 // Characters that make an Exec argument need quotes.
 constexpr std::string_view kReserved = " \t\n\"'\\><~|&;$*?#()`";
 
-std::string ExecArgument(std::string_view path) {
-    std::string argument;
-    if (path.find_first_of(kReserved) == std::string_view::npos) {
-        argument = path;
-    } else {
-        argument = '"';
-        for (char c : path) {
-            if (c == '"' || c == '`' || c == '$' || c == '\\')
-                argument += '\\';
-            argument += c;
-        }
-        argument += '"';
-    }
-    // Then the escapes of every string value, and "%%" for a percent sign, which would
-    // otherwise start a field code.
+// The escapes of every string value of a desktop entry.
+std::string EscapedValue(std::string_view text) {
     std::string value;
-    for (char c : argument) {
+    for (char c : text) {
         switch (c) {
         case '\\':
             value += "\\\\";
@@ -36,12 +23,32 @@ std::string ExecArgument(std::string_view path) {
         case '\r':
             value += "\\r";
             break;
-        case '%':
-            value += "%%";
-            break;
         default:
             value += c;
         }
+    }
+    return value;
+}
+
+std::string ExecArgument(std::string_view path) {
+    std::string argument;
+    if (path.find_first_of(kReserved) == std::string_view::npos) {
+        argument = path;
+    } else {
+        argument = '"';
+        for (char c : path) {
+            if (c == '"' || c == '`' || c == '$' || c == '\\')
+                argument += '\\';
+            argument += c;
+        }
+        argument += '"';
+    }
+    // Then "%%" for a percent sign, which would otherwise start a field code.
+    std::string value;
+    for (char c : EscapedValue(argument)) {
+        value += c;
+        if (c == '%')
+            value += '%';
     }
     return value;
 }
@@ -62,6 +69,10 @@ std::string AutostartEntryText(std::string_view executablePath) {
            "Comment=Quorvane - Internet Port Mapping\n"
            "Exec=" +
            ExecArgument(executablePath) +
+           "\n"
+           // Once the program is removed, the desktop skips the entry instead of failing to start it.
+           "TryExec=" +
+           EscapedValue(executablePath) +
            "\n"
            "Icon=quorvane\n"
            "Terminal=false\n";

@@ -112,23 +112,29 @@ private slots:
         QCOMPARE(again.Settings().CheckBox(4)->isChecked(), tray);
     }
 
-    void autostartEntryQuotesThePath_data() {
+    void autostartEntryNamesThePath_data() {
         QTest::addColumn<QByteArray>("path");
         QTest::addColumn<QByteArray>("exec");
-        QTest::newRow("plain") << QByteArray("/opt/quorvane/quorvane")
+        QTest::addColumn<QByteArray>("tryExec");
+        QTest::newRow("plain") << QByteArray("/opt/quorvane/quorvane") << QByteArray("/opt/quorvane/quorvane")
                                << QByteArray("/opt/quorvane/quorvane");
         QTest::newRow("blanks") << QByteArray("/home/me/My Programs/quorvane")
-                                << QByteArray("\"/home/me/My Programs/quorvane\"");
+                                << QByteArray("\"/home/me/My Programs/quorvane\"")
+                                << QByteArray("/home/me/My Programs/quorvane");
         QTest::newRow("quote, dollar, backslash") << QByteArray("/tmp/a\"b$c\\d/quorvane")
-                                                  << QByteArray("\"/tmp/a\\\\\"b\\\\$c\\\\\\\\d/quorvane\"");
-        QTest::newRow("percent") << QByteArray("/srv/100%/quorvane") << QByteArray("/srv/100%%/quorvane");
+                                                  << QByteArray("\"/tmp/a\\\\\"b\\\\$c\\\\\\\\d/quorvane\"")
+                                                  << QByteArray("/tmp/a\"b$c\\\\d/quorvane");
+        QTest::newRow("percent") << QByteArray("/srv/100%/quorvane") << QByteArray("/srv/100%%/quorvane")
+                                 << QByteArray("/srv/100%/quorvane");
     }
-    void autostartEntryQuotesThePath() {
+    void autostartEntryNamesThePath() {
         QFETCH(QByteArray, path);
         QFETCH(QByteArray, exec);
+        QFETCH(QByteArray, tryExec);
         const std::string text = qv::AutostartEntryText(path.toStdString());
         QVERIFY(text.starts_with("[Desktop Entry]\n"));
         QVERIFY2(text.find("\nExec=" + exec.toStdString() + "\n") != std::string::npos, text.c_str());
+        QVERIFY2(text.find("\nTryExec=" + tryExec.toStdString() + "\n") != std::string::npos, text.c_str());
         QVERIFY(qv::AutostartEntryIsOn(text));
         QVERIFY(!qv::AutostartEntryIsOn(text + "Hidden=true\n"));
     }
