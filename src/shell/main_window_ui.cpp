@@ -4,6 +4,7 @@
 #include <QHBoxLayout>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QScrollArea>
 #include <QStatusBar>
 #include <QVBoxLayout>
 
@@ -70,9 +71,16 @@ constexpr QKeyCombination Ctrl(Qt::Key key) {
 } // namespace
 
 void TQuorvaneMapping::BuildControls() {
-    auto* central = new QWidget(this);
+    // On a screen smaller than the layout (a small laptop at 125 %), the window's content scrolls
+    // instead of leaving mapping #6 and the log buttons out of reach; on a larger one it fills the
+    // window and no scroll bar shows.
+    auto* scroll = new QScrollArea(this);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    auto* central = new QWidget(scroll);
     central->setObjectName(QStringLiteral("Central"));
-    setCentralWidget(central);
+    scroll->setWidget(central);
+    setCentralWidget(scroll);
 
     // The mapping grid inside its frame.
     auto* bevel1 = new QFrame(central);
@@ -231,9 +239,8 @@ void TQuorvaneMapping::BuildTimers() {
     for (int i = 0; i < 8; ++i)
         timers_[i] = new UiTimer(QStringLiteral("Timer%1").arg(i + 1), intervals[i], this);
     const std::array<void (TQuorvaneMapping::*)(), 8> ticks = {
-        &TQuorvaneMapping::Timer1Timer, &TQuorvaneMapping::Timer2Timer,
-        &TQuorvaneMapping::Timer3Timer, &TQuorvaneMapping::Timer4Timer,
-        &TQuorvaneMapping::Timer5Timer, &TQuorvaneMapping::Timer6Timer,
+        &TQuorvaneMapping::Timer1Timer, &TQuorvaneMapping::Timer2Timer, &TQuorvaneMapping::Timer3Timer,
+        &TQuorvaneMapping::Timer4Timer, &TQuorvaneMapping::Timer5Timer, &TQuorvaneMapping::Timer6Timer,
         &TQuorvaneMapping::Timer7Timer, &TQuorvaneMapping::Timer8Timer};
     for (int i = 0; i < 8; ++i) {
         UiTimer* timer = timers_[i];

@@ -68,9 +68,20 @@ SecondaryWindow::StandardMenu SecondaryWindow::BuildStandardMenu(bool withImages
 
     Platform& platform = roster_.platform();
     OnSignal(menu.exit1, &QAction::triggered, this, platform, [this] { close(); });
+    closeItem_ = menu.exit1;
     OnSignal(menu.about2, &QAction::triggered, this, platform, [this] { ShowAboutWindow(roster_); });
     OnSignal(menu.checkfor1, &QAction::triggered, this, platform, [&platform] { OpenVendorPage(platform); });
     return menu;
+}
+
+void SecondaryWindow::keyPressEvent(QKeyEvent* event) {
+    if (event->key() != Qt::Key_Escape || event->modifiers() != Qt::NoModifier)
+        return QMainWindow::keyPressEvent(event);
+    // A window without the menu has only its close box.
+    if (!closeItem_)
+        close();
+    else if (closeItem_->isEnabled())
+        closeItem_->trigger();
 }
 
 QStatusBar* SecondaryWindow::BuildHintStatusBar() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAction>
+#include <QKeyEvent>
 #include <QMainWindow>
 #include <QStatusBar>
 
@@ -33,6 +34,9 @@ public:
     };
 
 protected:
+    // Escape does what the window's own "Close" does (nothing while that item is disabled).
+    void keyPressEvent(QKeyEvent* event) override;
+
     // "File: Close / Help: About, Upgrades, Help" with their hints, wired to their actions; the
     // images of the main window's image list only where the window shows them.
     StandardMenu BuildStandardMenu(bool withImages);
@@ -40,6 +44,9 @@ protected:
     QStatusBar* BuildHintStatusBar();
 
     TRoster& roster_;
+
+private:
+    QAction* closeItem_ = nullptr; // File, "Close", once the menu is built
 };
 
 } // namespace qv

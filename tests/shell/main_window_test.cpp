@@ -7,6 +7,8 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QTest>
 
@@ -89,7 +91,8 @@ private slots:
         QStringList names;
         for (QAction* a : tray.PopupMenu1()->actions())
             names << a->objectName();
-        QCOMPARE(names, (QStringList{"About3", "Lock1", "N1", "Show", "Minimize", "Restart", "Exit", "N2", "Unlock1"}));
+        QCOMPARE(names, (QStringList{"About3", "Lock1", "N1", "Show", "Minimize", "Restart", "Exit", "N2",
+                                     "Unlock1"}));
         QVERIFY(tray.About3()->isEnabled() && tray.Lock1()->isEnabled() && tray.Lock1()->isVisible());
         QVERIFY(!tray.Show()->isEnabled());
         QVERIFY(tray.Minimize()->isEnabled());
@@ -103,19 +106,32 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("caption");
         QTest::addColumn<bool>("enabled");
-        QTest::newRow("Button6") << "Button6" << "Advanced Options" << true;
-        QTest::newRow("LoadIni") << "LoadIni" << "Load Configuration" << false;
-        QTest::newRow("SaveIni") << "SaveIni" << "Save Changes" << false;
-        QTest::newRow("RemoteButton") << "RemoteButton" << "Remote" << true;
-        QTest::newRow("Button4") << "Button4" << "Lock" << true;
-        QTest::newRow("Button5") << "Button5" << "Unlock" << false;
-        QTest::newRow("Button1") << "Button1" << "Disabled All" << false;
-        QTest::newRow("Button3") << "Button3" << "Firewall Settings" << false;
-        QTest::newRow("ClearLogs") << "ClearLogs" << "Clear Logs Windows" << false;
-        QTest::newRow("DLogs") << "DLogs" << "Disable Logging" << true;
-        QTest::newRow("Button2") << "Button2" << "Disconnect" << false;
-        QTest::newRow("MappingEnable4") << "MappingEnable4" << "Enable" << false;
-        QTest::newRow("MappingDisable") << "MappingDisable" << "Disable" << false;
+        QTest::newRow("Button6") << "Button6"
+                                 << "Advanced Options" << true;
+        QTest::newRow("LoadIni") << "LoadIni"
+                                 << "Load Configuration" << false;
+        QTest::newRow("SaveIni") << "SaveIni"
+                                 << "Save Changes" << false;
+        QTest::newRow("RemoteButton") << "RemoteButton"
+                                      << "Remote" << true;
+        QTest::newRow("Button4") << "Button4"
+                                 << "Lock" << true;
+        QTest::newRow("Button5") << "Button5"
+                                 << "Unlock" << false;
+        QTest::newRow("Button1") << "Button1"
+                                 << "Disabled All" << false;
+        QTest::newRow("Button3") << "Button3"
+                                 << "Firewall Settings" << false;
+        QTest::newRow("ClearLogs") << "ClearLogs"
+                                   << "Clear Logs Windows" << false;
+        QTest::newRow("DLogs") << "DLogs"
+                               << "Disable Logging" << true;
+        QTest::newRow("Button2") << "Button2"
+                                 << "Disconnect" << false;
+        QTest::newRow("MappingEnable4") << "MappingEnable4"
+                                        << "Enable" << false;
+        QTest::newRow("MappingDisable") << "MappingDisable"
+                                        << "Disable" << false;
     }
     void buttonsStartInTheirStates() {
         QFETCH(QString, name);
@@ -152,23 +168,54 @@ private slots:
         QTest::addColumn<QString>("shortcut");
         QTest::addColumn<bool>("image");
         QTest::addColumn<bool>("enabled");
-        QTest::newRow("SaveIni2") << "SaveIni2" << "Save Changes" << "Ctrl+S" << true << false;
-        QTest::newRow("LoadIni2") << "LoadIni2" << "Load Configuration" << "Ctrl+O" << true << false;
-        QTest::newRow("SaveAs") << "SaveConfigurationAs1" << "Save Configuration As" << "Ctrl+T" << true << true;
-        QTest::newRow("LoadFrom") << "LoadConfigurationFrom1" << "Load Configuration From" << "Ctrl+G" << true << true;
-        QTest::newRow("Older") << "Loadaolderconfiguration1" << "Load A Older Configuration" << "Ctrl+H" << true
-                               << true;
-        QTest::newRow("Lock1") << "Lock1" << "Lock" << "Ctrl+L" << true << true;
-        QTest::newRow("Minimize2") << "Minimize2" << "Minimize" << "" << false << true;
-        QTest::newRow("Exit1") << "Exit1" << "Exit" << "" << true << true;
-        QTest::newRow("Advanced") << "AdvancedOptions1" << "Advanced Options" << "Ctrl+P" << false << true;
-        QTest::newRow("Language1") << "Language1" << "Language" << "Ctrl+U" << false << true;
-        QTest::newRow("Remote1") << "Remote1" << "Remote" << "Ctrl+B" << false << true;
-        QTest::newRow("Settings1") << "Settings1" << "Settings" << "Ctrl+E" << false << true;
-        QTest::newRow("About2") << "About2" << "About" << "Ctrl+A" << true << true;
-        QTest::newRow("ChangesNews1") << "ChangesNews1" << "Changes/News" << "Ctrl+N" << true << true;
-        QTest::newRow("Checkfor1") << "Checkfor1" << "Upgrades" << "" << true << true;
-        QTest::newRow("Help1") << "Help1" << "Help" << "" << true << false;
+        QTest::newRow("SaveIni2") << "SaveIni2"
+                                  << "Save Changes"
+                                  << "Ctrl+S" << true << false;
+        QTest::newRow("LoadIni2") << "LoadIni2"
+                                  << "Load Configuration"
+                                  << "Ctrl+O" << true << false;
+        QTest::newRow("SaveAs") << "SaveConfigurationAs1"
+                                << "Save Configuration As"
+                                << "Ctrl+T" << true << true;
+        QTest::newRow("LoadFrom") << "LoadConfigurationFrom1"
+                                  << "Load Configuration From"
+                                  << "Ctrl+G" << true << true;
+        QTest::newRow("Older") << "Loadaolderconfiguration1"
+                               << "Load A Older Configuration"
+                               << "Ctrl+H" << true << true;
+        QTest::newRow("Lock1") << "Lock1"
+                               << "Lock"
+                               << "Ctrl+L" << true << true;
+        QTest::newRow("Minimize2") << "Minimize2"
+                                   << "Minimize"
+                                   << "" << false << true;
+        QTest::newRow("Exit1") << "Exit1"
+                               << "Exit"
+                               << "" << true << true;
+        QTest::newRow("Advanced") << "AdvancedOptions1"
+                                  << "Advanced Options"
+                                  << "Ctrl+P" << false << true;
+        QTest::newRow("Language1") << "Language1"
+                                   << "Language"
+                                   << "Ctrl+U" << false << true;
+        QTest::newRow("Remote1") << "Remote1"
+                                 << "Remote"
+                                 << "Ctrl+B" << false << true;
+        QTest::newRow("Settings1") << "Settings1"
+                                   << "Settings"
+                                   << "Ctrl+E" << false << true;
+        QTest::newRow("About2") << "About2"
+                                << "About"
+                                << "Ctrl+A" << true << true;
+        QTest::newRow("ChangesNews1") << "ChangesNews1"
+                                      << "Changes/News"
+                                      << "Ctrl+N" << true << true;
+        QTest::newRow("Checkfor1") << "Checkfor1"
+                                   << "Upgrades"
+                                   << "" << true << true;
+        QTest::newRow("Help1") << "Help1"
+                               << "Help"
+                               << "" << true << false;
     }
     void menuItemsHaveShortcutsImagesAndHints() {
         QFETCH(QString, name);
@@ -239,7 +286,8 @@ private slots:
 
     void nonLatin1TextIsRefused() {
         auto* host = f->Find<QLineEdit>("OutcommingIp");
-        for (const QString& typed : {QStringLiteral("h"), QStringLiteral("\u00e9"), QStringLiteral("\u4e2d")}) {
+        for (const QString& typed :
+             {QStringLiteral("h"), QStringLiteral("\u00e9"), QStringLiteral("\u4e2d")}) {
             QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, typed);
             QApplication::sendEvent(host, &press);
         }
@@ -266,18 +314,35 @@ private slots:
     void commandsOpenTheirWindowsModally_data() {
         QTest::addColumn<QString>("command");
         QTest::addColumn<QString>("window");
-        QTest::newRow("Button6") << "Button6" << "TQuorvaneMappingPlus";
-        QTest::newRow("AdvancedOptions1") << "AdvancedOptions1" << "TQuorvaneMappingPlus";
-        QTest::newRow("RemoteButton") << "RemoteButton" << "TQuorvaneRemote";
-        QTest::newRow("Remote1") << "Remote1" << "TQuorvaneRemote";
-        QTest::newRow("Settings1") << "Settings1" << "TQuorvaneSettings";
-        QTest::newRow("ChangesNews1") << "ChangesNews1" << "TQuorvaneChangesNews";
-        QTest::newRow("Button4") << "Button4" << "TQuorvaneMappingLock";
-        QTest::newRow("Lock1") << "Lock1" << "TQuorvaneMappingLock";
+        QTest::newRow("Button6") << "Button6"
+                                 << "TQuorvaneMappingPlus";
+        QTest::newRow("AdvancedOptions1") << "AdvancedOptions1"
+                                          << "TQuorvaneMappingPlus";
+        QTest::newRow("RemoteButton") << "RemoteButton"
+                                      << "TQuorvaneRemote";
+        QTest::newRow("Remote1") << "Remote1"
+                                 << "TQuorvaneRemote";
+        QTest::newRow("Settings1") << "Settings1"
+                                   << "TQuorvaneSettings";
+        QTest::newRow("ChangesNews1") << "ChangesNews1"
+                                      << "TQuorvaneChangesNews";
+        QTest::newRow("Button4") << "Button4"
+                                 << "TQuorvaneMappingLock";
+        QTest::newRow("Lock1") << "Lock1"
+                               << "TQuorvaneMappingLock";
     }
+    // Each opens its window, and Escape in it does what its "Close" does.
     void commandsOpenTheirWindowsModally() {
         QFETCH(QString, command);
         QFETCH(QString, window);
+        bool closedByEscape = false;
+        if (window == QStringLiteral("TQuorvaneRemote"))
+            f->platform.ExpectBox(qv::BoxKind::Notice); // its beta notice, on every show
+        f->platform.OnShowModal([&](QWidget* shown) {
+            shown->show();
+            QTest::keyClick(shown, Qt::Key_Escape);
+            closedByEscape = !shown->isVisible();
+        });
         QObject* target = f->roster->Mapping().findChild<QObject*>(command);
         if (auto* button = qobject_cast<QPushButton*>(target))
             button->click();
@@ -285,6 +350,7 @@ private slots:
             qobject_cast<QAction*>(target)->trigger();
         QCOMPARE(f->platform.ModalShown().size(), 1);
         QCOMPARE(f->platform.ModalShown().first()->objectName(), window);
+        QVERIFY(closedByEscape);
     }
 
     void upgradesOpensTheVendorPage() {
@@ -328,6 +394,35 @@ private slots:
         QCOMPARE(elogs->y(), top - 48);
     }
 
+    // The content scrolls on a screen smaller than the layout, so every control can be reached, and
+    // only then.
+    void contentScrollsOnlyWhenTheWindowIsSmallerThanTheLayout_data() {
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<bool>("scrolls");
+        QTest::newRow("1920 by 1080") << QSize(1920, 1080) << false;
+        QTest::newRow("1024 by 600") << QSize(1024, 600) << true;
+    }
+    void contentScrollsOnlyWhenTheWindowIsSmallerThanTheLayout() {
+        QFETCH(QSize, size);
+        QFETCH(bool, scrolls);
+        qv::TQuorvaneMapping& main = f->roster->Mapping();
+        main.setWindowState(Qt::WindowNoState);
+        main.resize(size);
+        QTRY_VERIFY(main.isVisible());
+        QApplication::processEvents();
+        auto* scroll = qobject_cast<QScrollArea*>(main.centralWidget());
+        QVERIFY(scroll);
+        QCOMPARE(scroll->horizontalScrollBar()->isVisible() || scroll->verticalScrollBar()->isVisible(),
+                 scrolls);
+        for (const char* name : {"MappingEnable6", "DLogs"}) {
+            auto* control = main.findChild<QWidget*>(QString::fromLatin1(name));
+            QVERIFY2(control, name);
+            scroll->ensureWidgetVisible(control, 0, 0);
+            const QRect shown(control->mapTo(scroll->viewport(), QPoint()), control->size());
+            QVERIFY2(scroll->viewport()->rect().contains(shown), name);
+        }
+    }
+
     // Sibling controls never overlap, at the design size or maximized.
     void nothingOverlaps_data() {
         QTest::addColumn<bool>("maximized");
@@ -344,7 +439,8 @@ private slots:
         // Named controls only (frames drawn around others excepted), compared with their siblings.
         QList<QWidget*> controls;
         for (QWidget* w : main.findChildren<QWidget*>())
-            if (w->isVisible() && !w->objectName().isEmpty() && !w->objectName().startsWith(QStringLiteral("Bevel")) &&
+            if (w->isVisible() && !w->objectName().isEmpty() &&
+                !w->objectName().startsWith(QStringLiteral("Bevel")) &&
                 !w->objectName().startsWith(QStringLiteral("qt_")))
                 controls << w;
         QVERIFY(controls.size() > 40);
