@@ -4,7 +4,7 @@ JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 GEN := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 
-.PHONY: deps configure build run test test-asan test-tsan package bench fuzz format clean
+.PHONY: deps configure build run test test-asan test-tsan package bench fuzz format format-check clean
 
 deps:
 	./tools/install-deps.sh
@@ -33,20 +33,28 @@ test-asan:
 	$(MAKE) test BUILD=build-asan CMAKE_FLAGS="-DQV_SANITIZE=address"
 
 # The relay engine, the log file and the mapping slots run many threads: check them for races.
+# Only the runners labelled tsan are built.
 test-tsan:
-	$(MAKE) build BUILD=build-tsan CMAKE_FLAGS="-DQV_SANITIZE=thread"
+	$(MAKE) configure BUILD=build-tsan CMAKE_FLAGS="-DQV_SANITIZE=thread"
+	cmake --build build-tsan -j $(JOBS) --target $$(cd build-tsan && ctest -N -L tsan | sed -n 's/^ *Test *#[0-9]*: //p')
 	cd build-tsan && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) -L tsan
 
 bench: build
 	./bench/run_relay_bench.sh $(BUILD)
 
+FUZZ_ARGS ?= -runs=2000000
 fuzz: deps
-	CXX=clang++ cmake -S . -B build-fuzz $(GEN) -DQV_FUZZ=ON -DBUILD_TESTING=OFF
+	CXX=clang++ cmake -S . -B build-fuzz $(GEN) -DQV_FUZZ=ON -DBUILD_TESTING=OFF -DQV_EXTRAS=OFF
 	cmake --build build-fuzz -j $(JOBS) --target profile_fuzz
-	./build-fuzz/tests/core/profile/profile_fuzz -runs=2000000 -max_len=4096
+	./build-fuzz/tests/core/profile/profile_fuzz $(FUZZ_ARGS) -max_len=4096
 
+SOURCES = find src tests bench plugins -name '*.cpp' -o -name '*.h'
 format:
-	find src tests bench -name '*.cpp' -o -name '*.h' | xargs clang-format -i
+	$(SOURCES) | xargs clang-format -i
+
+# Fails, naming the lines, when a source differs from what `make format` would make of it.
+format-check: deps
+	$(SOURCES) | xargs clang-format --dry-run --Werror
 
 clean:
 	rm -rf build build-asan build-tsan build-fuzz build-package

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests (the package check among them) and the
-# benchmarks need.
+# Installs the Debian packages the build, the tests (the package check among them), the
+# benchmarks, the fuzzer and the format check need.
 set -euo pipefail
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
@@ -10,6 +10,7 @@ packages=(
   libgtest-dev libgmock-dev
   xvfb xauth locales
   dpkg-dev file lintian desktop-file-utils appstream man-db
+  clang libclang-rt-14-dev clang-format
 )
 missing=()
 for p in "${packages[@]}"; do
