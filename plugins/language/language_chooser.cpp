@@ -13,8 +13,8 @@
 #include <exception>
 #include <string>
 
-#include "platform/file_locations.h"
 #include "core/profile/config_names.h"
+#include "platform/file_locations.h"
 #include "prefs/language_choice.h"
 
 extern "C" __attribute__((visibility("default"))) void Creer_Form();

@@ -3,6 +3,7 @@
 namespace qv {
 
 TQuorvaneUpdate::TQuorvaneUpdate(TRoster& roster)
-    : SecondaryWindow(roster, "TQuorvaneUpdate", "Quorvane - Internet Port Mapping - Update", QSize(420, 240)) {}
+    : SecondaryWindow(roster, "TQuorvaneUpdate", "Quorvane - Internet Port Mapping - Update",
+                      QSize(420, 240)) {}
 
 } // namespace qv

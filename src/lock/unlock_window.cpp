@@ -2,10 +2,10 @@
 
 #include <QCloseEvent>
 
+#include "config/stored_text.h"
 #include "core/profile/config_names.h"
 #include "core/profile/profile_file.h"
 #include "core/profile/scramble.h"
-#include "config/stored_text.h"
 #include "lock/lock_names.h"
 #include "shell/main_window.h"
 #include "shell/roster.h"

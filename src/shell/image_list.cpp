@@ -5,7 +5,9 @@
 
 #include "shell/program_icon.h"
 
-static void InitImages() { Q_INIT_RESOURCE(images); }
+static void InitImages() {
+    Q_INIT_RESOURCE(images);
+}
 
 namespace qv {
 
@@ -16,6 +18,8 @@ QIcon ImageListIcon(int index) {
     return QFile::exists(path) ? QIcon(path) : QIcon();
 }
 
-QIcon ProgramIcon() { return QIcon(QPixmap::fromImage(ProgramIconImage(32))); }
+QIcon ProgramIcon() {
+    return QIcon(QPixmap::fromImage(ProgramIconImage(32)));
+}
 
 } // namespace qv

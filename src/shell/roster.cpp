@@ -36,7 +36,8 @@ TRoster::TRoster(Platform& platform) : platform_(platform) {
     settings_ = std::make_unique<TQuorvaneSettings>(*this);
     // Queued on the tray window, the last to go: a roster that ends before the message loop runs
     // drops what was held back.
-    QMetaObject::invokeMethod(tray_.get(), [this] { RunStartSteps(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        tray_.get(), [this] { RunStartSteps(); }, Qt::QueuedConnection);
 }
 
 TRoster::~TRoster() {

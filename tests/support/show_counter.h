@@ -9,7 +9,9 @@ namespace qvtest {
 // Counts the times a window named `name` is shown, from before it exists.
 class ShowCounter : public QObject {
 public:
-    explicit ShowCounter(const char* name) : name_(QString::fromLatin1(name)) { qApp->installEventFilter(this); }
+    explicit ShowCounter(const char* name) : name_(QString::fromLatin1(name)) {
+        qApp->installEventFilter(this);
+    }
     ~ShowCounter() override { qApp->removeEventFilter(this); }
     int shows = 0;
 
