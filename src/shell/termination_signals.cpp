@@ -1,6 +1,8 @@
 #include "shell/termination_signals.h"
 
 #include <QSocketNotifier>
+#include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
@@ -9,21 +11,49 @@
 namespace qv {
 
 namespace {
-// The handler may only write to a pipe; the notifier turns that into a call on the event loop.
-int wakePipe[2] = {-1, -1};
 constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
+// The handler may only write to a pipe; the notifier turns that into a call on the event loop.
+// The pipe is made once and never closed: a handler can run on any thread at any moment, also
+// while the object that installed it is being destroyed, so its descriptor must stay valid for
+// the life of the process. The handler reads the write end through a lock-free atomic.
+static_assert(std::atomic<int>::is_always_lock_free);
+std::atomic<int> wakeWriteEnd{-1};
+int wakeReadEnd = -1;
+
+bool OpenWakePipe() {
+    if (wakeReadEnd >= 0)
+        return true;
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0)
+        return false;
+    wakeReadEnd = ends[0];
+    wakeWriteEnd.store(ends[1]);
+    return true;
+}
+
+void DrainWakePipe() {
+    char bytes[16];
+    while (::read(wakeReadEnd, bytes, sizeof bytes) > 0) {
+    }
+}
+
 void OnSignal(int) {
+    // The interrupted code may be about to read errno.
+    const int savedErrno = errno;
     const char byte = 1;
-    [[maybe_unused]] const ssize_t written = ::write(wakePipe[1], &byte, 1);
+    [[maybe_unused]] const ssize_t written = ::write(wakeWriteEnd.load(), &byte, 1);
+    errno = savedErrno;
 }
 } // namespace
 
 TerminationSignals::TerminationSignals(std::function<void()> onSignal, QObject* parent)
     : QObject(parent), onSignal_(std::move(onSignal)) {
-    if (::pipe2(wakePipe, O_CLOEXEC | O_NONBLOCK) != 0)
+    if (!OpenWakePipe())
         return;
-    notifier_ = new QSocketNotifier(wakePipe[0], QSocketNotifier::Read, this);
+    // Wake-ups left from an earlier handler object are not this one's signals.
+    DrainWakePipe();
+    notifier_ = new QSocketNotifier(wakeReadEnd, QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, &TerminationSignals::Received);
     struct sigaction action {};
     action.sa_handler = OnSignal;
@@ -38,17 +68,10 @@ TerminationSignals::~TerminationSignals() {
     // signal must not cut it short.
     for (int signal : kSignals)
         std::signal(signal, SIG_IGN);
-    for (int& fd : wakePipe) {
-        if (fd >= 0)
-            ::close(fd);
-        fd = -1;
-    }
 }
 
 void TerminationSignals::Received() {
-    char bytes[16];
-    while (::read(wakePipe[0], bytes, sizeof bytes) > 0) {
-    }
+    DrainWakePipe();
     // Repeats are ignored once the end has begun.
     if (std::exchange(ending_, true))
         return;
