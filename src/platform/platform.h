@@ -70,6 +70,10 @@ public:
     virtual Answer Confirm(const QString& title, const QString& text) = 0;
     virtual void Error(const QString& title, const QString& text) = 0;
     virtual void Beep() = 0;
+    // The process is ending and nobody may be waited for (a service manager's stop, the session
+    // ending): boxes and dialogs already open are closed unanswered, and from now on a box writes
+    // its text to standard error and answers No (Cancel) without waiting.
+    virtual void BeginEnding() = 0;
 
     // Shows a window modally: every other window is disabled until it is hidden again.
     virtual void ShowModal(QWidget* window) = 0;

@@ -15,19 +15,18 @@
 #include <QThread>
 #include <QUrl>
 #include <QWidget>
+#include <cstdio>
 
-#include "platform/dynamic_library.h"
 #include "platform/app_title.h"
+#include "platform/dynamic_library.h"
 
 namespace qv {
 
 namespace {
 
-QMessageBox::StandardButton Box(QMessageBox::Icon icon, const QString& title, const QString& text,
-                                QMessageBox::StandardButtons buttons) {
-    // No owner window: boxes stand on their own, as the program's questions always have.
-    QMessageBox box(icon, title, text, buttons);
-    return static_cast<QMessageBox::StandardButton>(box.exec());
+// The text of a box nobody can answer any more, for the service manager's or the terminal's log.
+void WriteToStandardError(const QString& text) {
+    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
 }
 
 // Ends a local event loop once the watched window is hidden or closed.
@@ -60,20 +59,52 @@ QFileDialog* ConfigDialog(QWidget* owner, QFileDialog::AcceptMode mode) {
     return dialog;
 }
 
-QString RunFileDialog(QFileDialog* dialog) {
-    QString chosen;
-    if (dialog->exec() == QDialog::Accepted && !dialog->selectedFiles().isEmpty())
-        chosen = dialog->selectedFiles().constFirst();
-    delete dialog;
-    return chosen;
-}
-
 } // namespace
 
 QtPlatform::QtPlatform(const FileLocations& locations)
     : appTitle_(QString::fromLatin1(kAppTitle)), locations_(locations) {}
 
-void QtPlatform::Notice(const QString& text) { Box(QMessageBox::NoIcon, appTitle_, text, QMessageBox::Ok); }
+QMessageBox::StandardButton QtPlatform::Box(QMessageBox::Icon icon, const QString& title, const QString& text,
+                                            QMessageBox::StandardButtons buttons) {
+    QMessageBox::StandardButton answer = QMessageBox::NoButton;
+    if (!ending_) {
+        // No owner window: boxes stand on their own, as the program's questions always have.
+        QMessageBox box(icon, title, text, buttons);
+        answer = static_cast<QMessageBox::StandardButton>(Exec(box));
+    }
+    // Nobody answers a box once the end has begun, also one it closed while it was up.
+    if (ending_) {
+        WriteToStandardError(text);
+        answer = QMessageBox::NoButton;
+    }
+    return answer;
+}
+
+int QtPlatform::Exec(QDialog& dialog) {
+    if (ending_)
+        return QDialog::Rejected;
+    modals_.emplace_back(&dialog);
+    const int result = dialog.exec();
+    std::erase(modals_, QPointer<QWidget>(&dialog));
+    return result;
+}
+
+void QtPlatform::BeginEnding() {
+    ending_ = true;
+    // Innermost first; each returns to the one below it once control is back in its loop. A copy,
+    // as closing runs handlers.
+    const std::vector<QPointer<QWidget>> open = modals_;
+    for (auto it = open.rbegin(); it != open.rend(); ++it) {
+        if (auto* dialog = qobject_cast<QDialog*>(it->data()))
+            dialog->reject();
+        else if (*it)
+            (*it)->hide();
+    }
+}
+
+void QtPlatform::Notice(const QString& text) {
+    Box(QMessageBox::NoIcon, appTitle_, text, QMessageBox::Ok);
+}
 
 bool QtPlatform::Question(const QString& text) {
     return Box(QMessageBox::Question, QString::fromLatin1(kQuestionTitle), text,
@@ -85,7 +116,8 @@ void QtPlatform::Information(const QString& text) {
 }
 
 Answer QtPlatform::Confirm(const QString& title, const QString& text) {
-    switch (Box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel)) {
+    switch (
+        Box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel)) {
     case QMessageBox::Yes:
         return Answer::Yes;
     case QMessageBox::No:
@@ -99,9 +131,13 @@ void QtPlatform::Error(const QString& title, const QString& text) {
     Box(QMessageBox::Critical, title, text, QMessageBox::Ok);
 }
 
-void QtPlatform::Beep() { QApplication::beep(); }
+void QtPlatform::Beep() {
+    QApplication::beep();
+}
 
 void QtPlatform::ShowModal(QWidget* window) {
+    if (ending_)
+        return;
     QPointer<QWidget> guard(window);
     const Qt::WindowModality before = window->windowModality();
     window->setWindowModality(Qt::ApplicationModal);
@@ -110,44 +146,62 @@ void QtPlatform::ShowModal(QWidget* window) {
     window->show();
     window->raise();
     window->activateWindow();
-    if (window->isVisible())
+    if (window->isVisible()) {
+        modals_.emplace_back(window);
         loop.exec(QEventLoop::DialogExec);
+        std::erase(modals_, guard);
+    }
     if (guard) {
         guard->removeEventFilter(&watcher);
         guard->setWindowModality(before);
     }
 }
 
+QString QtPlatform::ChosenFile(QFileDialog* dialog) {
+    const QPointer<QFileDialog> guard(dialog);
+    QString chosen;
+    if (Exec(*dialog) == QDialog::Accepted && guard && !guard->selectedFiles().isEmpty())
+        chosen = guard->selectedFiles().constFirst();
+    delete guard;
+    return chosen;
+}
+
 QString QtPlatform::OpenFileName(QWidget* owner) {
-    return RunFileDialog(ConfigDialog(owner, QFileDialog::AcceptOpen));
+    return ChosenFile(ConfigDialog(owner, QFileDialog::AcceptOpen));
 }
 
 QString QtPlatform::SaveFileName(QWidget* owner) {
-    return RunFileDialog(ConfigDialog(owner, QFileDialog::AcceptSave));
+    return ChosenFile(ConfigDialog(owner, QFileDialog::AcceptSave));
 }
 
 std::optional<QColor> QtPlatform::ChooseColor(QWidget* owner, const QColor& initial) {
-    const QColor chosen = QColorDialog::getColor(initial, owner);
-    if (!chosen.isValid())
+    QColorDialog dialog(initial, owner);
+    if (Exec(dialog) != QDialog::Accepted || !dialog.selectedColor().isValid())
         return std::nullopt;
-    return chosen;
+    return dialog.selectedColor();
 }
 
 LibraryCall QtPlatform::CallLibraryProcedure(const QString& path, const char* symbol) {
     return CallLibraryProcedureAt(path, symbol);
 }
 
-void QtPlatform::OpenUrl(const QString& url) { QDesktopServices::openUrl(QUrl(url)); }
+void QtPlatform::OpenUrl(const QString& url) {
+    QDesktopServices::openUrl(QUrl(url));
+}
 
 void QtPlatform::StartDetached(const QString& program, const QStringList& arguments) {
     QProcess::startDetached(program, arguments);
 }
 
-void QtPlatform::Sleep(int milliseconds) { QThread::msleep(static_cast<unsigned long>(milliseconds)); }
+void QtPlatform::Sleep(int milliseconds) {
+    QThread::msleep(static_cast<unsigned long>(milliseconds));
+}
 
 // exit() rather than quit(): quit() would first ask every window to close, and the main window's
 // close means "go to the tray" or "ask to exit", not "end now".
-void QtPlatform::EndApplication() { QCoreApplication::exit(0); }
+void QtPlatform::EndApplication() {
+    QCoreApplication::exit(0);
+}
 
 QString QtPlatform::ExecutablePath() const {
     return QFile::decodeName(locations_.launchPath.c_str());

@@ -1,13 +1,17 @@
 #pragma once
 
+#include <QMessageBox>
 #include <QPointer>
 #include <map>
 #include <utility>
+#include <vector>
 
 #include "platform/autostart_folder.h"
 #include "platform/file_locations.h"
 #include "platform/platform.h"
 
+class QDialog;
+class QFileDialog;
 class QSystemTrayIcon;
 
 namespace qv {
@@ -27,6 +31,7 @@ public:
     Answer Confirm(const QString& title, const QString& text) override;
     void Error(const QString& title, const QString& text) override;
     void Beep() override;
+    void BeginEnding() override;
 
     void ShowModal(QWidget* window) override;
 
@@ -61,6 +66,18 @@ public:
     std::optional<std::uint64_t> CycleCounter() const override { return ReadCycleCounter(); }
 
 private:
+    // Shows a box and waits for its answer; once the end has begun, its text goes to standard
+    // error instead and the answer is NoButton.
+    QMessageBox::StandardButton Box(QMessageBox::Icon icon, const QString& title, const QString& text,
+                                    QMessageBox::StandardButtons buttons);
+    // Runs a dialog modally while it is on the list the ending closes; its result code.
+    int Exec(QDialog& dialog);
+    // The chosen file of a configuration file dialog, which is deleted afterwards.
+    QString ChosenFile(QFileDialog* dialog);
+
+    bool ending_ = false;
+    // Boxes, dialogs and modally shown windows that are up now, the innermost last.
+    std::vector<QPointer<QWidget>> modals_;
     AutostartFolder autostart_{UserAutostartDirectory()};
     QString appTitle_;
     FileLocations locations_;

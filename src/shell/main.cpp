@@ -53,9 +53,16 @@ int main(int argc, char** argv) {
     int result = 0;
     {
         qv::TRoster roster(platform);
-        // Ending the session closes the tray window, as Exit does once confirmed.
-        qv::TerminationSignals sessionEnd([&roster] { roster.Tray().close(); });
+        // Ending the session closes the tray window, as Exit does once confirmed; nobody is there
+        // to answer a box, so the open ones close and the rest go to standard error.
+        qv::TerminationSignals sessionEnd([&platform, &roster] {
+            platform.BeginEnding();
+            roster.Tray().close();
+        });
         result = QApplication::exec();
+        // The windows' last steps (listeners stopped, the closing log line) run after the message
+        // loop, once the user or the session has already left: their errors wait for nobody.
+        platform.BeginEnding();
     }
     app.SetPlatform(nullptr);
     return result;

@@ -95,7 +95,8 @@ private slots:
             qv::StrToInt(text);
             QFAIL("no error raised");
         } catch (const qv::ConvertError& error) {
-            QCOMPARE(QString::fromLatin1(error.what()), QStringLiteral("'%1' is not a valid integer value").arg(text));
+            QCOMPARE(QString::fromLatin1(error.what()),
+                     QStringLiteral("'%1' is not a valid integer value").arg(text));
         }
     }
 
@@ -170,6 +171,29 @@ private slots:
         QCOMPARE(boxes, QStringList{box});
         // The import read the missing file as empty: every field is cleared.
         QCOMPARE(serverPort->text().isEmpty(), item == QLatin1String("Loadaolderconfiguration1"));
+    }
+
+    // Once the end has begun nothing waits for a person: the box that is up closes unanswered and
+    // a later one is not shown at all. A box still up on the next look is answered by the test.
+    void boxesCloseOnceTheEndBegins() {
+        qvtest::TempDir dir;
+        qv::QtPlatform platform = TempDirPlatform(dir);
+        QStringList shown;
+        QTimer user;
+        connect(&user, &QTimer::timeout, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                shown << box->text();
+                if (shown.size() == 1)
+                    platform.BeginEnding();
+                else
+                    box->reject();
+            }
+        });
+        user.start(10);
+        QVERIFY(!platform.Question(QStringLiteral("first")));
+        QVERIFY(!platform.Question(QStringLiteral("second")));
+        user.stop();
+        QCOMPARE(shown, QStringList{QStringLiteral("first")});
     }
 
     void hintSplitsAtTheBar() {

@@ -1,6 +1,8 @@
 // Exit, Restart and closing the main window, with scripted answers.
 #include <QAction>
 #include <QCheckBox>
+#include <QFile>
+#include <QProcess>
 #include <QPushButton>
 #include <QTest>
 
@@ -13,6 +15,9 @@
 #include "support/qt_test_main.h"
 #include "support/roster_fixture.h"
 #include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <string>
 
 using namespace qvtest;
 
@@ -30,6 +35,15 @@ struct Items {
 Items ItemsOf(qv::TRoster& roster) {
     return {roster.Mapping().Exit1(), roster.Tray().Exit(), roster.Mapping().Restart1(),
             roster.Tray().Restart()};
+}
+
+// Whether a running process has a handler of its own for this signal (/proc/<pid>/status).
+bool CatchesSignal(qint64 pid, int signal) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("SigCgt:", 0) == 0)
+            return (std::stoull(line.substr(7), nullptr, 16) >> (signal - 1)) & 1U;
+    return false;
 }
 } // namespace
 
@@ -55,6 +69,36 @@ private slots:
         std::signal(SIGTERM, SIG_DFL);
         std::signal(SIGINT, SIG_DFL);
         std::signal(SIGHUP, SIG_DFL);
+    }
+
+    // A service manager's stop with the log switch on and the log unwritable: the closing line's
+    // error goes to standard error and the program ends by itself, no box waiting for a click.
+    void terminationWithUnwritableLogEndsWithoutWaiting() {
+        RosterFixture f;
+        f.StoreCurrentMarker();
+        f.Store(qv::kSettingsSection, "CLLogsSave", "Save", qv::kCLLogsSaveShiftKey);
+        std::filesystem::create_directory(f.LogPath());
+        // The program writes beside its executable: a copy of it in the test's folder.
+        const QString program = QString::fromStdString(f.dir.File("quorvane"));
+        QVERIFY(QFile::copy(QStringLiteral(QV_EXECUTABLE), program));
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), QString::fromStdString(f.dir.File("config")));
+        process.setProcessEnvironment(env);
+        process.start(program, {});
+        QVERIFY(process.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(CatchesSignal(process.processId(), SIGTERM), 30000);
+        process.terminate();
+        const bool ended = process.waitForFinished(10000);
+        if (!ended) {
+            process.kill();
+            process.waitForFinished();
+        }
+        QVERIFY(ended);
+        const QString err = QString::fromLocal8Bit(process.readAllStandardError());
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 0);
+        QVERIFY2(err.contains(QString::fromStdString(f.LogPath() + ": ")), qPrintable(err));
     }
 
     void exitAndRestart_data() {

@@ -65,6 +65,8 @@ public:
     qv::Answer Confirm(const QString& title, const QString& text) override;
     void Error(const QString& title, const QString& text) override;
     void Beep() override { ++beeps_; }
+    // Scripted boxes never wait for anyone, so there is nothing to close.
+    void BeginEnding() override {}
     void ShowModal(QWidget* window) override;
     QString OpenFileName(QWidget* owner) override;
     QString SaveFileName(QWidget* owner) override;
