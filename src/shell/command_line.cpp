@@ -2,6 +2,8 @@
 
 #include <QCommandLineParser>
 #include <QFileInfo>
+#include <algorithm>
+#include <array>
 
 #include "platform/app_title.h"
 
@@ -9,7 +11,41 @@ namespace qv {
 
 namespace {
 constexpr const char* kDescription = "Relays local TCP ports to other hosts and ports.";
+
+// The toolkit's documented options, with the X11 ones: those followed by a value, those that stand
+// alone, and those that carry their value after '='.
+constexpr std::array kToolkitOptionsWithValue = {
+    "platform",    "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry",
+    "qwindowicon", "qwindowtitle",       "session",       "style",  "stylesheet",
+    "display",     "geometry",           "title",         "icon",   "name",
+    "visual"};
+constexpr std::array kToolkitFlags = {"reverse", "widgetcount", "testability", "nograb", "dograb"};
+constexpr std::array kToolkitOptionsWithEquals = {
+    "style=", "stylesheet=", "qmljsdebugger=", "dialogs=", "fontengine="};
+
+template <std::size_t N> bool Names(const std::array<const char*, N>& names, const QString& word) {
+    return std::any_of(names.begin(), names.end(),
+                       [&word](const char* name) { return word == QLatin1String(name); });
+}
+template <std::size_t N> bool Prefixes(const std::array<const char*, N>& prefixes, const QString& word) {
+    return std::any_of(prefixes.begin(), prefixes.end(),
+                       [&word](const char* prefix) { return word.startsWith(QLatin1String(prefix)); });
+}
 } // namespace
+
+QStringList WithoutToolkitOptions(const QStringList& arguments) {
+    QStringList kept;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString& argument = arguments.at(i);
+        const bool option = i > 0 && argument.startsWith(QLatin1Char('-'));
+        const QString word = argument.mid(argument.startsWith(QLatin1String("--")) ? 2 : 1);
+        if (option && Names(kToolkitOptionsWithValue, word) && i + 1 < arguments.size())
+            ++i;
+        else if (!option || !(Names(kToolkitFlags, word) || Prefixes(kToolkitOptionsWithEquals, word)))
+            kept << argument;
+    }
+    return kept;
+}
 
 CommandLine ParseCommandLine(const QStringList& arguments) {
     QCommandLineParser parser;

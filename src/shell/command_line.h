@@ -8,15 +8,19 @@ namespace qv {
 // What the command line asks for. The program takes no arguments of its own beyond the
 // informational ones; "-copy" is what the restart passes and changes nothing.
 struct CommandLine {
-    bool run = true;   // start the program
-    int exitCode = 0;  // when not run
-    QString output;    // for standard output
-    QString errors;    // for standard error
+    bool run = true;  // start the program
+    int exitCode = 0; // when not run
+    QString output;   // for standard output
+    QString errors;   // for standard error
 };
 
-// Reads the arguments (program name first). Qt's own options must already be removed when
-// the program is to run; unknown options and stray arguments give the usage on standard error
-// and exit status 2.
+// Reads the arguments (program name first), the toolkit's own options already taken out; unknown
+// options and stray arguments give the usage on standard error and exit status 2.
 CommandLine ParseCommandLine(const QStringList& arguments);
+
+// The arguments without the toolkit's own options (-platform offscreen, -style=fusion, -reverse,
+// also spelt with two dashes), which its application object takes out itself. Lets the command
+// line be judged before that object exists, as it needs a display.
+QStringList WithoutToolkitOptions(const QStringList& arguments);
 
 } // namespace qv

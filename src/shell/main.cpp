@@ -1,4 +1,3 @@
-#include <QCoreApplication>
 #include <csignal>
 #include <cstdio>
 
@@ -31,18 +30,17 @@ int Answer(const qv::CommandLine& line) {
 } // namespace
 
 int main(int argc, char** argv) {
-    // --help and --version answer before the toolkit connects to a display, so they work in a
-    // terminal without one. Anything else is judged once Qt has taken its own options out.
-    if (const qv::CommandLine early = qv::ParseCommandLine(RawArguments(argc, argv));
-        !early.run && early.exitCode == 0)
-        return Answer(early);
+    // The command line is judged before the toolkit connects to a display, so --help, --version and
+    // a wrong option answer in a terminal without one; the toolkit's own options are left to it.
+    if (const qv::CommandLine line =
+            qv::ParseCommandLine(qv::WithoutToolkitOptions(RawArguments(argc, argv)));
+        !line.run)
+        return Answer(line);
 
     // A peer that goes away mid-write must not end the program.
     std::signal(SIGPIPE, SIG_IGN);
     qv::RaiseDescriptorLimit();
     qv::QuorvaneApplication app(argc, argv);
-    if (const qv::CommandLine line = qv::ParseCommandLine(QCoreApplication::arguments()); !line.run)
-        return Answer(line);
     // The main window hides into the tray; only closing the tray window ends the program.
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setApplicationName(QString::fromLatin1(qv::kAppTitle));

@@ -50,8 +50,8 @@ private slots:
             QVERIFY(line.errors.contains(QStringLiteral("Usage:")));
     }
 
-    // The real program: --version needs no display at all, and Qt's own options are taken out
-    // before the program judges the rest.
+    // The real program: the command line is judged without a display (no platform named at all),
+    // Qt's own options taken out first.
     void program_data() {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("platform");
@@ -63,8 +63,12 @@ private slots:
         QTest::newRow("qt option then help")
             << QStringList{"-platform", "offscreen", "--help"} << "xcb" << 0 << "Usage:"
             << "";
-        QTest::newRow("unknown") << QStringList{"--bogus"} << "offscreen" << 2 << ""
-                                 << "Usage:";
+        QTest::newRow("qt options without display")
+            << QStringList{"-style", "fusion", "--reverse", "-qmljsdebugger=port:0", "--version"} << "" << 0
+            << "1.3 Build 47"
+            << "";
+        QTest::newRow("unknown without display") << QStringList{"--bogus"} << "" << 2 << ""
+                                                 << "Unknown option 'bogus'.\nUsage:";
     }
     void program() {
         QFETCH(QStringList, arguments);
@@ -76,7 +80,9 @@ private slots:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.remove(QStringLiteral("DISPLAY"));
         env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), platform);
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        if (!platform.isEmpty())
+            env.insert(QStringLiteral("QT_QPA_PLATFORM"), platform);
         process.setProcessEnvironment(env);
         process.start(QStringLiteral(QV_EXECUTABLE), arguments);
         QVERIFY(process.waitForFinished(30000));
