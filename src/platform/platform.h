@@ -49,7 +49,7 @@ struct TrayIconRecord {
 
 // What became of a call into a dynamically loaded library.
 struct LibraryCall {
-    enum Outcome { Called, LoadFailed, SymbolMissing };
+    enum Outcome { Called, NotALibrary, LoadFailed, SymbolMissing };
     Outcome outcome = Called;
     QString detail; // the loader's own message when the call did not happen
 };

@@ -22,7 +22,11 @@ void RunLanguagePlugin(TRoster& roster, QAction* language1) {
     const QString path = platform.DataDir() + QString::fromLatin1(kPluginFile);
     if (QFileInfo::exists(path)) {
         const LibraryCall call = platform.CallLibraryProcedure(path, kPluginEntry);
-        if (call.outcome == LibraryCall::LoadFailed)
+        if (call.outcome == LibraryCall::NotALibrary)
+            platform.Error(title, QStringLiteral("The plug-ins Language.dll in your Quorvane - Internet Port "
+                                                 "Mapping directory is damaged or is not a library.\n") +
+                                      call.detail);
+        else if (call.outcome == LibraryCall::LoadFailed)
             platform.Error(title, QStringLiteral("Cannot load the plug-ins Language.dll from your Quorvane - "
                                                  "Internet Port Mapping directory.\n") +
                                       call.detail);

@@ -9,6 +9,7 @@
 #include <QTest>
 #include <QTimer>
 #include <filesystem>
+#include <sys/stat.h>
 
 #include "core/profile/config_names.h"
 #include "core/profile/profile_file.h"
@@ -151,7 +152,7 @@ private slots:
     }
 
     void languagePluginFailures_data() {
-        QTest::addColumn<QString>("library"); // none, garbage or a library without the entry
+        QTest::addColumn<QString>("library"); // none, garbage, cut, a pipe or a library without the entry
         QTest::addColumn<int>("answer");      // to the download question; -1 when none is asked
         QTest::addColumn<QStringList>("boxes");
         const QString missing = QStringLiteral(
@@ -160,9 +161,12 @@ private slots:
         QTest::newRow("absent, download") << "none" << int(qv::Answer::Yes) << QStringList{missing, download};
         QTest::newRow("absent, no download")
             << "none" << int(qv::Answer::No) << QStringList{missing, download};
-        QTest::newRow("not a library") << "garbage" << -1
-                                       << QStringList{"Cannot load the plug-ins Language.dll from your "
-                                                      "Quorvane - Internet Port Mapping directory."};
+        const QString damaged = QStringLiteral("The plug-ins Language.dll in your Quorvane - Internet Port "
+                                               "Mapping directory is damaged or is not a library.");
+        QTest::newRow("not a library") << "garbage" << -1 << QStringList{damaged};
+        // The loader must never map the missing end of a cut file, nor wait on a pipe for a writer.
+        QTest::newRow("cut short") << "truncated" << -1 << QStringList{damaged};
+        QTest::newRow("a pipe") << "fifo" << -1 << QStringList{damaged};
         QTest::newRow("without the entry") << "noentry" << -1
                                            << QStringList{"The plug-ins Language.dll in your Quorvane - "
                                                           "Internet Port Mapping directory has no entry "
@@ -178,6 +182,10 @@ private slots:
             WriteAll(f.dir.File("Language.dll"), "MZ this is no shared object");
         else if (library == QLatin1String("noentry"))
             CopyInto(f, QV_NO_ENTRY_LIBRARY, "Language.dll");
+        else if (library == QLatin1String("truncated")) // headers whole, code and data cut off
+            WriteAll(f.dir.File("Language.dll"), ReadAll(QV_LANGUAGE_PLUGIN).substr(0, 3 * 4096));
+        else if (library == QLatin1String("fifo"))
+            QCOMPARE(::mkfifo(f.dir.File("Language.dll").c_str(), 0644), 0);
         qv::TRoster& roster = f.Start();
         WaitForStartUp(roster);
         f.platform.ExpectBox(qv::BoxKind::Error);
