@@ -7,8 +7,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "platform/error_report.h"
-
 namespace qv {
 
 namespace {
@@ -43,9 +41,8 @@ void ConnectingEndpoint::Activate() {
         throw std::runtime_error("Can't create new socket");
     Attach(fd);
     lookupId_ =
-        QHostInfo::lookupHost(QString::fromLatin1(host_.c_str()), this, [this](const QHostInfo& info) {
-            Guarded(platform(), [this, &info] { LookedUp(info); });
-        });
+        QHostInfo::lookupHost(QString::fromLatin1(host_.c_str()), this,
+                              [this](const QHostInfo& info) { RunEvent([this, &info] { LookedUp(info); }); });
 }
 
 void ConnectingEndpoint::Deactivate() {
@@ -77,14 +74,8 @@ void ConnectingEndpoint::LookedUp(const QHostInfo& info) {
     }
     if (!found) {
         const int code = info.error() == QHostInfo::UnknownError ? EAI_FAIL : EAI_NONAME;
-        Platform& platform = this->platform();
-        QPointer<ConnectingEndpoint> self(this);
-        const int left = RaiseError(SocketErrorKind::Lookup, code);
-        if (self)
-            Close();
-        if (left != 0)
-            ReportError(platform,
-                        QString::fromLatin1(SocketApiError(gai_strerror(left), left, "ASync Lookup").what()));
+        if (const int left = RaiseErrorAndClose(SocketErrorKind::Lookup, code))
+            throw SocketApiError(gai_strerror(left), left, "ASync Lookup");
         return;
     }
     QPointer<ConnectingEndpoint> self(this);
@@ -124,10 +115,8 @@ void ConnectingEndpoint::ConnectFailed(int code, bool direct) {
         NotifyError(SocketErrorKind::Connect, code);
         return;
     }
-    Platform& platform = this->platform();
-    const int left = RaiseError(SocketErrorKind::Connect, code);
-    if (left != 0)
-        ReportError(platform, QString::fromLatin1(SocketApiError(left, "connect").what()));
+    if (const int left = RaiseError(SocketErrorKind::Connect, code))
+        throw SocketApiError(left, "connect");
 }
 
 } // namespace qv

@@ -9,8 +9,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "platform/error_report.h"
-
 namespace qv {
 
 void CheckChangeAllowed(bool changes, bool active) {
@@ -42,7 +40,7 @@ SocketApiError::SocketApiError(const std::string& message, int code, const char*
                          api + "'") {}
 
 EventConnection::EventConnection(Platform& platform, QObject* parent)
-    : QObject(parent), platform_(platform) {}
+    : QObject(parent), platform_(platform), gate_(std::make_shared<ErrorBoxGate>(platform)) {}
 
 EventConnection::~EventConnection() {
     CloseDescriptor();
@@ -53,12 +51,11 @@ void EventConnection::Attach(int fd) {
     fd_ = fd;
     readNotifier_ = new QSocketNotifier(static_cast<qintptr>(fd), QSocketNotifier::Read, this);
     readNotifier_->setEnabled(false);
-    connect(readNotifier_, &QSocketNotifier::activated, this,
-            [this] { Guarded(platform_, [this] { ReadReady(); }); });
+    connect(readNotifier_, &QSocketNotifier::activated, this, [this] { RunEvent([this] { ReadReady(); }); });
     writeNotifier_ = new QSocketNotifier(static_cast<qintptr>(fd), QSocketNotifier::Write, this);
     writeNotifier_->setEnabled(false);
     connect(writeNotifier_, &QSocketNotifier::activated, this,
-            [this] { Guarded(platform_, [this] { WriteReady(); }); });
+            [this] { RunEvent([this] { WriteReady(); }); });
 }
 
 void EventConnection::SetConnected() {
@@ -84,11 +81,11 @@ int EventConnection::RaiseError(SocketErrorKind kind, int code) {
 }
 
 void EventConnection::NotifyError(SocketErrorKind kind, int code) {
-    // The handler may have destroyed this connection: only the platform is used afterwards.
-    Platform& platform = platform_;
+    // The handler may have destroyed this connection: only the gate is used afterwards.
+    const std::shared_ptr<ErrorBoxGate> gate = gate_;
     const int left = RaiseError(kind, code);
     if (left != 0)
-        ReportError(platform, QStringLiteral("Asynchronous socket error %1").arg(left));
+        gate->Report(QStringLiteral("Asynchronous socket error %1").arg(left));
 }
 
 void EventConnection::ReadReady() {
@@ -139,12 +136,25 @@ std::string EventConnection::ReceiveText() {
     return {};
 }
 
-void EventConnection::CallFailed(SocketErrorKind kind, int code, const char* api) {
+int EventConnection::RaiseErrorAndClose(SocketErrorKind kind, int code) {
     QPointer<EventConnection> self(this);
-    const int left = RaiseError(kind, code);
-    if (self)
-        Close();
-    if (left != 0)
+    const auto close = [&self] {
+        if (self)
+            self->Close();
+    };
+    int left = code;
+    try {
+        left = RaiseError(kind, code);
+    } catch (...) {
+        close();
+        throw;
+    }
+    close();
+    return left;
+}
+
+void EventConnection::CallFailed(SocketErrorKind kind, int code, const char* api) {
+    if (const int left = RaiseErrorAndClose(kind, code))
         throw SocketApiError(left, api);
 }
 
@@ -153,11 +163,23 @@ void EventConnection::Close() {
     if (fd_ < 0 || closing_)
         return;
     closing_ = true;
+    // Disarmed first: whatever the handler does, an ended stream is never reported again.
+    for (QSocketNotifier* notifier : {readNotifier_, writeNotifier_})
+        notifier->setEnabled(false);
     QPointer<EventConnection> self(this);
-    if (handlers_.disconnect)
-        handlers_.disconnect(*this);
-    if (!self)
-        return;
+    try {
+        if (handlers_.disconnect)
+            handlers_.disconnect(*this);
+    } catch (...) {
+        if (self)
+            FinishClose();
+        throw;
+    }
+    if (self)
+        FinishClose();
+}
+
+void EventConnection::FinishClose() {
     closing_ = false;
     CloseDescriptor();
     if (closedHook_)

@@ -3,9 +3,13 @@
 #include <QObject>
 #include <QSocketNotifier>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+
+#include "platform/error_report.h"
+#include "remote/error_box_gate.h"
 
 namespace qv {
 
@@ -49,6 +53,8 @@ public:
     void SetHandlers(Handlers handlers) { handlers_ = std::move(handlers); }
     // Called after the socket has been closed, events or not.
     void SetClosedHook(std::function<void()> hook) { closedHook_ = std::move(hook); }
+    // Error boxes of this connection go through the gate (by default one of its own).
+    void ShareErrorBoxGate(std::shared_ptr<ErrorBoxGate> gate) { gate_ = std::move(gate); }
 
     bool Connected() const { return connected_; }
     bool HasSocket() const { return fd_ >= 0; }
@@ -58,19 +64,29 @@ public:
     int SendText(std::string_view text);
     // Exactly the bytes that have arrived so far.
     std::string ReceiveText();
-    // Raises the disconnect event once, then closes the socket; a second close does nothing.
+    // Raises the disconnect event once, then closes the socket; a second close does nothing. The socket
+    // is closed even when the disconnect handler throws, and the exception passes on.
     void Close();
     // Closes the socket without any event (the owner is done with it).
     void Discard();
 
 protected:
     Platform& platform() const { return platform_; }
+    // Runs an event: the text of an exception thrown inside goes to this connection's gate.
+    template <class Step> void RunEvent(Step&& step) {
+        // The step may destroy this connection: the gate is held apart.
+        const std::shared_ptr<ErrorBoxGate> gate = gate_;
+        Catching(step, [&gate](const QString& text) { gate->Report(text); });
+    }
     void Attach(int fd);
     void SetConnected();
     // Runs the error handler; returns the code as the handler left it.
     int RaiseError(SocketErrorKind kind, int code);
     // An error that arrived as a notification: unhandled, it is reported as "Asynchronous socket error".
     void NotifyError(SocketErrorKind kind, int code);
+    // Runs the error handler and closes the socket, even when the handler throws; returns the code as
+    // the handler left it.
+    int RaiseErrorAndClose(SocketErrorKind kind, int code);
     // A failed send or receive: the error event, the close, and "Windows socket error" unless handled.
     void CallFailed(SocketErrorKind kind, int code, const char* api);
     // Steps before the disconnect event: a pending lookup is cancelled, the active flag cleared.
@@ -81,11 +97,13 @@ protected:
 
 private:
     void ReadReady();
+    void FinishClose();
     void CloseDescriptor();
 
     Platform& platform_;
     Handlers handlers_;
     std::function<void()> closedHook_;
+    std::shared_ptr<ErrorBoxGate> gate_;
     int fd_ = -1;
     bool connected_ = false;
     bool closing_ = false;

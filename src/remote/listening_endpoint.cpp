@@ -1,13 +1,13 @@
 #include "remote/listening_endpoint.h"
 
 #include <QPointer>
+#include <QTimer>
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include "platform/error_report.h"
 
 namespace qv {
 
@@ -23,7 +23,12 @@ public:
 } // namespace
 
 ListeningEndpoint::ListeningEndpoint(Platform& platform, int port, QObject* parent)
-    : QObject(parent), platform_(platform), port_(port) {}
+    : QObject(parent), platform_(platform), port_(port), gate_(std::make_shared<ErrorBoxGate>(platform)) {
+    gate_->SetHeldBackHook([self = QPointer<ListeningEndpoint>(this)](int count) {
+        if (self && self->handlers_.errorsHeldBack)
+            self->handlers_.errorsHeldBack(count);
+    });
+}
 
 ListeningEndpoint::~ListeningEndpoint() {
     Deactivate();
@@ -57,11 +62,15 @@ void ListeningEndpoint::Activate() {
     if (::bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
         fail("bind");
     active_ = true;
-    if (::listen(fd_, 5) != 0)
+    // The system's maximum (the kernel cuts the request down to it): a short queue drops handshakes when
+    // clients arrive together, and they retry only a second later.
+    if (::listen(fd_, INT_MAX) != 0)
         fail("listen");
     acceptNotifier_ = new QSocketNotifier(static_cast<qintptr>(fd_), QSocketNotifier::Read, this);
-    connect(acceptNotifier_, &QSocketNotifier::activated, this,
-            [this] { Guarded(platform_, [this] { AcceptReady(); }); });
+    connect(acceptNotifier_, &QSocketNotifier::activated, this, [this] {
+        const std::shared_ptr<ErrorBoxGate> gate = gate_;
+        Catching([this] { AcceptReady(); }, [&gate](const QString& text) { gate->Report(text); });
+    });
 }
 
 void ListeningEndpoint::Deactivate() {
@@ -92,34 +101,53 @@ void ListeningEndpoint::AcceptReady() {
     QPointer<ListeningEndpoint> self(this);
     while (self && fd_ >= 0) {
         const int fd = ::accept4(fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (fd < 0) {
-            if (errno == EINTR || errno == ECONNABORTED)
-                continue;
-            return; // nothing more waiting, or out of descriptors: the next notification retries
+        if (fd >= 0) {
+            // A failing connection is reported on its own; the others waiting are still served.
+            const std::shared_ptr<ErrorBoxGate> gate = gate_;
+            Catching([this, fd] { Serve(fd); }, [&gate](const QString& text) { gate->Report(text); });
+        } else if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+            // The waiting connection keeps the socket readable: give connections time to end instead.
+            PauseAccepting();
+            return;
+        } else if (errno != EINTR && errno != ECONNABORTED) {
+            return; // nothing more waiting
         }
-        auto* connection = new AcceptedConnection(platform_, fd, this);
-        connections_.push_back(connection);
-        EventConnection::Handlers handlers;
-        handlers.read = [this](EventConnection& c) {
-            if (handlers_.clientRead)
-                handlers_.clientRead(c);
-        };
-        handlers.disconnect = [this](EventConnection& c) {
-            if (handlers_.clientDisconnect)
-                handlers_.clientDisconnect(c);
-        };
-        handlers.error = [this](EventConnection& c, SocketErrorKind kind, int& code) {
-            if (handlers_.clientError)
-                handlers_.clientError(c, kind, code);
-        };
-        connection->SetHandlers(std::move(handlers));
-        connection->SetClosedHook([this, connection] { Forget(connection); });
-        QPointer<EventConnection> alive(connection);
-        if (handlers_.clientConnect)
-            handlers_.clientConnect(*connection);
-        if (self && alive && connection->Connected() && handlers_.accept)
-            handlers_.accept(*connection);
     }
+}
+
+void ListeningEndpoint::PauseAccepting() {
+    acceptNotifier_->setEnabled(false);
+    QTimer::singleShot(kExhaustedWaitMs, this, [this] {
+        if (acceptNotifier_)
+            acceptNotifier_->setEnabled(true);
+    });
+}
+
+void ListeningEndpoint::Serve(int fd) {
+    auto* connection = new AcceptedConnection(platform_, fd, this);
+    connections_.push_back(connection);
+    connection->ShareErrorBoxGate(gate_);
+    EventConnection::Handlers handlers;
+    handlers.read = [this](EventConnection& c) {
+        if (handlers_.clientRead)
+            handlers_.clientRead(c);
+    };
+    handlers.disconnect = [this](EventConnection& c) {
+        if (handlers_.clientDisconnect)
+            handlers_.clientDisconnect(c);
+    };
+    handlers.error = [this](EventConnection& c, SocketErrorKind kind, int& code) {
+        if (handlers_.clientError)
+            handlers_.clientError(c, kind, code);
+    };
+    connection->SetHandlers(std::move(handlers));
+    connection->SetClosedHook([this, connection] { Forget(connection); });
+    QPointer<ListeningEndpoint> self(this);
+    QPointer<EventConnection> alive(connection);
+    if (handlers_.clientConnect)
+        handlers_.clientConnect(*connection);
+    if (self && alive && connection->Connected() && handlers_.accept)
+        handlers_.accept(*connection);
 }
 
 } // namespace qv

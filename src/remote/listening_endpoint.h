@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QSocketNotifier>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "remote/event_socket.h"
@@ -20,7 +21,12 @@ public:
         std::function<void(EventConnection&)> clientRead;
         std::function<void(EventConnection&)> clientDisconnect;
         std::function<void(EventConnection&, SocketErrorKind, int& code)> clientError;
+        // Error reports of the endpoint and its connections that came while a box was open, once it
+        // has closed. Must not throw.
+        std::function<void(int count)> errorsHeldBack;
     };
+    // Out of descriptors, accepting pauses this long rather than spinning on the waiting connection.
+    static constexpr int kExhaustedWaitMs = 100;
 
     ListeningEndpoint(Platform& platform, int port, QObject* parent);
     ~ListeningEndpoint() override;
@@ -39,6 +45,8 @@ public:
 
 private:
     void AcceptReady();
+    void Serve(int fd);
+    void PauseAccepting();
     void Forget(EventConnection* connection);
 
     Platform& platform_;
@@ -47,6 +55,8 @@ private:
     int fd_ = -1;
     bool active_ = false;
     QSocketNotifier* acceptNotifier_ = nullptr;
+    // One box at a time for the endpoint and all its connections.
+    std::shared_ptr<ErrorBoxGate> gate_;
     std::vector<EventConnection*> connections_;
 };
 

@@ -1,6 +1,12 @@
 // The event sockets on real TCP: the events and their order, deactivation, errors and their reports.
+#include <QSignalSpy>
 #include <QTest>
+#include <fstream>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include "remote/connecting_endpoint.h"
 #include "remote/listening_endpoint.h"
@@ -23,7 +29,9 @@ struct Recorder {
             [this](qv::EventConnection&) { events << "connect"; },
             [this](qv::EventConnection& c) { events << "accept " + QString::fromStdString(c.PeerAddress()); },
             [this](qv::EventConnection& c) { events << "read " + QString::fromStdString(c.ReceiveText()); },
-            [this](qv::EventConnection&) { events << "disconnect"; }, Error()};
+            [this](qv::EventConnection&) { events << "disconnect"; },
+            Error(),
+            [this](int count) { events << QStringLiteral("held back %1").arg(count); }};
     }
     qv::EventConnection::Handlers Connection() {
         return {
@@ -98,15 +106,19 @@ private slots:
     }
 
     // A reset arrives as a receive error with 104; unhandled, it is reported and the connection stays.
-    void resetIsAReceiveError_data() {
+    // A storm of them shows one box at a time: the box's own event loop serves the others, which are
+    // counted instead of opening a box each.
+    void resetStormIsAReceiveErrorEach_data() {
         QTest::addColumn<bool>("handled");
         QTest::newRow("handled") << true;
         QTest::newRow("unhandled") << false;
     }
-    void resetIsAReceiveError() {
+    void resetStormIsAReceiveErrorEach() {
         QFETCH(bool, handled);
+        constexpr int kResets = 8;
         TempDir dir;
         FakePlatform platform(QString::fromStdString(dir.Path().string()));
+        platform.RunEventsInBoxes(true);
         Recorder record;
         record.errorCodeLeft = handled ? 0 : -1;
         qv::ListeningEndpoint server(platform, FreePort(), nullptr);
@@ -114,11 +126,13 @@ private slots:
         server.Activate();
         if (!handled)
             platform.ExpectBox(qv::BoxKind::Error);
-        ResetOnClose(ConnectLoopback(server.Port()));
-        QTRY_VERIFY(record.events.contains("error 2 104"));
+        for (int i = 0; i < kResets; ++i)
+            ResetOnClose(ConnectLoopback(server.Port()));
+        QTRY_COMPARE(record.events.count("error 2 104"), kResets);
         QCOMPARE(platform.BoxTexts(), handled ? QStringList() : QStringList{"Asynchronous socket error 104"});
+        QCOMPARE(record.events.contains(QStringLiteral("held back %1").arg(kResets - 1)), !handled);
         QVERIFY(!record.events.contains("disconnect"));
-        QCOMPARE(server.Connections().size(), size_t{1});
+        QCOMPARE(server.Connections().size(), size_t{kResets});
     }
 
     void connectingEndpointAttempts() {
@@ -162,8 +176,44 @@ private slots:
         platform.ExpectBox(qv::BoxKind::Error);
         client.Activate();
         QTRY_COMPARE_WITH_TIMEOUT(record.events, (QStringList{"error 6 -2", "disconnect "}), 10000);
-        QCOMPARE(platform.BoxTexts().last(),
-                 QStringLiteral("Windows socket error: Name or service not known (-2), on API 'ASync Lookup'"));
+        QCOMPARE(
+            platform.BoxTexts().last(),
+            QStringLiteral("Windows socket error: Name or service not known (-2), on API 'ASync Lookup'"));
+    }
+
+    // The listening queue is the system's longest; out of descriptors, the listener pauses instead of
+    // being woken again and again by the connection it cannot take, and resumes by itself.
+    void listenerAtTheSystemsLimits() {
+        TempDir dir;
+        FakePlatform platform(QString::fromStdString(dir.Path().string()));
+        Recorder record;
+        qv::ListeningEndpoint server(platform, FreePort(), nullptr);
+        server.SetHandlers(record.Listening());
+        server.Activate();
+        auto* notifier = server.findChild<QSocketNotifier*>(QString(), Qt::FindDirectChildrenOnly);
+        QVERIFY(notifier);
+        tcp_info info{};
+        socklen_t length = sizeof info;
+        QCOMPARE(::getsockopt(static_cast<int>(notifier->socket()), IPPROTO_TCP, TCP_INFO, &info, &length),
+                 0);
+        unsigned systemMaximum = 0;
+        std::ifstream("/proc/sys/net/core/somaxconn") >> systemMaximum;
+        QCOMPARE(info.tcpi_sacked, systemMaximum); // a listener's longest queue
+
+        Fd client(ConnectLoopback(server.Port()));
+        rlimit old{};
+        QCOMPARE(::getrlimit(RLIMIT_NOFILE, &old), 0);
+        rlimit exhausted = old;
+        exhausted.rlim_cur = static_cast<rlim_t>(::dup(0)); // the lowest free descriptor is now out of reach
+        ::close(static_cast<int>(exhausted.rlim_cur));
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &exhausted), 0);
+        QSignalSpy wakeUps(notifier, &QSocketNotifier::activated);
+        QTest::qWait(300);
+        const auto woken = wakeUps.size();
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &old), 0);
+        QVERIFY2(woken >= 1 && woken <= 10, qPrintable(QString::number(woken)));
+        QVERIFY(record.events.isEmpty());
+        QTRY_COMPARE(record.events, (QStringList{"connect", "accept 127.0.0.1"}));
     }
 };
 
