@@ -1,5 +1,6 @@
 // The remote window's client: one exchange with another instance's server, and its timers.
 #include <QLabel>
+#include <exception>
 #include <stdexcept>
 #include <string>
 
@@ -36,7 +37,7 @@ void TQuorvaneRemote::BuildTimers() {
         Timer(6)->SetEnabled(false);
     });
     OnSignal(Timer(9), &UiTimer::Tick, this, platform, [this] {
-        DeleteExchangeFile(ExchangePath());
+        DeleteExchange();
         remoteGet_->setEnabled(false);
         Timer(9)->SetEnabled(false);
     });
@@ -111,7 +112,7 @@ void TQuorvaneRemote::RemoteConnectClick() {
 void TQuorvaneRemote::ClientSocket1Connecting() {
     progressBar1_->show();
     progressBar1_->setValue(2);
-    DeleteExchangeFile(ExchangePath());
+    DeleteExchange();
     buffer1_.Reset(Latin1Bytes(Host()));
     Timer(9)->SetEnabled(false);
     TConnectionLog& log = roster_.Mapping().Log();
@@ -155,7 +156,7 @@ void TQuorvaneRemote::Timer10Timer() {
     progressBar1_->setValue(progressBar1_->value() + 30);
     if (check.verdict != LoginVerdict::Accepted) {
         platform.Beep();
-        DeleteExchangeFile(ExchangePath());
+        DeleteExchange();
         HideProgress();
         clientSocket1_->Close();
         platform.Notice(QString::fromLatin1(
@@ -214,14 +215,25 @@ TConnectionLog& TQuorvaneRemote::RemoveAttemptEntries(const QString& host) {
 void TQuorvaneRemote::ClientSocket1Disconnect() {
     const QString address = Latin1Text(clientSocket1_->PeerAddress());
     // A server that closes within the 800 ms has sent all it will send: the check runs now, not never.
-    if (Timer(10)->Enabled())
-        Timer10Timer();
+    // Should it fail, the connection has ended all the same: the window says so, then the failure is
+    // reported.
+    std::exception_ptr checkFailure;
+    if (Timer(10)->Enabled()) {
+        try {
+            Timer10Timer();
+        } catch (...) {
+            checkFailure = std::current_exception();
+        }
+    }
+    buffer1_.Clear();
     ShowDisconnected();
     Timer(9)->SetEnabled(true);
     TConnectionLog& log = RemoveAttemptEntries(Host());
     log.AddLogEntry(QStringLiteral("Disconnected Remote Ip : ") + address);
     SetClientFieldsEnabled(true);
     log.AppendLogLine(EventText(QStringLiteral("Disconnected Remote Ip : ") + address));
+    if (checkFailure)
+        std::rethrow_exception(checkFailure);
 }
 
 void TQuorvaneRemote::RemoteDisconnectClick() {
@@ -236,7 +248,7 @@ void TQuorvaneRemote::RemoteDisconnectClick() {
     SetClientFieldsEnabled(true);
     clientSocket1_->Deactivate();
     remoteGet_->setEnabled(false);
-    DeleteExchangeFile(ExchangePath());
+    DeleteExchange();
 }
 
 void TQuorvaneRemote::ClientSocket1Error(SocketErrorKind kind, int& code) {
@@ -246,8 +258,9 @@ void TQuorvaneRemote::ClientSocket1Error(SocketErrorKind kind, int& code) {
     const QString text = QString::fromLatin1(DisconnectedErrorText(kind)) + QString::number(code) +
                          QStringLiteral(" Remote Ip :") + address + QLatin1Char(' ') + host +
                          QStringLiteral(" Port : ") + Field("RemotePort")->text();
+    buffer1_.Clear();
     ShowDisconnected();
-    DeleteExchangeFile(ExchangePath());
+    DeleteExchange();
     remoteGet_->setEnabled(false);
     TConnectionLog& log = RemoveAttemptEntries(host);
     log.AddLogEntry(text);

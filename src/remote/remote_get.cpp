@@ -23,7 +23,7 @@ void TQuorvaneRemote::RemoteGetClick() {
     if (!check.stopMessage.empty()) {
         platform.Beep();
         platform.Notice(Latin1Text(check.stopMessage));
-        DeleteExchangeFile(path);
+        DeleteExchange();
         remoteGet_->setEnabled(false);
         return;
     }
@@ -52,7 +52,7 @@ void TQuorvaneRemote::RemoteGetClick() {
     // and applying nothing would empty every slot.
     if (yes && QFile::exists(QFile::decodeName(path.c_str())))
         ApplyConfiguration();
-    DeleteExchangeFile(path);
+    DeleteExchange();
     remoteGet_->setEnabled(false);
     button1_->setEnabled(true);
     exit1_->setEnabled(true);
@@ -76,7 +76,7 @@ void TQuorvaneRemote::ApplyConfiguration() {
         if (QLineEdit* field = FindStoredField({&mapping, &roster_.MappingPlus()}, control))
             field->setText(Latin1Text(value));
     }
-    DeleteExchangeFile(ExchangePath());
+    DeleteExchange();
 }
 
 } // namespace qv

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "core/profile/atomic_file.h"
 #include "core/profile/config_names.h"
@@ -99,12 +100,16 @@ std::string CredentialLines(std::string_view version, std::string_view login, st
 
 void ReceiveBuffer::Reset(std::string host) {
     host_ = std::move(host);
-    bytes_.clear();
+    std::string().swap(bytes_);
 }
 
 void ReceiveBuffer::Clear() {
     host_.reset();
-    bytes_.clear();
+    std::string().swap(bytes_);
+}
+
+void ReceiveBuffer::Append(std::string_view chunk) {
+    bytes_ += chunk.substr(0, kReceiveLimit - bytes_.size());
 }
 
 std::vector<std::pair<std::string, std::string>> SplitServerReply(std::string_view bytes) {
@@ -151,8 +156,12 @@ std::string ReadExchangeValue(const std::string& path, std::string_view keyText,
     return UnscrambleText(ReadString(path, kMappingSection, TrimBlanks(keyText)), shiftKey);
 }
 
-void DeleteExchangeFile(const std::string& path) {
-    std::remove(path.c_str());
+std::string DeleteExchangeFile(const std::string& path) {
+    if (std::remove(path.c_str()) == 0 || errno == ENOENT)
+        return {};
+    const int code = errno;
+    return "Unable to delete " + path + ": " + std::strerror(code) +
+           ". It holds a remote server's scrambled login and password.";
 }
 
 LoginCheck CheckLogin(const std::string& path, std::string_view login, std::string_view password) {

@@ -47,14 +47,19 @@ std::string ConfigurationLines(const ControlText& text);
 // The client's three lines.
 std::string CredentialLines(std::string_view version, std::string_view login, std::string_view password);
 
-// What the client has received in one exchange, every chunk kept whole, zero bytes included.
+// What one side keeps of what the other sends: more than a whole reply can use (31 lines, whose values
+// the exchange file holds up to 2047 bytes each), and no peer can make it more.
+inline constexpr size_t kReceiveLimit = 64 * 1024;
+
+// What the client has received in one exchange, every chunk kept whole, zero bytes included, up to
+// kReceiveLimit bytes: the reply is read from its start, so what comes past that is dropped.
 class ReceiveBuffer {
 public:
     // A new attempt to the host as typed: the buffer starts empty.
     void Reset(std::string host);
-    // The user's "Disconnect": nothing of the exchange stays.
+    // The exchange has ended: nothing of it stays, its memory included.
     void Clear();
-    void Append(std::string_view chunk) { bytes_ += chunk; }
+    void Append(std::string_view chunk);
     const std::string& Bytes() const { return bytes_; }
     const std::optional<std::string>& Host() const { return host_; }
 
@@ -73,8 +78,9 @@ std::vector<std::pair<std::string, std::string>> SplitServerReply(std::string_vi
 void SaveExchangeFile(const std::string& path, const ReceiveBuffer& buffer);
 // The value stored under the key text (blanks at its ends do not count), unscrambled; absent: empty.
 std::string ReadExchangeValue(const std::string& path, std::string_view keyText, std::string_view shiftKey);
-// A missing file is no error.
-void DeleteExchangeFile(const std::string& path);
+// Empty when the file is gone (a missing file is no error); otherwise a text that names the file and
+// says why it stays.
+[[nodiscard]] std::string DeleteExchangeFile(const std::string& path);
 
 // The check 800 ms after connecting.
 enum class LoginVerdict { NoGreeting, InvalidLogin, InvalidPassword, Accepted };

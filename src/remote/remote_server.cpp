@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QTextCursor>
 
 #include "config/stored_text.h"
 #include "log/connection_log.h"
@@ -37,6 +38,11 @@ TRemoteServer::TRemoteServer(TRoster& roster, TQuorvaneMapping& window)
     handlers.clientDisconnect = [this](EventConnection& c) { ServerSocket1ClientDisconnect(c); };
     handlers.clientError = [this](EventConnection& c, SocketErrorKind kind, int& code) {
         ServerSocket1ClientError(c, kind, code);
+    };
+    // Listed only: the log file may be what failed.
+    handlers.errorsHeldBack = [this](int count) {
+        window_.Log().AddLogEntry(
+            QStringLiteral("Server : %1 more socket errors while an error box was open").arg(count));
     };
     serverSocket1_->SetHandlers(std::move(handlers));
 }
@@ -132,15 +138,16 @@ void TRemoteServer::ServerSocket1Accept(EventConnection& connection) {
 }
 
 void TRemoteServer::ServerSocket1ClientRead(EventConnection& connection) {
-    // Nothing reads what a client sends: only its newest part is kept, so no client can grow it.
+    // Nothing reads what a client sends: only its newest part is kept, so no client can grow it. Each
+    // chunk is a paragraph of its own, added at the end, so a read costs what it brings, not what is kept.
     auto* buffer1 = window_.Buffer1();
-    QString text = buffer1->toPlainText();
-    if (!text.isEmpty())
-        text += QLatin1Char('\n');
-    text += Text(connection.ReceiveText());
-    if (text.size() > kBuffer1Limit)
-        text = text.right(kBuffer1Limit);
-    buffer1->setPlainText(text);
+    buffer1->appendPlainText(Text(connection.ReceiveText()));
+    const int excess = buffer1->document()->characterCount() - 1 - kBuffer1Limit;
+    if (excess > 0) {
+        QTextCursor cursor(buffer1->document());
+        cursor.setPosition(excess, QTextCursor::KeepAnchor);
+        cursor.removeSelectedText();
+    }
 }
 
 void TRemoteServer::ServerSocket1ClientDisconnect(EventConnection& connection) {

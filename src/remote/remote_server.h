@@ -4,6 +4,7 @@
 #include <string>
 
 #include "remote/listening_endpoint.h"
+#include "remote/remote_protocol.h"
 
 namespace qv {
 
@@ -16,7 +17,7 @@ class TRemoteServer : public QObject {
     Q_OBJECT
 public:
     // What a client sends is kept up to this many characters, the newest ones.
-    static constexpr int kBuffer1Limit = 64 * 1024;
+    static constexpr int kBuffer1Limit = static_cast<int>(kReceiveLimit);
 
     TRemoteServer(TRoster& roster, TQuorvaneMapping& window);
 

@@ -5,8 +5,10 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QPointer>
 #include <QShowEvent>
 #include <QVBoxLayout>
+#include <cstdio>
 #include <stdexcept>
 #include <string>
 
@@ -61,7 +63,7 @@ void AddFields(QWidget* box, QFormLayout* form, const FieldDefinition (&defs)[N]
         if (def.port)
             edit->installEventFilter(keyFilter);
         if (def.password)
-            edit->setEchoMode(QLineEdit::Password);
+            MakePasswordEdit(edit);
         form->addRow(QString::fromLatin1(def.label), edit);
         fields[TQuorvaneRemote::FieldIndex(def.name)] = edit;
     }
@@ -78,8 +80,9 @@ TQuorvaneRemote::TQuorvaneRemote(TRoster& roster)
 }
 
 TQuorvaneRemote::~TQuorvaneRemote() {
-    // FormDestroy: the socket goes with the window, without events.
-    DeleteExchangeFile(ExchangePath());
+    // FormDestroy: the socket goes with the window, without events. No box can open any more.
+    if (const std::string fault = DeleteExchangeFile(ExchangePath()); !fault.empty())
+        std::fprintf(stderr, "%s\n", fault.c_str());
 }
 
 QWidget* TQuorvaneRemote::BuildClientGroup(QWidget* page) {
@@ -202,6 +205,24 @@ std::string TQuorvaneRemote::ExchangePath() const {
     return roster_.WritableFile(kExchangeFileName);
 }
 
+void TQuorvaneRemote::DeleteExchange() {
+    const std::string fault = DeleteExchangeFile(ExchangePath());
+    if (fault.empty() || exchangeFaultPending_)
+        return;
+    // Reported once the running handler has ended, so that none stops half-way for it; one box for
+    // the failures until it has been seen.
+    exchangeFaultPending_ = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this, text = Latin1Text(fault)] {
+            QPointer<TQuorvaneRemote> self(this);
+            ReportError(roster_.platform(), text);
+            if (self)
+                exchangeFaultPending_ = false;
+        },
+        Qt::QueuedConnection);
+}
+
 void TQuorvaneRemote::showEvent(QShowEvent* event) {
     SecondaryWindow::showEvent(event);
     if (!event->spontaneous())
@@ -222,7 +243,7 @@ void TQuorvaneRemote::closeEvent(QCloseEvent* event) {
     Guarded(roster_.platform(), [this] {
         clientSocket1_->Deactivate();
         remoteGet_->setEnabled(false);
-        DeleteExchangeFile(ExchangePath());
+        DeleteExchange();
     });
     SecondaryWindow::closeEvent(event);
 }

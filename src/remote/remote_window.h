@@ -6,8 +6,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <array>
-#include <string_view>
 #include <string>
+#include <string_view>
 
 #include "platform/ui_timer.h"
 #include "remote/connecting_endpoint.h"
@@ -46,6 +46,8 @@ public:
     ConnectingEndpoint& ClientSocket1() const { return *clientSocket1_; }
     // "DataQRVNServ.qrvd" beside the executable.
     std::string ExchangePath() const;
+    // What has arrived in the exchange under way, if any.
+    const ReceiveBuffer& ClientBuffer() const { return buffer1_; }
 
     void LoadIniClick();
     void SaveIniClick();
@@ -82,6 +84,8 @@ private:
     void ShowDisconnected();
     TConnectionLog& RemoveAttemptEntries(const QString& host);
     QString Host() const;
+    // Deletes the exchange file; one that stays is reported in a box.
+    void DeleteExchange();
 
     Fields fields_{};
     QPushButton* loadIni_ = nullptr;
@@ -96,6 +100,7 @@ private:
     ConnectingEndpoint* clientSocket1_ = nullptr;
     // The receive buffer of the exchange: every chunk since the attempt began.
     ReceiveBuffer buffer1_;
+    bool exchangeFaultPending_ = false;
 };
 
 } // namespace qv

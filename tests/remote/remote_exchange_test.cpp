@@ -158,6 +158,7 @@ private slots:
             return QByteArray::fromStdString(reply);
         };
         QTest::newRow("silent") << QByteArray() << false << QString() << QString();
+        QTest::newRow("junk stream") << QByteArray(1 << 20, '\xff') << false << QString() << QString();
         QTest::newRow("closes after the greeting") << QByteArray::fromStdString(qv::GreetingLines("S", "1.3"))
                                                    << true << "Invalid remote login." << QString();
         QTest::newRow("login differs in case")
@@ -201,6 +202,8 @@ private slots:
         }
         QVERIFY(!b.ExchangeFileExists() || getBox.isEmpty());
         QCOMPARE(b.Slot("IncommingPort", 1)->text(), QStringLiteral("1111"));
+        // An exchange that has ended keeps nothing of what it received.
+        QCOMPARE(b.Remote().ClientBuffer().Bytes().empty(), b.Status() == QLatin1String("Disconnected"));
     }
 
     void refusedConnection_data() {
@@ -321,6 +324,44 @@ private slots:
         QVERIFY(a.r.Mapping().RemoteServer().ServerSocket1().Active());
         Fd again(ConnectLoopback(port));
         QVERIFY(again.Get() >= 0);
+    }
+
+    // A log line that cannot be written fails the connection's events; its socket is closed all the
+    // same, so the ended stream is not reported again and again.
+    void failedLogWriteStillClosesTheConnection() {
+        Instance a;
+        a.r.Mapping().Log().CheckBox1()->setChecked(true);
+        const int port = a.StartServer();
+        std::filesystem::remove(a.f.LogPath());
+        std::filesystem::create_directory(a.f.LogPath());
+        a.f.platform.ExpectBox(qv::BoxKind::Error);
+        a.f.platform.ExpectBox(qv::BoxKind::Error);
+        Fd client(ConnectLoopback(port));
+        QTRY_COMPARE(a.f.platform.Boxes().size(), 1); // the connection's event
+        const QString failure = a.f.platform.BoxTexts().first();
+        QVERIFY2(failure.startsWith(QString::fromStdString(a.f.LogPath())), qPrintable(failure));
+        ::shutdown(client.Get(), SHUT_WR);
+        QTRY_VERIFY(PeerClosed(client.Get()));
+        QCOMPARE(a.f.platform.BoxTexts(), (QStringList{failure, failure})); // the disconnection's event
+        QVERIFY(a.r.Mapping().RemoteServer().ServerSocket1().Connections().empty());
+        QVERIFY(a.r.Mapping().RemoteServer().ServerSocket1().Active());
+        std::filesystem::remove(a.f.LogPath()); // the closing line can be written again
+    }
+
+    // The exchange file holds the peer's login and password: one that stays is reported by name.
+    void undeletableExchangeFileIsReported() {
+        Instance b;
+        const std::string path = b.Remote().ExchangePath();
+        std::filesystem::create_directories(path + "/kept"); // a folder with something in it stays
+        b.f.platform.ExpectBox(qv::BoxKind::Error);
+        b.Remote().RemoteDisconnectClick();
+        QCOMPARE(b.Status(), QStringLiteral("Disconnecting...."));
+        QTRY_COMPARE(b.f.platform.Boxes().size(), 1);
+        QVERIFY2(b.f.platform.BoxTexts().first().startsWith(QStringLiteral("Unable to delete ") +
+                                                            QString::fromStdString(path) +
+                                                            QStringLiteral(": ")),
+                 qPrintable(b.f.platform.BoxTexts().first()));
+        std::filesystem::remove_all(path);
     }
 
     void garbageNeverChangesTheServer() {

@@ -59,10 +59,23 @@ TEST(RemoteProtocol, ValuesArriveWholeHoweverTheReplyIsCut) {
         }
         EXPECT_EQ(ReadExchangeValue(path, "RecevedNames ", kProtocolShiftKey),
                   "Welcome on Quorvane Mapping Server by Quorvane.");
-        DeleteExchangeFile(path);
+        EXPECT_EQ(DeleteExchangeFile(path), "");
         EXPECT_FALSE(std::filesystem::exists(path));
-        DeleteExchangeFile(path); // a missing file is no error
+        EXPECT_EQ(DeleteExchangeFile(path), ""); // a missing file is no error
     }
+}
+
+// A peer streaming junk after its reply: the reply is kept, what passes the limit is not.
+TEST(RemoteProtocol, ReceiveBufferKeepsTheStartOfAJunkStream) {
+    const std::string reply = ReplyOf(TrickyConfiguration());
+    ReceiveBuffer buffer;
+    buffer.Reset("example.host");
+    buffer.Append(reply);
+    const std::string junk(1500, '\xff');
+    for (size_t sent = 0; sent < 4 * kReceiveLimit; sent += junk.size())
+        buffer.Append(junk);
+    EXPECT_EQ(buffer.Bytes().size(), kReceiveLimit);
+    EXPECT_TRUE(buffer.Bytes().starts_with(reply));
 }
 
 TEST(RemoteProtocol, AcceptanceRules) {
