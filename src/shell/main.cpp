@@ -57,10 +57,9 @@ int main(int argc, char** argv) {
             platform.BeginEnding();
             roster.Tray().close();
         });
+        // After a user's Exit the windows' last steps (the closing log line) still report in a box, as
+        // ever: the user is there to read it. After a signal, that box goes to standard error.
         result = QApplication::exec();
-        // The windows' last steps (listeners stopped, the closing log line) run after the message
-        // loop, once the user or the session has already left: their errors wait for nobody.
-        platform.BeginEnding();
     }
     app.SetPlatform(nullptr);
     return result;
