@@ -2,6 +2,8 @@
 
 namespace qv {
 
-void ReportError(Platform& platform, const QString& text) { platform.Error(platform.AppTitle(), text); }
+void ReportError(Platform& platform, const QString& text) {
+    platform.Error(platform.AppTitle(), text);
+}
 
 } // namespace qv

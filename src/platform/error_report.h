@@ -12,8 +12,7 @@ void ReportError(Platform& platform, const QString& text);
 
 // Runs a handler; the text of an exception thrown inside it goes to `report`, and the handler's
 // remaining steps are skipped.
-template <class Handler, class Report>
-void Catching(Handler&& handler, Report&& report) {
+template <class Handler, class Report> void Catching(Handler&& handler, Report&& report) {
     try {
         handler();
     } catch (const std::exception& error) {
@@ -25,8 +24,7 @@ void Catching(Handler&& handler, Report&& report) {
 
 // Runs one user-interface handler. An exception thrown inside it is reported and the handler's
 // remaining steps are skipped; nothing ever propagates into Qt's event loop.
-template <class Handler>
-void Guarded(Platform& platform, Handler&& handler) {
+template <class Handler> void Guarded(Platform& platform, Handler&& handler) {
     Catching(handler, [&platform](const QString& text) { ReportError(platform, text); });
 }
 

@@ -139,9 +139,15 @@ private slots:
         QTest::addColumn<QString>("field");
         QTest::addColumn<QString>("port");
         QTest::addColumn<QString>("notice");
-        QTest::newRow("server 0") << "ServerPort" << "0" << "Invalid server port number.";
-        QTest::newRow("server 70000") << "ServerPort" << "70000" << "Invalid server port number.";
-        QTest::newRow("remote 99999") << "RemotePort" << "99999" << "Invalid remote port number.";
+        QTest::newRow("server 0") << "ServerPort"
+                                  << "0"
+                                  << "Invalid server port number.";
+        QTest::newRow("server 70000") << "ServerPort"
+                                      << "70000"
+                                      << "Invalid server port number.";
+        QTest::newRow("remote 99999") << "RemotePort"
+                                      << "99999"
+                                      << "Invalid remote port number.";
     }
     void portsOutOfRangeAreRefused() {
         QFETCH(QString, field);

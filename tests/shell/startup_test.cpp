@@ -12,15 +12,16 @@
 #include "shell/main_window.h"
 #include "shell/tray_window.h"
 #include "support/qt_test_main.h"
-#include "support/show_counter.h"
 #include "support/roster_fixture.h"
+#include "support/show_counter.h"
 
 using namespace qvtest;
 
 namespace {
 
 const char* const kOldNotice =
-    "It is a old file (The new file is encrypted for more security). Error loading the configuration file.\r\n"
+    "It is a old file (The new file is encrypted for more security). Error loading the configuration "
+    "file.\r\n"
     "This file version is not 2.0, or the file is empty.\r\n"
     "If it is a old configuration click (File - Load a older configuration) to open that file.\r\n"
     "When you have openned your old file save and overwrite on that file.";
@@ -32,7 +33,6 @@ QStringList FieldNames() {
             names << (n == 1 ? QString::fromLatin1(base) : QString::fromLatin1(base) + QString::number(n));
     return names;
 }
-
 
 } // namespace
 
@@ -79,7 +79,8 @@ private slots:
         QTest::addColumn<bool>("trayArea");
         QTest::addColumn<bool>("iconOff");
         const std::string mapping = "[QuorvaneDataMapping]\r\nVQRVNV=";
-        const std::string iconOff = "TrayIcon=" + qv::ScrambleText("Disabled", qv::kTrayIconShiftKey) + "\r\n";
+        const std::string iconOff =
+            "TrayIcon=" + qv::ScrambleText("Disabled", qv::kTrayIconShiftKey) + "\r\n";
         const std::string minimized =
             "WindowsState=" + qv::ScrambleText("Minimized", qv::kWindowsStateShiftKey) + "\r\n";
         struct File {
@@ -93,12 +94,13 @@ private slots:
             {"missing file", false, "", false, ""},
             {"empty file", true, "", true, ""},
             {"no marker", true, "[QuorvaneDataMapping]\r\nIncommingPort=80\r\n", true, ""},
-            {"marker 1.0", true, mapping + qv::ScrambleText("1.0", qv::kMappingDataShiftKey) + "\r\n", true, ""},
+            {"marker 1.0", true, mapping + qv::ScrambleText("1.0", qv::kMappingDataShiftKey) + "\r\n", true,
+             ""},
             {"empty marker", true, mapping + "\r\n", true, ""},
             {"marker not scrambled", true, mapping + "2.0\r\n", true, ""},
             {"marker of another key", true, mapping + qv::ScrambleText("2.0", "103") + "\r\n", true, ""},
-            {"current, minimized", true, mapping + qv::ScrambleText("2.0", qv::kMappingDataShiftKey) + "\r\n", false,
-             minimized},
+            {"current, minimized", true, mapping + qv::ScrambleText("2.0", qv::kMappingDataShiftKey) + "\r\n",
+             false, minimized},
         };
         for (const File& file : files)
             for (const bool area : {true, false})
@@ -183,8 +185,9 @@ private slots:
         VerifyAllFieldsEmpty(f);
         QVERIFY(roster.Mapping().Timer(7)->Enabled());
         for (int n = 1; n <= 6; ++n)
-            QVERIFY(!roster.Mapping().findChild<QPushButton*>(n == 1 ? QStringLiteral("MappingEnable")
-                                                                     : QStringLiteral("MappingEnable%1").arg(n))
+            QVERIFY(!roster.Mapping()
+                         .findChild<QPushButton*>(n == 1 ? QStringLiteral("MappingEnable")
+                                                         : QStringLiteral("MappingEnable%1").arg(n))
                          ->isEnabled());
         QVERIFY(!f.Find<QCheckBox>("CheckBox1")->isChecked());
     }

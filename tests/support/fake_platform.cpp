@@ -4,11 +4,11 @@
 #include <QTest>
 #include <QTimer>
 #include <QWidget>
-#include <utility>
 #include <chrono>
+#include <utility>
 
-#include "platform/dynamic_library.h"
 #include "platform/app_title.h"
+#include "platform/dynamic_library.h"
 
 namespace qvtest {
 
@@ -89,7 +89,9 @@ qv::Answer FakePlatform::Ask(qv::BoxKind kind, const QString& title, const QStri
     return answers_.takeFirst();
 }
 
-void FakePlatform::Notice(const QString& text) { Inform(qv::BoxKind::Notice, appTitle_, text); }
+void FakePlatform::Notice(const QString& text) {
+    Inform(qv::BoxKind::Notice, appTitle_, text);
+}
 
 bool FakePlatform::Question(const QString& text) {
     return Ask(qv::BoxKind::Question, QString::fromLatin1(qv::kQuestionTitle), text) == qv::Answer::Yes;
@@ -103,7 +105,9 @@ qv::Answer FakePlatform::Confirm(const QString& title, const QString& text) {
     return Ask(qv::BoxKind::Confirmation, title, text);
 }
 
-void FakePlatform::Error(const QString& title, const QString& text) { Inform(qv::BoxKind::Error, title, text); }
+void FakePlatform::Error(const QString& title, const QString& text) {
+    Inform(qv::BoxKind::Error, title, text);
+}
 
 void FakePlatform::ShowModal(QWidget* window) {
     modalShown_.append(window);
@@ -111,10 +115,18 @@ void FakePlatform::ShowModal(QWidget* window) {
         modalHandler_(window);
 }
 
-QString FakePlatform::NextFileName() { return fileNames_.isEmpty() ? QString() : fileNames_.takeFirst(); }
-QString FakePlatform::OpenFileName(QWidget*) { return NextFileName(); }
-QString FakePlatform::SaveFileName(QWidget*) { return NextFileName(); }
-std::optional<QColor> FakePlatform::ChooseColor(QWidget*, const QColor&) { return color_; }
+QString FakePlatform::NextFileName() {
+    return fileNames_.isEmpty() ? QString() : fileNames_.takeFirst();
+}
+QString FakePlatform::OpenFileName(QWidget*) {
+    return NextFileName();
+}
+QString FakePlatform::SaveFileName(QWidget*) {
+    return NextFileName();
+}
+std::optional<QColor> FakePlatform::ChooseColor(QWidget*, const QColor&) {
+    return color_;
+}
 
 void FakePlatform::StartDetached(const QString& program, const QStringList& arguments) {
     started_.append({program, arguments, slept_, trayIcon_.has_value()});
