@@ -69,16 +69,17 @@ private slots:
         QTest::addColumn<QString>("edit1");
         QTest::addColumn<QString>("edit2");
         QTest::addColumn<QString>("text"); // the last box; a question is answered No
-        const QString noIcon =
-            QStringLiteral("You can not lock without the tray icon: the unlock is done from the "
-                           "tray icon.\r\nCheck \"Show tray icon.\" in the settings first.");
+        const QString refused = QStringLiteral(
+            "You can not lock without the tray icon: the unlock is done from the tray icon.\r\n");
+        const QString noIcon = refused + QStringLiteral("Check \"Show tray icon.\" in the settings first.");
+        const QString noArea = refused + QStringLiteral("This desktop has no notification area");
         // clang-format off
         QTest::newRow("lock, empty")            << "lock" << "" << "abc" << "You must enter a password.";
         QTest::newRow("lock, no confirmation")  << "lock" << "abc" << "" << "You must enter a confirm password.";
         QTest::newRow("lock, case differs")     << "lock" << "Secret" << "secret" << "The password does not correspond to the confirmation.";
         QTest::newRow("lock, No")               << "lock" << "Secret" << "Secret" << kLockQuestion;
         QTest::newRow("lock, icon off")         << "lock, icon off" << "Secret" << "Secret" << noIcon;
-        QTest::newRow("lock, no tray area")     << "lock, no area" << "Secret" << "Secret" << noIcon;
+        QTest::newRow("lock, no tray area")     << "lock, no area" << "Secret" << "Secret" << noArea;
         QTest::newRow("lock, file unwritable")  << "lock, full disk" << "Secret" << "Secret" << "Unable to write to ";
         QTest::newRow("unlock, empty")          << "unlock" << "" << "" << "You must enter a password.";
         QTest::newRow("unlock, case differs")   << "unlock" << "secret" << "" << "Invalid Password.";
