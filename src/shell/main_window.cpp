@@ -45,6 +45,7 @@ TQuorvaneMapping::TQuorvaneMapping(TRoster& roster)
     BuildControls();
     BuildMenu();
     BuildStatusBar();
+    KeepLayoutWhereTheScreenHoldsIt();
     BuildTimers();
     remoteServer_ = new TRemoteServer(roster, *this);
     roster.RunCreation([this] { FormCreate(); });

@@ -100,6 +100,7 @@ private:
     void BuildControls();
     void BuildMenu();
     void BuildStatusBar();
+    void KeepLayoutWhereTheScreenHoldsIt();
     void BuildTimers();
     void FormCreate();
     void FormClose(QCloseEvent* event);

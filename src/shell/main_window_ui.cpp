@@ -1,9 +1,11 @@
 // Construction of the main window's controls, menu, status bar and timers.
 #include <QFrame>
 #include <QGridLayout>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QScreen>
 #include <QScrollArea>
 #include <QStatusBar>
 #include <QVBoxLayout>
@@ -152,6 +154,17 @@ void TQuorvaneMapping::BuildControls() {
     OnSignal(button1_, &QPushButton::clicked, this, platform_, [this] { Button1Click(); });
     OnSignal(loadIni_, &QPushButton::clicked, this, platform_, [this] { commands_->LoadConfiguration(); });
     OnSignal(saveIni_, &QPushButton::clicked, this, platform_, [this] { commands_->SaveChanges(); });
+}
+
+void TQuorvaneMapping::KeepLayoutWhereTheScreenHoldsIt() {
+    // The window may not shrink below its layout, as far as the screen has room for it: only on a
+    // smaller screen does the content scroll.
+    auto* scroll = static_cast<QScrollArea*>(centralWidget());
+    QSize room = scroll->widget()->minimumSizeHint();
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        room = room.boundedTo(screen->availableGeometry().size() -
+                              QSize(0, menuBar()->sizeHint().height() + statusBar()->sizeHint().height()));
+    scroll->setMinimumSize(room);
 }
 
 void TQuorvaneMapping::BuildMenu() {
