@@ -21,6 +21,7 @@
 #include "remote/remote_window.h"
 #include "shell/main_window.h"
 #include "shell/roster.h"
+#include "shell/stored_fields.h"
 
 namespace qv {
 
@@ -58,42 +59,11 @@ void TConfigurationCommands::ShowSecondarySaveButtons() const {
     roster_.MappingPlus().SaveIni()->show();
 }
 
-// A current file is written and read remote, advanced, main; an old one is read main, advanced, remote.
-std::vector<TConfigurationCommands::Field> TConfigurationCommands::StoredFields(Values values) const {
-    std::vector<Field> fields;
-    const auto addRemote = [&] {
-        for (const char* name : TQuorvaneRemote::kFieldNames)
-            fields.push_back({kRemoteSection, QString::fromLatin1(name), roster_.Remote().Field(name)});
-    };
-    const auto addAdvanced = [&] {
-        const TQuorvaneMappingPlus& advanced = roster_.MappingPlus();
-        for (std::size_t i = 0; i < advanced.kSettingKeys.size(); ++i)
-            fields.push_back({kMappingSection, QString::fromLatin1(advanced.kSettingKeys[i]),
-                              advanced.Setting(static_cast<int>(i))});
-    };
-    const auto addMain = [&] {
-        for (const char* base : TMappingSlot::kFieldOrder)
-            for (int slot = 1; slot <= 6; ++slot)
-                fields.push_back({kMappingSection, TMappingSlot::ControlName(base, slot),
-                                  roster_.Mapping().Slot(slot).Field(base)});
-    };
-    if (values == Values::Scrambled) {
-        addRemote();
-        addAdvanced();
-        addMain();
-    } else {
-        addMain();
-        addAdvanced();
-        addRemote();
-    }
-    return fields;
-}
-
 // Marker, then remote, advanced and main fields, as one new file: a failed save leaves the old file.
 void TConfigurationCommands::WriteConfiguration(const std::string& path) const {
     ProfileBatch batch(path);
     WriteVersionMarker(batch);
-    for (const Field& field : StoredFields(Values::Scrambled))
+    for (const TStoredFields::Field& field : roster_.StoredFields().InFileOrder(false))
         WriteStoredText(batch, field.section, field.key, field.edit->text());
     batch.Commit();
 }
@@ -107,9 +77,8 @@ void TConfigurationCommands::ReplaceConfiguration(const std::string& path, Value
     for (int slot = 1; slot <= 6; ++slot)
         mapping.Slot(slot).MappingEnable()->setEnabled(false);
 
-    const std::vector<Field> fields = StoredFields(values);
     // Setting the text runs the field's change handling, as typing would.
-    for (const Field& field : fields)
+    for (const TStoredFields::Field& field : roster_.StoredFields().InFileOrder(values == Values::Plain))
         field.edit->setText(values == Values::Scrambled
                                 ? ReadStoredText(path, field.section, field.key)
                                 : Latin1Text(ReadString(path, field.section, Latin1Bytes(field.key))));

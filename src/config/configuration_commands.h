@@ -32,14 +32,6 @@ public:
 
 private:
     enum class Values { Scrambled, Plain };
-    // One stored field: where its key lives and which edit shows it.
-    struct Field {
-        const char* section;
-        QString key;
-        QLineEdit* edit;
-    };
-
-    std::vector<Field> StoredFields(Values values) const;
 
     void WriteConfiguration(const std::string& path) const;
     void ReplaceConfiguration(const std::string& path, Values values) const;

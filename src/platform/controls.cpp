@@ -68,14 +68,6 @@ void MakePasswordEdit(QLineEdit* edit) {
     edit->setStyleSheet(QStringLiteral("QLineEdit { lineedit-password-character: 42; }"));
 }
 
-QLineEdit* FindStoredField(std::initializer_list<QWidget*> windows, const std::string& name) {
-    const QString objectName = QString::fromLatin1(name.c_str());
-    for (QWidget* window : windows)
-        if (auto* edit = window->findChild<QLineEdit*>(objectName))
-            return edit;
-    return nullptr;
-}
-
 void AddToCount(QLabel* count, int delta) {
     count->setText(QString::number(std::max(0, count->text().toInt() + delta)));
 }

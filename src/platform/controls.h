@@ -4,7 +4,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QString>
-#include <initializer_list>
 #include <string>
 
 namespace qv {
@@ -17,9 +16,6 @@ QLineEdit* NewEdit(QWidget* parent, const QString& name, const char* text, const
                    int maxLength = 0);
 // Hides what is typed behind "*", one for each character, whatever the style would draw.
 void MakePasswordEdit(QLineEdit* edit);
-// The edit whose objectName is a stored control name, in the first of `windows` that has one; null
-// when none has. The remote administration reads and writes fields by the names peers send.
-QLineEdit* FindStoredField(std::initializer_list<QWidget*> windows, const std::string& name);
 
 // Adds `delta` to the number a count label shows. A connection counted before a switch-off may end
 // after the count was reset, so the count never goes below zero.

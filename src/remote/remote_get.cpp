@@ -10,6 +10,7 @@
 #include "remote/remote_window.h"
 #include "shell/main_window.h"
 #include "shell/roster.h"
+#include "shell/stored_fields.h"
 
 namespace qv {
 
@@ -73,7 +74,8 @@ void TQuorvaneRemote::ApplyConfiguration() {
     }
     // Each assignment runs the field's change handling, as typing would.
     for (const auto& [control, value] : ReadConfiguration(ExchangePath())) {
-        if (QLineEdit* field = FindStoredField({&mapping, &roster_.MappingPlus()}, control))
+        if (QLineEdit* field =
+                roster_.StoredFields().Find(control, TStoredFields::kMain | TStoredFields::kAdvanced))
             field->setText(Latin1Text(value));
     }
     DeleteExchange();

@@ -16,6 +16,7 @@
 #include "remote/remote_window.h"
 #include "shell/main_window.h"
 #include "shell/roster.h"
+#include "shell/stored_fields.h"
 
 namespace qv {
 
@@ -174,7 +175,8 @@ void TRemoteServer::ServerSocket1ClientError(EventConnection& connection, Socket
 }
 
 std::string TRemoteServer::ControlText(const std::string& control) const {
-    const QLineEdit* edit = FindStoredField({&window_, &roster_.MappingPlus(), &roster_.Remote()}, control);
+    const QLineEdit* edit = roster_.StoredFields().Find(
+        control, TStoredFields::kMain | TStoredFields::kAdvanced | TStoredFields::kRemote);
     return edit ? Latin1Bytes(edit->text()) : std::string();
 }
 

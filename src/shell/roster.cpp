@@ -17,6 +17,7 @@
 #include "remote/remote_server.h"
 #include "remote/remote_window.h"
 #include "shell/main_window.h"
+#include "shell/stored_fields.h"
 #include "shell/tray_window.h"
 
 namespace qv {
@@ -38,6 +39,12 @@ TRoster::TRoster(Platform& platform) : platform_(platform) {
     // drops what was held back.
     QMetaObject::invokeMethod(
         tray_.get(), [this] { RunStartSteps(); }, Qt::QueuedConnection);
+}
+
+const TStoredFields& TRoster::StoredFields() const {
+    if (!storedFields_)
+        storedFields_ = std::make_unique<TStoredFields>(*this);
+    return *storedFields_;
 }
 
 TRoster::~TRoster() {

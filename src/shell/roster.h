@@ -19,6 +19,7 @@ class TQuorvaneMappingUnlock;
 class TQuorvaneMappingLock;
 class TQuorvaneChangesNews;
 class TQuorvaneSettings;
+class TStoredFields;
 
 // The ten windows of the program, created once in this order and destroyed in the reverse order.
 // Every window gets the roster at construction and reaches the others through it.
@@ -41,6 +42,9 @@ public:
     TQuorvaneMappingLock& Lock() const { return *lock_; }
     TQuorvaneChangesNews& ChangesNews() const { return *changesNews_; }
     TQuorvaneSettings& Settings() const { return *settings_; }
+
+    // The stored fields of a configuration, listed on first use, once every window exists.
+    const TStoredFields& StoredFields() const;
 
     // File-system paths of the program's files, in the folders the platform decided at start:
     // files it writes (configuration, log, exchange file) and read-only data beside the executable.
@@ -67,6 +71,7 @@ private:
     bool ending_ = false;
     bool started_ = false;
     std::vector<std::function<void()>> startSteps_;
+    mutable std::unique_ptr<TStoredFields> storedFields_;
     // Declared in creation order: members are destroyed in reverse, as the windows must be.
     std::unique_ptr<TQuorvaneTray> tray_;
     std::unique_ptr<TQuorvaneMapping> mapping_;
