@@ -13,6 +13,7 @@
 #include "core/profile/scramble.h"
 #include "core/profile/settings_switch.h"
 #include "log/connection_log.h"
+#include "mapping/switched_on.h"
 #include "platform/controls.h"
 #include "platform/error_report.h"
 #include "platform/hint.h"
@@ -66,6 +67,10 @@ void TQuorvaneSettings::BuildControls() {
         checkBoxes_[i] = box;
     }
     checkBoxes_[3]->setChecked(true);
+    restoreMappings_ = new QCheckBox(QStringLiteral("Switch saved mappings back on at start"), preference);
+    restoreMappings_->setObjectName(QStringLiteral("RestoreMappings"));
+    SetHint(restoreMappings_, "Switch the mappings that were on at the last exit back on at start");
+    preferenceLayout->addWidget(restoreMappings_);
     preferenceLayout->addStretch();
     pages->addTab(preference, QStringLiteral("Preference"));
 
@@ -107,7 +112,7 @@ void TQuorvaneSettings::BuildControls() {
 
 void TQuorvaneSettings::FormCreate() {
     ReadTrayIcon();
-    ReadWindowsState();
+    ReadStartSwitches();
     checkBoxes_[0]->setChecked(AutostartEntryIsOn(roster_.platform().ReadAutostartEntry(kAutostartName)));
 }
 
@@ -115,7 +120,7 @@ void TQuorvaneSettings::FormCreate() {
 void TQuorvaneSettings::FormShow() {
     ReadTrayIcon();
     checkBoxes_[2]->setChecked(roster_.Mapping().Log().CheckBox1()->isChecked());
-    ReadWindowsState();
+    ReadStartSwitches();
 }
 
 void TQuorvaneSettings::ReadTrayIcon() {
@@ -128,9 +133,10 @@ void TQuorvaneSettings::ReadTrayIcon() {
         checkBoxes_[3]->setChecked(true);
 }
 
-void TQuorvaneSettings::ReadWindowsState() {
+void TQuorvaneSettings::ReadStartSwitches() {
     checkBoxes_[1]->setChecked(
         IsSwitchOn(roster_.ConfigPath(), "WindowsState", "Minimized", kWindowsStateShiftKey));
+    restoreMappings_->setChecked(RestoreMappingsAtStart(roster_.ConfigPath()));
 }
 
 void TQuorvaneSettings::CheckBox3Click() {
@@ -154,6 +160,8 @@ void TQuorvaneSettings::closeEvent(QCloseEvent* event) {
 // Both stored states change together or not at all; the tray icon follows once they are stored.
 void TQuorvaneSettings::ApplyPreferences() {
     const std::string path = roster_.ConfigPath();
+    SetSwitch(path, kRestoreMappingsKey, kRestoreMappingsWord, kRestoreMappingsShiftKey,
+              restoreMappings_->isChecked());
     const std::string previousState = ReadString(path, kSettingsSection, "WindowsState");
     SetSwitch(path, "WindowsState", "Minimized", kWindowsStateShiftKey, checkBoxes_[1]->isChecked());
     try {

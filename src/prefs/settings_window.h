@@ -22,6 +22,8 @@ public:
     // "Show tray icon.": closing the main window goes to the tray only while it is checked.
     QCheckBox* CheckBox4() const { return checkBoxes_[3]; }
     QCheckBox* CheckBox(int number) const { return checkBoxes_.at(number - 1); }
+    // "Switch saved mappings back on at start."
+    QCheckBox* RestoreMappings() const { return restoreMappings_; }
     QPushButton* Button(int number) const { return buttons_.at(number - 1); }
     UiTimer* Timer(int number) const { return timers_.at(number - 1); }
     QAction* Exit1() const { return exit1_; }
@@ -41,7 +43,7 @@ private:
     void ApplyPreferences();
     void StoreAutostart();
     void ReadTrayIcon();
-    void ReadWindowsState();
+    void ReadStartSwitches();
     void CheckBox3Click();
     void SetColourControlsEnabled(bool enabled);
     void PaintWindows(const QColor& colour);
@@ -49,6 +51,7 @@ private:
     void TimerTick(UiTimer* timer);
 
     std::array<QCheckBox*, 4> checkBoxes_{};
+    QCheckBox* restoreMappings_ = nullptr;
     std::array<QPushButton*, 3> buttons_{};
     std::array<UiTimer*, 2> timers_{};
     QAction* exit1_ = nullptr;

@@ -16,6 +16,7 @@
 #include "mapping/advanced_mapping.h"
 #include "mapping/connection_event_queue.h"
 #include "mapping/mapping_slot.h"
+#include "mapping/switched_on.h"
 #include "platform/app_title.h"
 #include "platform/controls.h"
 #include "platform/error_report.h"
@@ -117,6 +118,8 @@ void TQuorvaneMapping::FormCreate() {
         for (TMappingSlot* slot : slots_)
             slot->Field(field)->setText(
                 ReadStoredText(path, kMappingSection, TMappingSlot::ControlName(field, slot->Number())));
+    if (RestoreMappingsAtStart(path))
+        roster_.AfterStart([this] { RestoreMappings(); });
     // Loading is not an unsaved change.
     DisableFileControls();
     setWindowState(Qt::WindowMaximized);
@@ -133,14 +136,26 @@ void TQuorvaneMapping::FormDestroy() {
     destroyed_ = true;
     // Every listener stops, all under one wait, while the list and the counts it reports to still exist.
     std::vector<TRelayListener*> listeners;
-    for (TMappingSlot* slot : slots_)
+    std::array<bool, 6> switchedOn{};
+    for (TMappingSlot* slot : slots_) {
+        switchedOn[slot->Number() - 1] = slot->Listener().Active();
         listeners.push_back(&slot->Listener());
+    }
     listeners.push_back(&advanced_->Listener());
     StopListeners(listeners, *events_);
     remoteServer_->Stop();
     if (log_->CheckBox1()->isChecked())
         log_->AppendLogLine(" Quorvane - Internet Port Mapping is closing.");
     log_->PersistSaveSwitch(roster_.ConfigPath());
+    // Last, so that a file that cannot take it has lost nothing else.
+    StoreSwitchedOn(roster_.ConfigPath(), switchedOn);
+}
+
+// As if "Enable" had been clicked on each slot that was on at the last end, each with its own notices.
+void TQuorvaneMapping::RestoreMappings() {
+    for (TMappingSlot* slot : slots_)
+        if (WasSwitchedOn(roster_.ConfigPath(), slot->Number()))
+            Guarded(platform_, [slot] { slot->MappingEnableClick(); });
 }
 
 void TQuorvaneMapping::ApplyConnectionEvent(const ConnectionEvent& event) {

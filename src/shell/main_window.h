@@ -105,6 +105,7 @@ private:
     void FormCreate();
     void FormClose(QCloseEvent* event);
     void FormDestroy();
+    void RestoreMappings();
     void ShowModal(QWidget* window);
     void ApplyConnectionEvent(const ConnectionEvent& event);
     void Timer1Timer();

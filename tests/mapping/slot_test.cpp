@@ -13,9 +13,13 @@
 #include <sys/socket.h>
 #include <thread>
 
+#include "core/profile/config_names.h"
+#include "core/profile/scramble.h"
 #include "log/connection_log.h"
 #include "mapping/connection_event_queue.h"
 #include "mapping/mapping_slot.h"
+#include "mapping/switched_on.h"
+#include "prefs/settings_window.h"
 #include "shell/main_window.h"
 #include "support/echo_server.h"
 #include "support/qt_test_main.h"
@@ -342,6 +346,54 @@ private slots:
         Fd client = Client(first);
         QVERIFY(RoundTrip(client, "still the first port"));
         QCOMPARE(ConnectLoopback(second, 1s), -1);
+    }
+
+    // A slot that was on at the last end comes back on at start when the settings say so, as a click
+    // on "Enable" would, with its box when the port is taken; a file without the switch starts none.
+    // The end records what was on.
+    void savedMappingsComeBackOnAtStart_data() {
+        QTest::addColumn<bool>("restore");
+        QTest::addColumn<bool>("portTaken");
+        QTest::newRow("switch absent") << false << false;
+        QTest::newRow("switch on") << true << false;
+        QTest::newRow("switch on, port taken") << true << true;
+    }
+    void savedMappingsComeBackOnAtStart() {
+        QFETCH(bool, restore);
+        QFETCH(bool, portTaken);
+        LocalServer echo(ServerMode::Echo);
+        Fd taken(ListenLoopback(5));
+        const int port = portTaken ? LocalPort(taken.Get()) : FreePort();
+        RosterFixture f;
+        f.StoreCurrentMarker();
+        for (int slot : {2, 3}) {
+            f.Store(qv::kMappingSection, Name("IncommingPort", slot).toLatin1(),
+                    std::to_string(slot == 2 ? port : FreePort()), qv::kMappingDataShiftKey);
+            f.Store(qv::kMappingSection, Name("OutcommingPort", slot).toLatin1(), std::to_string(echo.Port()),
+                    qv::kMappingDataShiftKey);
+            f.Store(qv::kMappingSection, Name("OutcommingIp", slot).toLatin1(), "127.0.0.1",
+                    qv::kMappingDataShiftKey);
+        }
+        qv::StoreSwitchedOn(f.ConfigPath(), {false, true, false, false, false, false});
+        if (restore)
+            f.Store(qv::kSettingsSection, qv::kRestoreMappingsKey, qv::kRestoreMappingsWord,
+                    qv::kRestoreMappingsShiftKey);
+        if (portTaken)
+            f.platform.ExpectBox(qv::BoxKind::Error);
+        qv::TQuorvaneMapping& mapping = f.Start().Mapping();
+        QCOMPARE(f.roster->Settings().RestoreMappings()->isChecked(), restore);
+        const bool on = restore && !portTaken;
+        QCOMPARE(mapping.Slot(2).Listener().Active(), on);
+        QCOMPARE(mapping.Slot(2).MappingDisable()->isEnabled(), on);
+        QVERIFY(!mapping.Slot(3).Listener().Active());
+        if (on) {
+            Fd client(ConnectLoopback(port));
+            QVERIFY(SendAll(client.Get(), "back on\n"));
+            QCOMPARE(ReadExactly(client.Get(), 8, 5s), std::string("back on\n"));
+        }
+        f.Stop();
+        QCOMPARE(qv::WasSwitchedOn(f.ConfigPath(), 2), on);
+        QVERIFY(!qv::WasSwitchedOn(f.ConfigPath(), 3));
     }
 
     void portInUseReturnsTheSlotToOff() {
