@@ -28,6 +28,9 @@ void RunExitFlow(TRoster& roster, EndKind kind) {
                                : QStringLiteral("Are you sure want to restart?"))) {
         tray.close();
         if (!exit) {
+            // The new instance must find the ports free and the switched-on mappings noted, so the
+            // mappings stop and the end's steps run before it starts, not after.
+            mapping.EndOfProgram();
             platform.Sleep(1000);
             platform.StartDetached(platform.ExecutablePath(), {QStringLiteral("-copy")});
         }

@@ -9,11 +9,14 @@
 #include "core/profile/config_names.h"
 #include "core/profile/profile_file.h"
 #include "core/profile/scramble.h"
+#include "mapping/mapping_slot.h"
+#include "mapping/switched_on.h"
 #include "shell/main_window.h"
 #include "shell/termination_signals.h"
 #include "shell/tray_window.h"
 #include "support/qt_test_main.h"
 #include "support/roster_fixture.h"
+#include "support/tcp_probe.h"
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -121,7 +124,14 @@ private slots:
         QFETCH(bool, yes);
         RosterFixture f;
         f.StoreCurrentMarker();
+        // A saved mapping, switched on below, whose port a restarted instance will want.
+        f.Store(qv::kMappingSection, "IncommingPort", std::to_string(FreePort()), qv::kMappingDataShiftKey);
+        f.Store(qv::kMappingSection, "OutcommingPort", "9", qv::kMappingDataShiftKey);
+        f.Store(qv::kMappingSection, "OutcommingIp", "127.0.0.1", qv::kMappingDataShiftKey);
         qv::TRoster& roster = f.Start();
+        qv::TMappingSlot& slot = roster.Mapping().Slot(1);
+        slot.MappingEnable()->click();
+        QVERIFY(slot.Listener().Active());
         if (unsaved)
             f.Find<QLineEdit>("OutcommingIp4")->setText(QStringLiteral("changed"));
         QCOMPARE(roster.Mapping().SaveIni()->isEnabled(), unsaved);
@@ -159,6 +169,8 @@ private slots:
             QCOMPARE(started.program, f.platform.ExecutablePath());
             QCOMPARE(started.arguments, QStringList{QStringLiteral("-copy")});
             QCOMPARE(started.sleptBeforeMs, 1000);
+            QVERIFY(!slot.Listener().Active());
+            QVERIFY(qv::WasSwitchedOn(f.ConfigPath(), 1));
         } else {
             QVERIFY(f.platform.StartedProcesses().isEmpty());
         }
