@@ -157,7 +157,8 @@ void TQuorvaneSettings::closeEvent(QCloseEvent* event) {
     });
 }
 
-// Both stored states change together or not at all; the tray icon follows once they are stored.
+// The start-in-tray state and the autostart entry change together or not at all; the tray icon
+// follows once they are stored. The restore switch stands alone and goes first.
 void TQuorvaneSettings::ApplyPreferences() {
     const std::string path = roster_.ConfigPath();
     SetSwitch(path, kRestoreMappingsKey, kRestoreMappingsWord, kRestoreMappingsShiftKey,
