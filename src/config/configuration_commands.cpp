@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "config/config_messages.h"
-#include "config/stored_text.h"
+#include "service/stored_text.h"
 #include "core/profile/config_names.h"
 #include "core/profile/profile_file.h"
 #include "core/profile/version_marker.h"

@@ -2,7 +2,7 @@
 
 #include <QCloseEvent>
 
-#include "config/stored_text.h"
+#include "service/stored_text.h"
 #include "core/profile/config_names.h"
 #include "core/profile/profile_file.h"
 #include "core/profile/scramble.h"

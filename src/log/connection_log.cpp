@@ -8,6 +8,7 @@
 #include "platform/controls.h"
 #include "platform/error_report.h"
 #include "platform/hint.h"
+#include "service/mapping_service.h"
 
 namespace qv {
 
@@ -27,8 +28,8 @@ constexpr int kELogsRaisedTop = 0;
 
 } // namespace
 
-TConnectionLog::TConnectionLog(Platform& platform, std::string logPath, QWidget* parent)
-    : QWidget(parent), logPath_(std::move(logPath)) {
+TConnectionLog::TConnectionLog(Platform& platform, TMappingService& service, QWidget* parent)
+    : QWidget(parent), service_(service) {
     setObjectName(QStringLiteral("ConnectionLog"));
     connection_ = new QLabel(QStringLiteral("Connections List (Logs) :"), this);
     connection_->setObjectName(QStringLiteral("Connection"));
@@ -41,6 +42,7 @@ TConnectionLog::TConnectionLog(Platform& platform, std::string logPath, QWidget*
         new QCheckBox(QStringLiteral("Save Connections List (Logs File) In The File CLogs.txt."), this);
     checkBox1_->setObjectName(QStringLiteral("CheckBox1"));
     SetHint(checkBox1_, "Save Connections List (Logs File) In CLogs.txt");
+    connect(checkBox1_, &QCheckBox::toggled, this, [this](bool on) { service_.SetLogSaving(on); });
 
     auto* column = new QWidget(this);
     column->setFixedWidth(kColumnWidth);
@@ -106,8 +108,7 @@ void TConnectionLog::RemoveLogEntry(const QString& text) {
 }
 
 void TConnectionLog::AppendLogLine(std::string_view fileText, LogLineForm form) {
-    if (checkBox1_->isChecked())
-        AppendLogFileLine(logPath_, fileText, form);
+    service_.WriteLogLine(fileText, form);
 }
 
 void TConnectionLog::PersistSaveSwitch(const std::string& configPath) {

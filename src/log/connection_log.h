@@ -15,16 +15,17 @@
 namespace qv {
 
 class Platform;
+class TMappingService;
 
 // The log file's text of a list entry: the entry after the blank that starts every event text.
 std::string EventText(const QString& entry);
 
-// The connection list of the main window with its buttons, and the save switch that sends every
-// event to the log file as well.
+// The connection list of the main window with its buttons, and the save switch that has the
+// mapping service send every event to the log file as well.
 class TConnectionLog : public QWidget {
     Q_OBJECT
 public:
-    TConnectionLog(Platform& platform, std::string logPath, QWidget* parent);
+    TConnectionLog(Platform& platform, TMappingService& service, QWidget* parent);
 
     // Appends an entry at the end of the list, whether the list is shown or hidden. A list that holds
     // kMaxEntries drops its oldest entry first: a mapper left running for weeks must not grow without
@@ -51,7 +52,7 @@ public:
     QFrame* Bevel3() const { return bevel3_; }
 
 private:
-    std::string logPath_;
+    TMappingService& service_;
     QLabel* connection_;
     QListWidget* listCient_;
     QPushButton* clearLogs_;

@@ -123,10 +123,6 @@ void TQuorvaneMappingPlus::BuildControls() {
     saveIni_->setEnabled(false);
 }
 
-TAdvancedMapping& TQuorvaneMappingPlus::Advanced() const {
-    return roster_.Mapping().Advanced();
-}
-
 void TQuorvaneMappingPlus::SetOwnFileControls(bool enabled) {
     loadIni_->setEnabled(enabled);
     saveIni_->setEnabled(enabled);

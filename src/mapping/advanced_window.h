@@ -12,7 +12,6 @@
 namespace qv {
 
 class ProfileBatch;
-class TAdvancedMapping;
 
 // "Advanced Options": the settings of the advanced timed mapping (listener 7), arming and
 // disarming it, and the save and load of its five keys. Its state is what its controls show.
@@ -66,7 +65,6 @@ private:
     void SetOwnFileControls(bool enabled);
     void ShowCount(bool shown);
     QString PortText() const { return IncommingPAd()->text(); }
-    TAdvancedMapping& Advanced() const;
 
     std::array<QLineEdit*, 5> fields_{};
     QPushButton* timerEnable_ = nullptr;

@@ -1,10 +1,10 @@
 // Arming and disarming the advanced timed mapping.
 #include "log/connection_log.h"
-#include "mapping/advanced_mapping.h"
 #include "mapping/advanced_window.h"
 #include "platform/platform.h"
 #include "platform/port_key_filter.h"
 #include "platform/str_to_int.h"
+#include "service/mapping_service.h"
 #include "shell/main_window.h"
 #include "shell/roster.h"
 
@@ -40,20 +40,15 @@ void TQuorvaneMappingPlus::TimerEnableClick() {
     if (!IsValidPort(destinationPort))
         return platform.Notice(QStringLiteral("Invalid outcomming port number."));
 
-    TRelayListener& listener = Advanced().Listener();
-    listener.SetDefaultPort(listenPort);
-    listener.SetMappedPort(destinationPort);
-    listener.SetMappedHost(OutcommingIpAd()->text().toLatin1().toStdString());
-    TQuorvaneMapping& mapping = roster_.Mapping();
-    mapping.Timer(1)->SetInterval(startMs);
-    mapping.Timer(2)->SetInterval(stopMs);
+    roster_.Service().ArmTimed(
+        {listenPort, OutcommingIpAd()->text().toLatin1().toStdString(), destinationPort}, startMs, stopMs);
 
     timerEnable_->setEnabled(false);
     for (QLineEdit* field : fields_)
         field->setEnabled(false);
     timerDisable_->setEnabled(true);
     const QString enabled = QStringLiteral("Advanced Enabled Mapping #1 on port : ") + PortText();
-    TConnectionLog& log = mapping.Log();
+    TConnectionLog& log = roster_.Mapping().Log();
     log.AddLogEntry(enabled);
     log.RemoveLogEntry(QStringLiteral("Advanced Disabled Mapping #1 on port : ") + PortText());
     log.ClearLogs()->setEnabled(true);
@@ -65,16 +60,13 @@ void TQuorvaneMappingPlus::TimerDisableClick() {
     // No longer armed before the stop's wait: a slot-1 connection applied during that wait must
     // not start the timers again.
     timerDisable_->setEnabled(false);
-    TQuorvaneMapping& mapping = roster_.Mapping();
-    mapping.Timer(1)->SetEnabled(false);
-    mapping.Timer(2)->SetEnabled(false);
-    Advanced().Close();
+    roster_.Service().DisarmTimed();
 
     for (QLineEdit* field : fields_)
         field->setEnabled(true);
     timerEnable_->setEnabled(true);
     const QString disabled = QStringLiteral("Advanced Disabled Mapping #1 on port : ") + PortText();
-    TConnectionLog& log = mapping.Log();
+    TConnectionLog& log = roster_.Mapping().Log();
     log.AddLogEntry(disabled);
     log.RemoveLogEntry(QStringLiteral("Advanced Enabled Mapping #1 on port : ") + PortText());
     log.ClearLogs()->setEnabled(true);

@@ -1,12 +1,12 @@
 // The advanced options window's five settings in the configuration file.
 
 #include "config/config_messages.h"
-#include "config/stored_text.h"
 #include "core/profile/config_names.h"
 #include "core/profile/profile_file.h"
 #include "core/profile/version_marker.h"
 #include "mapping/advanced_window.h"
 #include "platform/platform.h"
+#include "service/stored_text.h"
 #include "shell/roster.h"
 
 namespace qv {

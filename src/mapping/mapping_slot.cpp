@@ -5,19 +5,15 @@
 #include <stdexcept>
 #include <string>
 
-#include "mapping/connection_event_queue.h"
 #include "platform/controls.h"
 #include "platform/error_report.h"
 #include "platform/hint.h"
 #include "platform/latin1_validator.h"
 #include "platform/port_key_filter.h"
+#include "service/mapping_service.h"
 #include "shell/main_window.h"
 
 namespace qv {
-
-namespace {
-constexpr int kSlotStopWaitMs = 6000;
-} // namespace
 
 QLineEdit* TMappingSlot::Field(std::string_view base) const {
     if (base == "OutcommingIp")
@@ -84,7 +80,23 @@ TMappingSlot::TMappingSlot(int number, TQuorvaneMapping& window, QWidget* parent
     OnSignal(mappingDisable_, &QPushButton::clicked, this, window.platform(),
              [this] { MappingDisableClick(); });
 
-    AttachListener(listener_, number, kSlotStopWaitMs, window.Events());
+    TMappingService& service = window.Service();
+    connect(&service, &TMappingService::Connected, this, [this](int slot) {
+        if (slot == number_)
+            IdMappedPortTCPConnect();
+    });
+    connect(&service, &TMappingService::Disconnected, this, [this](int slot) {
+        if (slot == number_)
+            IdMappedPortTCPDisconnect();
+    });
+}
+
+TMappingService& TMappingSlot::Service() const {
+    return window_.Service();
+}
+
+TRelayListener& TMappingSlot::Listener() const {
+    return Service().Listener(number_);
 }
 
 // Any change, typed or loaded, is an unsaved change; a slot with all three fields filled may be

@@ -8,16 +8,16 @@
 #include <span>
 #include <string_view>
 
-#include "core/relay/relay_listener.h"
-
 class QGridLayout;
 
 namespace qv {
 
 class TQuorvaneMapping;
+class TRelayListener;
+class TMappingService;
 
 // One of the six mappings of the grid: its three fields, its Enable/Disable buttons and its user
-// count. The slot's state is what its controls show; there is no second copy of it.
+// count, a view of the mapping service's mapping of the same number.
 class TMappingSlot : public QObject {
     Q_OBJECT
 public:
@@ -43,7 +43,7 @@ public:
     static QString ControlName(const char* base, int number);
 
     // The relay listener IdMappedPortTCP<N> that serves this slot.
-    TRelayListener& Listener() { return listener_; }
+    TRelayListener& Listener() const;
 
     // "Enable": checks the fields, starts the listener and lists and logs the switch-on.
     void MappingEnableClick();
@@ -54,7 +54,7 @@ public:
     // then their listeners stop together, applying the events of their closing links while they wait.
     static void SwitchOffTogether(std::span<TMappingSlot* const> group, bool enableButton);
 
-    // Connection events of the slot's listener, applied on the user-interface thread.
+    // The service's connection events of this mapping, on the user-interface thread.
     void IdMappedPortTCPConnect();
     void IdMappedPortTCPDisconnect();
 
@@ -65,6 +65,7 @@ private:
     QString DisabledEntry() const;
     void SetFieldsEnabled(bool enabled);
     void SwitchOff(bool enableButton);
+    TMappingService& Service() const;
 
     int number_;
     TQuorvaneMapping& window_;
@@ -74,7 +75,6 @@ private:
     QPushButton* mappingEnable_;
     QPushButton* mappingDisable_;
     QLabel* ncMapping_;
-    TRelayListener listener_;
 };
 
 } // namespace qv

@@ -1,11 +1,11 @@
 // Switching a mapping slot on and off, and the connection events of its listener.
 #include "log/connection_log.h"
-#include "mapping/connection_event_queue.h"
 #include "mapping/mapping_slot.h"
 #include "platform/controls.h"
 #include "platform/platform.h"
 #include "platform/port_key_filter.h"
 #include "platform/str_to_int.h"
+#include "service/mapping_service.h"
 #include "shell/main_window.h"
 
 #include <vector>
@@ -13,11 +13,11 @@
 namespace qv {
 
 QString TMappingSlot::EnabledEntry() const {
-    return QStringLiteral("Enabled Mapping #%1 on port : %2").arg(number_).arg(PortText());
+    return TMappingService::EnabledEntry(number_, PortText());
 }
 
 QString TMappingSlot::DisabledEntry() const {
-    return QStringLiteral("Disabled Mapping #%1 on port : %2").arg(number_).arg(PortText());
+    return TMappingService::DisabledEntry(number_, PortText());
 }
 
 void TMappingSlot::SetFieldsEnabled(bool enabled) {
@@ -43,12 +43,10 @@ void TMappingSlot::MappingEnableClick() {
     if (!IsValidPort(listenPort))
         return notice("Invalid incomming port number in mapping #%1.");
 
-    listener_.SetDefaultPort(listenPort);
-    listener_.SetMappedPort(destinationPort);
-    listener_.SetMappedHost(outcommingIp_->text().toLatin1().toStdString());
     SetFieldsEnabled(false);
     try {
-        listener_.SetActive(true);
+        Service().Start(number_,
+                        {listenPort, outcommingIp_->text().toLatin1().toStdString(), destinationPort});
     } catch (...) {
         // A slot that cannot listen goes back to Off, so the user can change the port and retry.
         SetFieldsEnabled(true);
@@ -79,15 +77,15 @@ void TMappingSlot::SwitchOffTogether(std::span<TMappingSlot* const> group, bool 
     if (group.empty())
         return;
     // Every slot lists its switch-off in order, then all listeners stop under one wait.
-    std::vector<TRelayListener*> listeners;
+    std::vector<int> numbers;
     for (TMappingSlot* slot : group) {
         TConnectionLog& log = slot->window_.Log();
         log.RemoveLogEntry(slot->EnabledEntry());
         log.AddLogEntry(slot->DisabledEntry());
         slot->mappingDisable_->setEnabled(false);
-        listeners.push_back(&slot->listener_);
+        numbers.push_back(slot->number_);
     }
-    StopListeners(listeners, group.front()->window_.Events());
+    group.front()->Service().Stop(numbers);
     for (TMappingSlot* slot : group) {
         for (QLineEdit* field : {slot->incommingPort_, slot->outcommingPort_, slot->outcommingIp_})
             field->setEnabled(true);
@@ -100,27 +98,17 @@ void TMappingSlot::SwitchOffTogether(std::span<TMappingSlot* const> group, bool 
 }
 
 void TMappingSlot::IdMappedPortTCPConnect() {
-    const bool armed = window_.AdvancedArmed();
-    if (number_ == 1 && armed) {
-        window_.Timer(1)->SetEnabled(true);
-        window_.Timer(2)->SetEnabled(true);
-    }
     AddToCount(ncMapping_, 1);
     window_.AddToTotal(1);
-    const QString entry = QStringLiteral("Connection on Mapping #%1").arg(number_);
-    window_.Log().AddLogEntry(entry);
-    const bool timeOnly = number_ == 4 || (number_ == 1 && !armed);
-    window_.AppendRelayLine(EventText(entry), timeOnly ? LogLineForm::TimeOnly : LogLineForm::Full);
+    window_.Log().AddLogEntry(TMappingService::ConnectEntry(number_));
 }
 
 void TMappingSlot::IdMappedPortTCPDisconnect() {
     AddToCount(ncMapping_, -1);
     window_.AddToTotal(-1);
     TConnectionLog& log = window_.Log();
-    log.RemoveLogEntry(QStringLiteral("Connection on Mapping #%1").arg(number_));
-    const QString entry = QStringLiteral("Disconnected on Mapping #%1").arg(number_);
-    log.AddLogEntry(entry);
-    window_.AppendRelayLine(EventText(entry), number_ == 4 ? LogLineForm::TimeOnly : LogLineForm::Full);
+    log.RemoveLogEntry(TMappingService::ConnectEntry(number_));
+    log.AddLogEntry(TMappingService::DisconnectEntry(number_));
 }
 
 } // namespace qv

@@ -13,7 +13,7 @@
 #include "core/profile/scramble.h"
 #include "core/profile/settings_switch.h"
 #include "log/connection_log.h"
-#include "mapping/switched_on.h"
+#include "service/switched_on.h"
 #include "platform/controls.h"
 #include "platform/error_report.h"
 #include "platform/hint.h"

@@ -4,7 +4,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "config/stored_text.h"
+#include "service/stored_text.h"
 #include "log/connection_log.h"
 #include "platform/error_report.h"
 #include "platform/platform.h"

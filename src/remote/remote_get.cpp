@@ -2,7 +2,7 @@
 #include <QFile>
 #include <QLabel>
 
-#include "config/stored_text.h"
+#include "service/stored_text.h"
 #include "mapping/advanced_window.h"
 #include "mapping/mapping_slot.h"
 #include "platform/controls.h"

@@ -5,7 +5,7 @@
 #include <QPlainTextEdit>
 #include <QTextCursor>
 
-#include "config/stored_text.h"
+#include "service/stored_text.h"
 #include "log/connection_log.h"
 #include "mapping/advanced_window.h"
 #include "platform/controls.h"

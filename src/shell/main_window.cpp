@@ -5,7 +5,6 @@
 
 #include "config/config_messages.h"
 #include "config/configuration_commands.h"
-#include "config/stored_text.h"
 #include "core/profile/config_names.h"
 #include "core/profile/profile_file.h"
 #include "core/profile/scramble.h"
@@ -14,9 +13,7 @@
 #include "info/about_window.h"
 #include "log/connection_log.h"
 #include "mapping/advanced_mapping.h"
-#include "mapping/connection_event_queue.h"
 #include "mapping/mapping_slot.h"
-#include "mapping/switched_on.h"
 #include "platform/app_title.h"
 #include "platform/controls.h"
 #include "platform/error_report.h"
@@ -24,6 +21,10 @@
 #include "prefs/language_plugin.h"
 #include "prefs/settings_window.h"
 #include "remote/remote_server.h"
+#include "service/connection_event_queue.h"
+#include "service/mapping_service.h"
+#include "service/stored_text.h"
+#include "service/switched_on.h"
 #include "shell/exit_flow.h"
 #include "shell/image_list.h"
 #include "shell/roster.h"
@@ -39,8 +40,9 @@ TQuorvaneMapping::TQuorvaneMapping(TRoster& roster)
     setWindowTitle(QString::fromLatin1(kAppTitle));
     setWindowIcon(ProgramIcon());
     resize(917, 478);
-    events_ = std::make_unique<TConnectionEventQueue>(
-        [this](const ConnectionEvent& event) { ApplyConnectionEvent(event); });
+    service_ = new TMappingService(roster.LogPath(), this);
+    connect(service_, &TMappingService::Failed, this,
+            [this](const QString& text) { ReportError(platform_, text); });
     advanced_ = std::make_unique<TAdvancedMapping>(*this);
     commands_ = std::make_unique<TConfigurationCommands>(roster);
     BuildControls();
@@ -54,14 +56,19 @@ TQuorvaneMapping::TQuorvaneMapping(TRoster& roster)
 
 TQuorvaneMapping::~TQuorvaneMapping() {
     EndOfProgram();
-    // Links that outlived a stop's wait still post to the event queue: the listeners go first, each
-    // waiting for its last links, and the queue after them.
+    // The service goes first: its listeners wait for their last links, whose events still reach the
+    // slots and the list.
+    delete service_;
+    service_ = nullptr;
     for (TMappingSlot*& slot : slots_) {
         delete slot;
         slot = nullptr;
     }
     advanced_.reset();
-    events_.reset();
+}
+
+TConnectionEventQueue& TQuorvaneMapping::Events() const {
+    return service_->Events();
 }
 
 void TQuorvaneMapping::EndOfProgram() {
@@ -135,14 +142,10 @@ void TQuorvaneMapping::FormDestroy() {
         return;
     destroyed_ = true;
     // Every listener stops, all under one wait, while the list and the counts it reports to still exist.
-    std::vector<TRelayListener*> listeners;
     std::array<bool, 6> switchedOn{};
-    for (TMappingSlot* slot : slots_) {
-        switchedOn[slot->Number() - 1] = slot->Listener().Active();
-        listeners.push_back(&slot->Listener());
-    }
-    listeners.push_back(&advanced_->Listener());
-    StopListeners(listeners, *events_);
+    for (int slot = 1; slot <= TMappingService::kSlots; ++slot)
+        switchedOn[slot - 1] = service_->Running(slot);
+    service_->StopAll();
     remoteServer_->Stop();
     if (log_->CheckBox1()->isChecked())
         log_->AppendLogLine(" Quorvane - Internet Port Mapping is closing.");
@@ -156,23 +159,6 @@ void TQuorvaneMapping::RestoreMappings() {
     for (TMappingSlot* slot : slots_)
         if (WasSwitchedOn(roster_.ConfigPath(), slot->Number()))
             Guarded(platform_, [slot] { slot->MappingEnableClick(); });
-}
-
-void TQuorvaneMapping::ApplyConnectionEvent(const ConnectionEvent& event) {
-    if (event.listener == TAdvancedMapping::kListener) {
-        if (event.connected)
-            advanced_->IdMappedPortTCP7Connect();
-        else
-            advanced_->IdMappedPortTCP7Disconnect();
-        return;
-    }
-    if (event.listener < 1 || event.listener > 6)
-        return;
-    TMappingSlot& slot = Slot(event.listener);
-    if (event.connected)
-        slot.IdMappedPortTCPConnect();
-    else
-        slot.IdMappedPortTCPDisconnect();
 }
 
 void TQuorvaneMapping::AddToTotal(int delta) {
@@ -189,18 +175,6 @@ void TQuorvaneMapping::UpdateDisabledAll() {
     for (const TMappingSlot* slot : slots_)
         anyOn = anyOn || slot->IsOn();
     button1_->setEnabled(anyOn);
-}
-
-void TQuorvaneMapping::AppendRelayLine(const std::string& fileText, LogLineForm form) {
-    try {
-        log_->AppendLogLine(fileText, form);
-    } catch (const std::exception&) {
-        // The line is lost; the connection, the counts and the list are not disturbed.
-    }
-}
-
-bool TQuorvaneMapping::AdvancedArmed() const {
-    return advanced_->Armed();
 }
 
 void TQuorvaneMapping::Button1Click() {
@@ -273,15 +247,6 @@ void TQuorvaneMapping::Checkfor1Click() {
 
 void TQuorvaneMapping::Language1Click() {
     RunLanguagePlugin(roster_, language1_);
-}
-
-void TQuorvaneMapping::Timer1Timer() {
-    advanced_->Open();
-}
-
-void TQuorvaneMapping::Timer2Timer() {
-    Timer(1)->SetEnabled(false);
-    advanced_->Close();
 }
 
 void TQuorvaneMapping::Timer3Timer() {

@@ -19,10 +19,10 @@ class TRoster;
 class TMappingSlot;
 class TConnectionLog;
 class TConnectionEventQueue;
+class TMappingService;
 class TAdvancedMapping;
 class TConfigurationCommands;
 class TRemoteServer;
-struct ConnectionEvent;
 
 // The main window: the mapping grid, the connection list, the menu, the status bar and the
 // program's one-shot timers.
@@ -34,7 +34,9 @@ public:
 
     Platform& platform() const { return platform_; }
     TMappingSlot& Slot(int number) const { return *slots_.at(number - 1); }
-    TConnectionEventQueue& Events() const { return *events_; }
+    // What runs; this window is a view of it.
+    TMappingService& Service() const { return *service_; }
+    TConnectionEventQueue& Events() const;
     // Relay listener 7 (IdMappedPortTCP7) of the advanced timed mapping.
     TAdvancedMapping& Advanced() const { return *advanced_; }
     TConnectionLog& Log() const { return *log_; }
@@ -75,10 +77,6 @@ public:
     // Before a configuration replaces the fields: every slot, On or not, lists its switch-off and
     // stops, all under one wait; the "Enable" buttons are left as they are.
     void StopSlotsForReplacement();
-    // A log-file line of a relayed connection: a failing file loses the line and nothing else.
-    void AppendRelayLine(const std::string& fileText, LogLineForm form);
-    // The advanced timed mapping is armed (its window's "Disable" is enabled).
-    bool AdvancedArmed() const;
 
     // The ending steps (listeners stopped, closing log line, save switch), once, while every
     // window still exists.
@@ -107,9 +105,6 @@ private:
     void FormDestroy();
     void RestoreMappings();
     void ShowModal(QWidget* window);
-    void ApplyConnectionEvent(const ConnectionEvent& event);
-    void Timer1Timer();
-    void Timer2Timer();
     void Timer3Timer();
     void Timer4Timer();
     void Timer5Timer();
@@ -119,8 +114,9 @@ private:
 
     TRoster& roster_;
     Platform& platform_;
-    // Destroyed explicitly, after the slots and the advanced mapping whose links post to it.
-    std::unique_ptr<TConnectionEventQueue> events_;
+    // A child, so Timer1 and Timer2 are found with the window's other timers; destroyed explicitly,
+    // once its listeners have stopped, before the views it reports to.
+    TMappingService* service_ = nullptr;
     std::unique_ptr<TConfigurationCommands> commands_;
     std::array<TMappingSlot*, 6> slots_{};
     TConnectionLog* log_ = nullptr;

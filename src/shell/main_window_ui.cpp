@@ -23,6 +23,7 @@
 #include "platform/hint.h"
 #include "prefs/settings_window.h"
 #include "remote/remote_window.h"
+#include "service/mapping_service.h"
 #include "shell/image_list.h"
 #include "shell/main_window.h"
 #include "shell/roster.h"
@@ -130,7 +131,7 @@ void TQuorvaneMapping::BuildControls() {
         buttons->addWidget(button);
     buttons->addStretch();
 
-    log_ = new TConnectionLog(platform_, roster_.LogPath(), central);
+    log_ = new TConnectionLog(platform_, *service_, central);
 
     // Hidden members read by the remote administration.
     version_ = NewLabel(central, "Version", kVersionText);
@@ -247,15 +248,21 @@ void TQuorvaneMapping::BuildStatusBar() {
 }
 
 void TQuorvaneMapping::BuildTimers() {
-    // Timer1 and Timer2 get the advanced mapping's start and stop times; until then they never tick.
+    // Timer1 and Timer2 are the timed mapping's clock, which the mapping service runs.
     const int intervals[8] = {0, 0, 9, 9500, 1, 1, 1, 1};
-    for (int i = 0; i < 8; ++i)
+    for (int i = 0; i < 2; ++i)
+        timers_[i] = service_->Clock(i + 1);
+    for (int i = 2; i < 8; ++i)
         timers_[i] = new UiTimer(QStringLiteral("Timer%1").arg(i + 1), intervals[i], this);
-    const std::array<void (TQuorvaneMapping::*)(), 8> ticks = {
-        &TQuorvaneMapping::Timer1Timer, &TQuorvaneMapping::Timer2Timer, &TQuorvaneMapping::Timer3Timer,
-        &TQuorvaneMapping::Timer4Timer, &TQuorvaneMapping::Timer5Timer, &TQuorvaneMapping::Timer6Timer,
-        &TQuorvaneMapping::Timer7Timer, &TQuorvaneMapping::Timer8Timer};
-    for (int i = 0; i < 8; ++i) {
+    const std::array<void (TQuorvaneMapping::*)(), 8> ticks = {nullptr,
+                                                               nullptr,
+                                                               &TQuorvaneMapping::Timer3Timer,
+                                                               &TQuorvaneMapping::Timer4Timer,
+                                                               &TQuorvaneMapping::Timer5Timer,
+                                                               &TQuorvaneMapping::Timer6Timer,
+                                                               &TQuorvaneMapping::Timer7Timer,
+                                                               &TQuorvaneMapping::Timer8Timer};
+    for (int i = 2; i < 8; ++i) {
         UiTimer* timer = timers_[i];
         const auto tick = ticks[i];
         OnSignal(timer, &UiTimer::Tick, this, platform_, [this, timer, tick] {

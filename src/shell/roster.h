@@ -20,6 +20,7 @@ class TQuorvaneMappingLock;
 class TQuorvaneChangesNews;
 class TQuorvaneSettings;
 class TStoredFields;
+class TMappingService;
 
 // The ten windows of the program, created once in this order and destroyed in the reverse order.
 // Every window gets the roster at construction and reaches the others through it.
@@ -42,6 +43,9 @@ public:
     TQuorvaneMappingLock& Lock() const { return *lock_; }
     TQuorvaneChangesNews& ChangesNews() const { return *changesNews_; }
     TQuorvaneSettings& Settings() const { return *settings_; }
+
+    // What runs: the mappings, their events and counts, the log file.
+    TMappingService& Service() const;
 
     // The stored fields of a configuration, listed on first use, once every window exists.
     const TStoredFields& StoredFields() const;

@@ -104,7 +104,7 @@ int main(int argc, char** argv) {
                 target = fs::path(file).parent_path().generic_string() + "/" + target;
             bool allowed = false;
             for (const auto& folder : rule->second)
-                allowed = allowed || Within(target, folder);
+                allowed = allowed || target == folder || Within(target, folder);
             if (!allowed) {
                 std::cerr << "src/" << file << ":" << lineNo << ": includes \"" << included << "\", but "
                           << rule->first << "/ may include only from:";

@@ -1,4 +1,4 @@
-#include "config/stored_text.h"
+#include "service/stored_text.h"
 
 #include "core/profile/profile_file.h"
 

@@ -1,4 +1,4 @@
-#include "mapping/connection_event_queue.h"
+#include "service/connection_event_queue.h"
 
 #include "core/relay/relay_listener.h"
 

@@ -1,4 +1,4 @@
-#include "mapping/switched_on.h"
+#include "service/switched_on.h"
 
 #include "core/profile/config_names.h"
 #include "core/profile/profile_file.h"

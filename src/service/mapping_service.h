@@ -1,0 +1,105 @@
+#pragma once
+
+#include <QObject>
+#include <array>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "core/logfile/log_time_format.h"
+
+namespace qv {
+
+class TRelayListener;
+class TConnectionEventQueue;
+class UiTimer;
+struct ConnectionEvent;
+
+// Where a mapping listens and where it relays to.
+struct MappingTarget {
+    int listenPort = 0;
+    std::string host;
+    int destinationPort = 0;
+
+    bool operator==(const MappingTarget&) const = default;
+};
+
+// What runs: the six mappings and the timed seventh, their connection events and counts, the log
+// file and the timed mapping's clock. Windows and the headless mode drive it with plain values and
+// follow its signals; it knows nothing of them. Everything here runs on the thread that owns it,
+// except the links, which only post their events.
+class TMappingService : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kSlots = 6;
+    // Listener 7: the timed mapping, opened a while after a connection on mapping 1.
+    static constexpr int kTimedSlot = 7;
+
+    explicit TMappingService(std::string logPath, QObject* parent = nullptr);
+    // Stops every listener, each waiting for its links, then drops the events still queued.
+    ~TMappingService() override;
+
+    // Starts mapping 1 to 7 listening; throws the listener's error text and stays stopped when it cannot.
+    void Start(int slot, const MappingTarget& target);
+    // Stops the mappings together under one wait; when it returns every disconnection of their links
+    // has been reported.
+    void Stop(std::span<const int> numbers);
+    void StopAll();
+    bool Running(int slot) const;
+    // The target of the last start.
+    MappingTarget Target(int slot) const;
+    // Connections open now, as the events reported them; Total() is mappings 1 to 6.
+    int Connections(int slot) const { return connections_.at(slot - 1); }
+    int Total() const;
+
+    // Arming the timed mapping: from now on a connection on mapping 1 opens it `openAfterMs` later and
+    // closes it `closeAfterMs` after that. Nothing listens until then.
+    void ArmTimed(const MappingTarget& target, int openAfterMs, int closeAfterMs);
+    // No longer armed before the stop's wait, so a connection applied meanwhile opens nothing.
+    void DisarmTimed();
+    bool TimedArmed() const { return armed_; }
+    // Timer1 opens the timed mapping and Timer2 closes it; both one-shot.
+    UiTimer* Clock(int number) const { return clocks_.at(number - 1); }
+
+    // The log file: lines are written while saving is switched on.
+    void SetLogSaving(bool on) { logSaving_ = on; }
+    bool LogSaving() const { return logSaving_; }
+    const std::string& LogPath() const { return logPath_; }
+    // One dated line; throws when the file cannot take it.
+    void WriteLogLine(std::string_view eventText, LogLineForm form = LogLineForm::Full);
+
+    // The texts the list and the log file show for a mapping's events.
+    static QString ConnectEntry(int slot);
+    static QString DisconnectEntry(int slot);
+    static QString EnabledEntry(int slot, const QString& port);
+    static QString DisabledEntry(int slot, const QString& port);
+
+    TConnectionEventQueue& Events() const { return *events_; }
+    TRelayListener& Listener(int slot) const { return *listeners_.at(slot - 1); }
+
+signals:
+    // After the counts changed and the log line was written.
+    void Connected(int slot);
+    void Disconnected(int slot);
+    // The timed mapping could not open; the text says why.
+    void Failed(const QString& text);
+
+private:
+    void Apply(const ConnectionEvent& event);
+    void OpenTimed();
+    void CloseTimed();
+    void WriteRelayLine(const QString& entry, LogLineForm form);
+
+    std::string logPath_;
+    bool logSaving_ = false;
+    bool armed_ = false;
+    std::array<int, kTimedSlot> connections_{};
+    std::array<MappingTarget, kTimedSlot> targets_{};
+    std::array<UiTimer*, 2> clocks_{};
+    // The queue outlives the listeners whose links post to it.
+    std::unique_ptr<TConnectionEventQueue> events_;
+    std::array<std::unique_ptr<TRelayListener>, kTimedSlot> listeners_;
+};
+
+} // namespace qv
