@@ -22,8 +22,8 @@
 
 #include "core/relay/relay_socket.h"
 #include "log/connection_log.h"
-#include "mapping/connection_event_queue.h"
 #include "mapping/mapping_slot.h"
+#include "service/connection_event_queue.h"
 #include "shell/main_window.h"
 #include "support/roster_fixture.h"
 #include "support/tcp_probe.h"

@@ -1,6 +1,7 @@
 // Writes a configuration file as the program stores it, for the pictures and for trying the
 // program out: sample_config FILE [IN OUT HOST]... fills slots 1, 2, ... in order, with saving
-// of the connection list switched on.
+// of the connection list switched on. An incoming port written "+PORT" marks its slot as switched
+// on when the program last ended, so a start with restoring (or the headless mode) switches it on.
 #include <cstdio>
 #include <string>
 
@@ -23,9 +24,15 @@ int main(int argc, char** argv) {
             const std::string suffix = slot == 1 ? "" : std::to_string(slot);
             const char* const* field = argv + 2 + 3 * (slot - 1);
             const char* names[] = {"IncommingPort", "OutcommingPort", "OutcommingIp"};
+            const bool on = field[0][0] == '+';
             for (int i = 0; i < 3; ++i)
                 batch.Write(qv::kMappingSection, names[i] + suffix,
-                            qv::ScrambleText(field[i], qv::kMappingDataShiftKey));
+                            qv::ScrambleText(field[i] + (i == 0 && on ? 1 : 0), qv::kMappingDataShiftKey));
+            const std::string onKey = "SwitchedOn" + std::to_string(slot);
+            if (on)
+                batch.Write(qv::kSettingsSection, onKey, qv::ScrambleText("On", qv::kSwitchedOnShiftKey));
+            else
+                batch.Delete(qv::kSettingsSection, onKey);
         }
         batch.Commit();
         qv::SetSwitch(path, "CLLogsSave", "Save", qv::kCLLogsSaveShiftKey, true);

@@ -11,6 +11,7 @@
 #include "platform/latin1_validator.h"
 #include "platform/port_key_filter.h"
 #include "service/mapping_service.h"
+#include "service/stored_mappings.h"
 #include "shell/main_window.h"
 
 namespace qv {
@@ -26,10 +27,7 @@ QLineEdit* TMappingSlot::Field(std::string_view base) const {
 }
 
 QString TMappingSlot::ControlName(const char* base, int number) {
-    QString name = QString::fromLatin1(base);
-    if (number > 1)
-        name += QString::number(number);
-    return name;
+    return SlotFieldKey(base, number);
 }
 
 TMappingSlot::TMappingSlot(int number, TQuorvaneMapping& window, QWidget* parent, QGridLayout* grid)

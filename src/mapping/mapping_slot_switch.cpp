@@ -3,9 +3,8 @@
 #include "mapping/mapping_slot.h"
 #include "platform/controls.h"
 #include "platform/platform.h"
-#include "platform/port_key_filter.h"
-#include "platform/str_to_int.h"
 #include "service/mapping_service.h"
+#include "service/stored_mappings.h"
 #include "shell/main_window.h"
 
 #include <vector>
@@ -27,26 +26,15 @@ void TMappingSlot::SetFieldsEnabled(bool enabled) {
 }
 
 void TMappingSlot::MappingEnableClick() {
-    Platform& platform = window_.platform();
-    const auto notice = [&](const char* text) { platform.Notice(QString::fromLatin1(text).arg(number_)); };
-    if (outcommingIp_->text().isEmpty())
-        return notice("No outcomming ip adress/hostname in mapping #%1.");
-    if (outcommingPort_->text().isEmpty())
-        return notice("No outcomming port number in mapping #%1.");
-    if (incommingPort_->text().isEmpty())
-        return notice("No incomming port number in mapping #%1.");
+    MappingTarget target;
+    const QString refused = CheckMapping(
+        number_, {outcommingIp_->text(), outcommingPort_->text(), incommingPort_->text()}, target);
+    if (!refused.isEmpty())
+        return window_.platform().Notice(refused);
     ncMapping_->setText(QStringLiteral("0"));
-    const int listenPort = StrToInt(incommingPort_->text());
-    const int destinationPort = StrToInt(outcommingPort_->text());
-    if (!IsValidPort(destinationPort))
-        return notice("Invalid outcomming port number in mapping #%1.");
-    if (!IsValidPort(listenPort))
-        return notice("Invalid incomming port number in mapping #%1.");
-
     SetFieldsEnabled(false);
     try {
-        Service().Start(number_,
-                        {listenPort, outcommingIp_->text().toLatin1().toStdString(), destinationPort});
+        Service().Start(number_, target);
     } catch (...) {
         // A slot that cannot listen goes back to Off, so the user can change the port and retry.
         SetFieldsEnabled(true);

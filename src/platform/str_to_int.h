@@ -15,4 +15,10 @@ public:
 // fits in 32 bits. Throws ConvertError "'<text>' is not a valid integer value" otherwise.
 int StrToInt(const QString& text);
 
+// A number a port field may hold: port 0 would listen on a port of the system's choosing, and five
+// digits go past 65535.
+inline bool IsValidPort(int port) {
+    return port >= 1 && port <= 65535;
+}
+
 } // namespace qv

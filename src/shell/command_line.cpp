@@ -57,6 +57,14 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     QCommandLineOption copy(QStringLiteral("copy"), QStringLiteral("Started again by Restart."));
     copy.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOption(copy);
+    const QCommandLineOption headless(
+        QStringLiteral("headless"),
+        QStringLiteral("Run the mappings switched on in the configuration, without any window."));
+    parser.addOption(headless);
+    const QCommandLineOption config(QStringLiteral("config"),
+                                    QStringLiteral("With --headless, the configuration file to run."),
+                                    QStringLiteral("FILE"));
+    parser.addOption(config);
 
     // Qt names the program only once its application object exists; --help answers before.
     QString usage = parser.helpText();
@@ -69,6 +77,8 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     QString problem = parser.errorText();
     if (parsed && !parser.positionalArguments().isEmpty())
         problem = QStringLiteral("Unexpected argument '%1'.").arg(parser.positionalArguments().first());
+    else if (parsed && parser.isSet(config) && !parser.isSet(headless))
+        problem = QStringLiteral("--config goes with --headless.");
     if (!problem.isEmpty()) {
         result.run = false;
         result.exitCode = 2;
@@ -81,6 +91,9 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
         result.output =
             QStringLiteral("%1 %2\n").arg(QString::fromLatin1(kAppTitle), QString::fromLatin1(kVersionText));
     }
+    result.headless = result.run && parser.isSet(headless);
+    result.copy = result.run && parser.isSet(copy);
+    result.config = parser.value(config);
     return result;
 }
 

@@ -5,10 +5,13 @@
 
 namespace qv {
 
-// What the command line asks for. The program takes no arguments of its own beyond the
-// informational ones; "-copy" is what the restart passes and changes nothing.
+// What the command line asks for: the windows, or with --headless the mappings alone (--config
+// naming another configuration file); "-copy" is what the restart passes.
 struct CommandLine {
-    bool run = true;  // start the program
+    bool run = true; // start the program
+    bool headless = false;
+    bool copy = false;
+    QString config;   // --config FILE, headless only
     int exitCode = 0; // when not run
     QString output;   // for standard output
     QString errors;   // for standard error

@@ -32,6 +32,7 @@ void RunExitFlow(TRoster& roster, EndKind kind) {
             // mappings stop and the end's steps run before it starts, not after.
             mapping.EndOfProgram();
             platform.Sleep(1000);
+            roster.ReleaseForRestart();
             platform.StartDetached(platform.ExecutablePath(), {QStringLiteral("-copy")});
         }
     } else {

@@ -64,6 +64,13 @@ public:
     void RunCreation(const std::function<void()>& formCreate);
     void AfterStart(std::function<void()> step);
 
+    // Just before a restart starts the new instance: the configuration is given up for it.
+    void OnRestart(std::function<void()> release) { release_ = std::move(release); }
+    void ReleaseForRestart() {
+        if (release_)
+            release_();
+    }
+
     // Set once the process is ending, so closing the main window no longer asks anything.
     bool Ending() const { return ending_; }
     void SetEnding() { ending_ = true; }
@@ -75,6 +82,7 @@ private:
     bool ending_ = false;
     bool started_ = false;
     std::vector<std::function<void()>> startSteps_;
+    std::function<void()> release_;
     mutable std::unique_ptr<TStoredFields> storedFields_;
     // Declared in creation order: members are destroyed in reverse, as the windows must be.
     std::unique_ptr<TQuorvaneTray> tray_;

@@ -34,4 +34,17 @@ void HidingSequence(TRoster& roster) {
     tray.PopupMenu1()->setDefaultAction(tray.Show());
 }
 
+void ShowForAnotherStart(TRoster& roster) {
+    QAction* show = roster.Tray().Show();
+    if (show->isEnabled()) {
+        show->trigger();
+        return;
+    }
+    TQuorvaneMapping& window = roster.Mapping();
+    if (window.isMinimized())
+        window.showMaximized();
+    window.raise();
+    window.activateWindow();
+}
+
 } // namespace qv

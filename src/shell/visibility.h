@@ -8,5 +8,8 @@ class TRoster;
 void ShowingSequence(TRoster& roster);
 // Sends the main window into the tray (tray "Minimize", File "Minimize", the lock).
 void HidingSequence(TRoster& roster);
+// Another start of the same configuration asked for the window: as the tray's "Show" when the
+// window is in the tray, else brought to the front.
+void ShowForAnotherStart(TRoster& roster);
 
 } // namespace qv

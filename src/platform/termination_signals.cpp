@@ -1,4 +1,4 @@
-#include "shell/termination_signals.h"
+#include "platform/termination_signals.h"
 
 #include <QSocketNotifier>
 #include <atomic>
@@ -32,23 +32,33 @@ bool OpenWakePipe() {
     return true;
 }
 
-void DrainWakePipe() {
+// Which signals came since the last drain.
+struct Caught {
+    bool end = false;
+    bool hangUp = false;
+};
+
+Caught DrainWakePipe() {
+    Caught received;
     char bytes[16];
-    while (::read(wakeReadEnd, bytes, sizeof bytes) > 0) {
-    }
+    for (ssize_t n; (n = ::read(wakeReadEnd, bytes, sizeof bytes)) > 0;)
+        for (ssize_t i = 0; i < n; ++i)
+            (bytes[i] == SIGHUP ? received.hangUp : received.end) = true;
+    return received;
 }
 
-void OnSignal(int) {
+void OnSignal(int signal) {
     // The interrupted code may be about to read errno.
     const int savedErrno = errno;
-    const char byte = 1;
+    const char byte = static_cast<char>(signal);
     [[maybe_unused]] const ssize_t written = ::write(wakeWriteEnd.load(), &byte, 1);
     errno = savedErrno;
 }
 } // namespace
 
-TerminationSignals::TerminationSignals(std::function<void()> onSignal, QObject* parent)
-    : QObject(parent), onSignal_(std::move(onSignal)) {
+TerminationSignals::TerminationSignals(std::function<void()> onEnd, std::function<void()> onReload,
+                                       QObject* parent)
+    : QObject(parent), onEnd_(std::move(onEnd)), onReload_(std::move(onReload)) {
     if (!OpenWakePipe())
         return;
     // Wake-ups left from an earlier handler object are not this one's signals.
@@ -71,11 +81,13 @@ TerminationSignals::~TerminationSignals() {
 }
 
 void TerminationSignals::Received() {
-    DrainWakePipe();
+    const auto [end, hangUp] = DrainWakePipe();
+    if (hangUp && onReload_ && !end && !ending_)
+        return onReload_();
     // Repeats are ignored once the end has begun.
-    if (std::exchange(ending_, true))
+    if (!(end || hangUp) || std::exchange(ending_, true))
         return;
-    onSignal_();
+    onEnd_();
 }
 
 } // namespace qv

@@ -1,0 +1,40 @@
+#include "headless/headless_mode.h"
+
+#include <QCoreApplication>
+#include <cstdio>
+
+#include "core/logfile/log_file.h"
+#include "core/profile/config_names.h"
+#include "headless/headless_runner.h"
+#include "platform/file_locations.h"
+#include "platform/instance_lock.h"
+#include "platform/termination_signals.h"
+
+namespace qv {
+
+int RunHeadless(int argc, char** argv, const std::string& configOption) {
+    QCoreApplication app(argc, argv);
+    const FileLocations places = LocateFiles(argv[0]);
+    const std::string configPath = configOption.empty() ? places.writableDir + kConfigFileName : configOption;
+
+    InstanceLock lock(configPath, "headless");
+    if (lock.Take() == InstanceLock::State::HeldByOther) {
+        std::fprintf(stderr, "quorvane: %s is already running (pid %ld)\n", configPath.c_str(),
+                     lock.HeldBy().pid);
+        return 1;
+    }
+
+    THeadlessRunner runner(configPath, places.writableDir + kLogFileName, stdout, stderr);
+    // Caught before the mappings start, so an early signal also ends in order.
+    TerminationSignals caught(
+        [&runner] {
+            runner.End();
+            QCoreApplication::quit();
+        },
+        [&runner] { runner.Reload(); });
+    if (!runner.Start())
+        return 1;
+    return QCoreApplication::exec();
+}
+
+} // namespace qv

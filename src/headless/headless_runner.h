@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <array>
+#include <cstdio>
+#include <span>
+#include <string>
+
+#include "service/mapping_service.h"
+#include "service/stored_mappings.h"
+
+namespace qv {
+
+// The mapping service driven by a configuration file alone: it starts the mappings that were switched
+// on when the file was saved, prints one line per event on `out` and every problem on `err`, and
+// follows the file when told to read it again.
+class THeadlessRunner : public QObject {
+public:
+    THeadlessRunner(std::string configPath, std::string logPath, std::FILE* out, std::FILE* err);
+
+    // Reads the file and starts its switched-on mappings. False when the file cannot be read or no
+    // mapping can run; a mapping that cannot listen is reported and the others run.
+    bool Start();
+    // Reads the file again and applies the difference: mappings switched off, on or changed stop and
+    // start; the others keep their links. A file that cannot be read changes nothing.
+    void Reload();
+    // Stops every mapping, then writes the closing line.
+    void End();
+
+    TMappingService& Service() { return service_; }
+
+private:
+    using Mappings = std::array<StoredMapping, TMappingService::kSlots>;
+    bool ReadFile(Mappings& mappings);
+    // What a switched-on mapping is to run, or false with the reason printed.
+    bool Wanted(int slot, const StoredMapping& stored, MappingTarget& target);
+    bool SwitchOn(int slot, const StoredMapping& stored, const MappingTarget& target);
+    void SwitchOff(std::span<const int> numbers);
+    // A line of the log file and standard output; a log file that cannot take it is reported.
+    void Event(const QString& entry, bool toLogFile = true);
+    void Complain(const QString& text);
+
+    std::string configPath_;
+    std::FILE* out_;
+    std::FILE* err_;
+    TMappingService service_;
+    // The texts each running mapping started with, for its switch-off line.
+    Mappings running_{};
+};
+
+} // namespace qv
