@@ -13,7 +13,7 @@
 #include "mapping/mapping_slot.h"
 #include "service/switched_on.h"
 #include "shell/main_window.h"
-#include "shell/termination_signals.h"
+#include "platform/termination_signals.h"
 #include "shell/tray_window.h"
 #include "support/qt_test_main.h"
 #include "support/roster_fixture.h"
