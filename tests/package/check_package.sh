@@ -30,7 +30,8 @@ for path in ./usr/lib/quorvane/quorvane "./usr/bin/quorvane -> ../lib/quorvane/q
             ./usr/share/applications/quorvane.desktop ./usr/share/icons/hicolor/16x16/apps/quorvane.png \
             ./usr/share/icons/hicolor/256x256/apps/quorvane.png ./usr/share/metainfo/ \
             ./usr/share/man/man1/quorvane.1.gz ./usr/share/doc/quorvane/copyright \
-            ./usr/share/doc/quorvane/changelog.gz; do
+            ./usr/share/doc/quorvane/changelog.gz ./usr/lib/systemd/user/quorvane.service \
+            ./usr/lib/systemd/system/quorvane@.service; do
   grep -qF -- "$path" <<<"$listing" || fail "the package lacks $path"
 done
 [ "$(dpkg-deb -f "$deb" Section)" = net ] || fail "section is not net"
