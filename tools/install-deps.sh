@@ -9,7 +9,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libgtest-dev libgmock-dev
   xvfb xauth locales
-  dpkg-dev file lintian desktop-file-utils appstream man-db
+  dpkg-dev file lintian desktop-file-utils appstream man-db systemd procps
   clang libclang-rt-14-dev clang-format
 )
 missing=()
