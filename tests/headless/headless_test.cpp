@@ -1,0 +1,198 @@
+// `quorvane --headless` started as a user or a service manager would, with no display at all; and
+// one instance per configuration.
+#include <QFile>
+#include <QProcess>
+#include <QTest>
+#include <array>
+#include <csignal>
+#include <thread>
+
+#include "core/profile/config_names.h"
+#include "core/profile/profile_file.h"
+#include "core/profile/scramble.h"
+#include "core/profile/settings_switch.h"
+#include "core/profile/version_marker.h"
+#include "service/stored_text.h"
+#include "service/switched_on.h"
+#include "shell/single_instance.h"
+#include "support/echo_server.h"
+#include "support/fake_platform.h"
+#include "support/qt_test_main.h"
+#include "support/tcp_probe.h"
+#include "support/temp_dir.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+struct Mapping {
+    int listenPort = 0; // 0: the slot is empty
+    int destinationPort = 0;
+    bool on = false;
+};
+
+// A configuration as the window saves it: the grid, the switched-on slots, log saving on.
+void WriteConfig(const std::string& path, const std::array<Mapping, 3>& mappings) {
+    qv::ProfileBatch batch(path);
+    qv::WriteVersionMarker(batch);
+    std::array<bool, 6> on{};
+    for (int slot = 1; slot <= 3; ++slot) {
+        const Mapping& m = mappings[slot - 1];
+        const QString suffix = slot == 1 ? QString() : QString::number(slot);
+        qv::WriteStoredText(batch, qv::kMappingSection, "IncommingPort" + suffix,
+                            QString::number(m.listenPort));
+        qv::WriteStoredText(batch, qv::kMappingSection, "OutcommingPort" + suffix,
+                            QString::number(m.destinationPort));
+        qv::WriteStoredText(batch, qv::kMappingSection, "OutcommingIp" + suffix, QStringLiteral("127.0.0.1"));
+        on[slot - 1] = m.on;
+    }
+    batch.Commit();
+    qv::SetSwitch(path, "CLLogsSave", "Save", qv::kCLLogsSaveShiftKey, true);
+    qv::StoreSwitchedOn(path, on);
+}
+
+// The program with no display of any kind, as under a service manager.
+struct Headless {
+    qvtest::TempDir& dir;
+    QProcess process;
+    QString out;
+
+    Headless(qvtest::TempDir& where, const QStringList& arguments) : dir(where) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(QString::fromLatin1(name));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), QString::fromStdString(dir.Path().string()));
+        process.setProcessEnvironment(env);
+        process.start(QString::fromStdString(dir.File("quorvane")), QStringList{"--headless"} + arguments);
+    }
+    ~Headless() {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished();
+        }
+    }
+    bool Printed(const QString& line) {
+        process.waitForReadyRead(50);
+        out += QString::fromLatin1(process.readAllStandardOutput());
+        return out.contains(line + QLatin1Char('\n'));
+    }
+    void Signal(int signal) const { ::kill(static_cast<pid_t>(process.processId()), signal); }
+};
+
+bool Echoes(int fd, const std::string& text) {
+    return qvtest::SendAll(fd, text) && qvtest::ReadExactly(fd, text.size(), 5s) == text;
+}
+
+} // namespace
+
+class HeadlessTest : public QObject {
+    Q_OBJECT
+private slots:
+    // Saved mappings run; SIGHUP switches one off and another on while a link of the third flows
+    // on; a second headless start and a window start are refused; SIGTERM ends in order.
+    void runsReloadsAndEnds() {
+        qvtest::TempDir dir;
+        QVERIFY(QFile::copy(QStringLiteral(QV_EXECUTABLE), QString::fromStdString(dir.File("quorvane"))));
+        qvtest::LocalServer echo(qvtest::ServerMode::Echo);
+        const std::array<int, 3> ports = {qvtest::FreePort(), qvtest::FreePort(), qvtest::FreePort()};
+        const std::string config = dir.File("mappings.qrvd");
+        WriteConfig(
+            config,
+            {{{ports[0], echo.Port(), true}, {ports[1], echo.Port(), false}, {ports[2], echo.Port(), true}}});
+
+        Headless first(dir, {"--config", QString::fromStdString(config)});
+        QTRY_VERIFY(first.Printed(QStringLiteral("Enabled Mapping #3 on port : %1").arg(ports[2])));
+        qvtest::Fd kept(qvtest::ConnectLoopback(ports[2]));
+        QVERIFY(Echoes(kept.Get(), "before"));
+        QVERIFY(Echoes(qvtest::Fd(qvtest::ConnectLoopback(ports[0])).Get(), "one"));
+        QCOMPARE(qvtest::ConnectLoopback(ports[1], 1s), -1);
+
+        WriteConfig(
+            config,
+            {{{ports[0], echo.Port(), false}, {ports[1], echo.Port(), true}, {ports[2], echo.Port(), true}}});
+        first.Signal(SIGHUP);
+        QTRY_VERIFY(first.Printed(QStringLiteral("Enabled Mapping #2 on port : %1").arg(ports[1])));
+        QVERIFY(first.out.contains(QStringLiteral("Disabled Mapping #1 on port : %1").arg(ports[0])));
+        QCOMPARE(qvtest::ConnectLoopback(ports[0], 1s), -1);
+        QVERIFY(Echoes(qvtest::Fd(qvtest::ConnectLoopback(ports[1])).Get(), "two"));
+        QVERIFY(Echoes(kept.Get(), "after"));
+
+        Headless second(dir, {"--config", QString::fromStdString(config)});
+        QVERIFY(second.process.waitForFinished(10000));
+        QCOMPARE(second.process.exitCode(), 1);
+        QVERIFY(second.process.readAllStandardError().contains(
+            QStringLiteral("already running (pid %1)").arg(first.process.processId()).toLatin1()));
+
+        qvtest::FakePlatform platform(QString::fromStdString(dir.Path().string()));
+        platform.ExpectBox(qv::BoxKind::Notice);
+        qv::TSingleInstance window(config);
+        QCOMPARE(window.Claim(platform, false), qv::TSingleInstance::Outcome::Refused);
+        QVERIFY(platform.Boxes().last().text.contains(QStringLiteral("without windows")));
+
+        first.Signal(SIGTERM);
+        QVERIFY(first.process.waitForFinished(10000));
+        QCOMPARE(first.process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(first.process.exitCode(), 0);
+        QVERIFY(first.Printed(QStringLiteral("Quorvane - Internet Port Mapping is closing.")));
+        QVERIFY(qvtest::ReadAll(dir.File("CLogs.txt"))
+                    .find(" Quorvane - Internet Port Mapping is closing.\r\n") != std::string::npos);
+    }
+
+    void exitsWhenNothingCanRun_data() {
+        QTest::addColumn<bool>("portTaken");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("port taken") << true << "Mapping #1 cannot listen on port";
+        QTest::newRow("nothing switched on") << false << "No mapping of";
+    }
+    void exitsWhenNothingCanRun() {
+        QFETCH(bool, portTaken);
+        QFETCH(QString, reason);
+        qvtest::TempDir dir;
+        QVERIFY(QFile::copy(QStringLiteral(QV_EXECUTABLE), QString::fromStdString(dir.File("quorvane"))));
+        qvtest::Fd taken(qvtest::ListenLoopback(1));
+        const int port = qvtest::LocalPort(taken.Get());
+        WriteConfig(dir.File(qv::kConfigFileName), {{{port, 1, portTaken}}});
+        Headless run(dir, {});
+        QVERIFY(run.process.waitForFinished(10000));
+        QCOMPARE(run.process.exitCode(), 1);
+        QVERIFY(run.process.readAllStandardError().contains(reason.toLatin1()));
+    }
+
+    // A later start of the same configuration asks the running window to show itself and leaves;
+    // a restarted one waits until the old one gives the configuration up.
+    void secondStartShowsTheFirst_data() {
+        QTest::addColumn<bool>("restarted");
+        QTest::newRow("second start") << false;
+        QTest::newRow("restart") << true;
+    }
+    void secondStartShowsTheFirst() {
+        QFETCH(bool, restarted);
+        qvtest::TempDir dir;
+        qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(dir.Path().string()));
+        qvtest::FakePlatform platform(QString::fromStdString(dir.Path().string()));
+        const std::string config = dir.File(qv::kConfigFileName);
+        auto first = std::make_unique<qv::TSingleInstance>(config);
+        QCOMPARE(first->Claim(platform, false), qv::TSingleInstance::Outcome::Run);
+        int shown = 0;
+        first->Answer([&shown] { ++shown; });
+
+        // The later start asks from a thread of its own: the first answers on this one's event loop.
+        std::atomic<int> outcome{-1};
+        qv::TSingleInstance second(config);
+        std::thread start([&] { outcome = static_cast<int>(second.Claim(platform, restarted)); });
+        if (restarted) {
+            QTest::qWait(300);
+            first->Release();
+        }
+        QTRY_VERIFY(outcome.load() >= 0);
+        start.join();
+        const auto expected =
+            restarted ? qv::TSingleInstance::Outcome::Run : qv::TSingleInstance::Outcome::Raised;
+        QCOMPARE(static_cast<qv::TSingleInstance::Outcome>(outcome.load()), expected);
+        QTRY_COMPARE(shown, restarted ? 0 : 1);
+        QVERIFY(platform.Boxes().isEmpty());
+    }
+};
+
+QV_TEST_MAIN(HeadlessTest)
+#include "headless_test.moc"

@@ -1,0 +1,87 @@
+// The mapping service with no window at all: started and stopped with plain values, followed
+// through its signals, counts and log file.
+#include <QCoreApplication>
+#include <QSignalSpy>
+#include <QTest>
+
+#include "core/relay/relay_listener.h"
+#include "platform/ui_timer.h"
+#include "service/mapping_service.h"
+#include "support/echo_server.h"
+#include "support/qt_test_main.h"
+#include "support/tcp_probe.h"
+#include "support/temp_dir.h"
+
+using namespace std::chrono_literals;
+
+class MappingServiceTest : public QObject {
+    Q_OBJECT
+private slots:
+    void relaysCountsAndStops_data() {
+        QTest::addColumn<int>("slot");
+        QTest::addColumn<bool>("saving");
+        QTest::newRow("mapping 2, saving") << 2 << true;
+        QTest::newRow("mapping 6, not saving") << 6 << false;
+    }
+    void relaysCountsAndStops() {
+        QFETCH(int, slot);
+        QFETCH(bool, saving);
+        qvtest::TempDir dir;
+        qvtest::LocalServer echo(qvtest::ServerMode::Echo);
+        qv::TMappingService service(dir.File("CLogs.txt"));
+        service.SetLogSaving(saving);
+        QSignalSpy connected(&service, &qv::TMappingService::Connected);
+        QSignalSpy disconnected(&service, &qv::TMappingService::Disconnected);
+
+        const int port = qvtest::FreePort();
+        service.Start(slot, {port, "127.0.0.1", echo.Port()});
+        QVERIFY(service.Running(slot));
+        std::vector<qvtest::Fd> clients;
+        for (int i = 0; i < 3; ++i) {
+            clients.emplace_back(qvtest::ConnectLoopback(port));
+            QVERIFY(qvtest::SendAll(clients.back().Get(), "ping"));
+            QCOMPARE(qvtest::ReadExactly(clients.back().Get(), 4, 5s), std::string("ping"));
+        }
+        QTRY_COMPARE(service.Connections(slot), 3);
+        QCOMPARE(service.Total(), 3);
+        QCOMPARE(connected.count(), 3);
+        QCOMPARE(connected.first().first().toInt(), slot);
+
+        clients.pop_back();
+        QTRY_COMPARE(service.Connections(slot), 2);
+        // A stop reports every disconnection before it returns.
+        const int stopped[] = {slot};
+        service.Stop(stopped);
+        QVERIFY(!service.Running(slot));
+        QCOMPARE(service.Connections(slot), 0);
+        QCOMPARE(disconnected.count(), 3);
+        QCOMPARE(qvtest::ConnectLoopback(port, 1s), -1);
+
+        const std::string log = qvtest::ReadAll(dir.File("CLogs.txt"));
+        QCOMPARE(log.find("Disconnected on Mapping #" + std::to_string(slot)) != std::string::npos, saving);
+    }
+
+    // Armed, a connection on mapping 1 opens the timed mapping a moment later and closes it after
+    // its time; disarming closes it at once.
+    void timedMappingFollowsItsClock() {
+        qvtest::TempDir dir;
+        qvtest::LocalServer echo(qvtest::ServerMode::Echo);
+        qv::TMappingService service(dir.File("CLogs.txt"));
+        const int port1 = qvtest::FreePort();
+        const int port7 = qvtest::FreePort();
+        service.Start(1, {port1, "127.0.0.1", echo.Port()});
+        service.ArmTimed({port7, "127.0.0.1", echo.Port()}, 50, 400);
+        QVERIFY(!service.Running(qv::TMappingService::kTimedSlot));
+        qvtest::Fd client(qvtest::ConnectLoopback(port1));
+        QTRY_VERIFY(service.Running(qv::TMappingService::kTimedSlot));
+        QTRY_VERIFY_WITH_TIMEOUT(!service.Running(qv::TMappingService::kTimedSlot), 3000);
+        qvtest::Fd again(qvtest::ConnectLoopback(port1));
+        QTRY_VERIFY(service.Running(qv::TMappingService::kTimedSlot));
+        service.DisarmTimed();
+        QVERIFY(!service.Running(qv::TMappingService::kTimedSlot));
+        QVERIFY(!service.Clock(1)->Enabled() && !service.Clock(2)->Enabled());
+    }
+};
+
+QV_TEST_MAIN(MappingServiceTest)
+#include "mapping_service_test.moc"
