@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "config/config_messages.h"
-#include "service/stored_text.h"
 #include "core/profile/config_names.h"
 #include "core/profile/profile_file.h"
 #include "core/profile/version_marker.h"
@@ -19,6 +18,8 @@
 #include "mapping/mapping_slot.h"
 #include "platform/platform.h"
 #include "remote/remote_window.h"
+#include "service/stored_text.h"
+#include "shell/file_controls.h"
 #include "shell/main_window.h"
 #include "shell/roster.h"
 #include "shell/stored_fields.h"
@@ -42,21 +43,6 @@ QString TConfigurationCommands::WithDefaultExtension(const QString& fileName) {
 void TConfigurationCommands::SetFileItemsEnabled(bool enabled) const {
     for (QAction* item : roster_.Mapping().FileItems())
         item->setEnabled(enabled);
-}
-
-std::array<QPushButton*, 4> TConfigurationCommands::SecondaryLoadSave() const {
-    return {roster_.Remote().LoadIni(), roster_.Remote().SaveIni(), roster_.MappingPlus().LoadIni(),
-            roster_.MappingPlus().SaveIni()};
-}
-
-void TConfigurationCommands::SetSecondaryLoadSaveEnabled(bool enabled) const {
-    for (QPushButton* button : SecondaryLoadSave())
-        button->setEnabled(enabled);
-}
-
-void TConfigurationCommands::ShowSecondarySaveButtons() const {
-    roster_.Remote().SaveIni()->show();
-    roster_.MappingPlus().SaveIni()->show();
 }
 
 // Marker, then remote, advanced and main fields, as one new file: a failed save leaves the old file.
@@ -85,16 +71,8 @@ void TConfigurationCommands::ReplaceConfiguration(const std::string& path, Value
 }
 
 void TConfigurationCommands::SaveChanges() {
-    TQuorvaneMapping& mapping = roster_.Mapping();
     WriteConfiguration(roster_.ConfigPath());
-    SetSecondaryLoadSaveEnabled(false);
-    ShowSecondarySaveButtons();
-    mapping.LoadIni()->setEnabled(false);
-    mapping.SaveIni()->setEnabled(false);
-    mapping.SaveIni()->show();
-    mapping.SaveIni2()->setVisible(true);
-    mapping.LoadIni2()->setEnabled(false);
-    mapping.SaveIni2()->setEnabled(false);
+    roster_.FileControls().SavedAll();
 }
 
 void TConfigurationCommands::SaveConfigurationAs() {
@@ -121,36 +99,28 @@ void TConfigurationCommands::SaveConfigurationAs() {
         throw;
     }
     SetFileItemsEnabled(true);
-    SetSecondaryLoadSaveEnabled(false);
-    mapping.SaveIni()->setEnabled(false);
-    mapping.SaveIni2()->setEnabled(false);
+    roster_.FileControls().SavedAs();
 }
 
 void TConfigurationCommands::LoadConfiguration() {
     Platform& platform = roster_.platform();
-    TQuorvaneMapping& mapping = roster_.Mapping();
     const std::string path = roster_.ConfigPath();
     if (!CheckLoadable(platform, path))
         return;
-    mapping.LoadIni()->setEnabled(false);
-    mapping.LoadIni2()->setEnabled(false);
+    TFileControls& controls = roster_.FileControls();
+    controls.SetLoad(TFileControls::kMain, false);
     if (!platform.Question(QString::fromLatin1(kReplaceWithOldQuestion))) {
-        mapping.LoadIni()->setEnabled(true);
-        mapping.LoadIni2()->setEnabled(true);
+        controls.SetLoad(TFileControls::kMain, true);
         return;
     }
     ReplaceConfiguration(path, Values::Scrambled);
-    mapping.Timer(3)->SetEnabled(true);
-    SetSecondaryLoadSaveEnabled(false);
-    ShowSecondarySaveButtons();
-    mapping.SetLoadSaveEnabled(false);
-    mapping.LoadIni2()->setEnabled(true);
+    roster_.Mapping().Timer(3)->SetEnabled(true);
+    controls.LoadedAll();
 }
 
 // The fields now equal the file: every Load and Save control goes off.
 void TConfigurationCommands::Timer3Tick() {
-    SetSecondaryLoadSaveEnabled(false);
-    roster_.Mapping().SetLoadSaveEnabled(false);
+    roster_.FileControls().MatchFileAll();
 }
 
 void TConfigurationCommands::LoadConfigurationFrom() {
@@ -169,10 +139,7 @@ void TConfigurationCommands::LoadConfigurationFrom() {
     }
     ReplaceConfiguration(path, Values::Scrambled);
     SetFileItemsEnabled(true);
-    // Loaded from elsewhere: unsaved until written to the configuration beside the executable.
-    mapping.SetLoadSaveEnabled(true);
-    SetSecondaryLoadSaveEnabled(true);
-    ShowSecondarySaveButtons();
+    roster_.FileControls().LoadedElsewhere();
 }
 
 void TConfigurationCommands::LoadOlderConfiguration() {
@@ -204,14 +171,7 @@ void TConfigurationCommands::LoadOlderConfiguration() {
     }
     ReplaceConfiguration(path, Values::Plain);
     SetFileItemsEnabled(true);
-    for (QPushButton* load : {roster_.Remote().LoadIni(), roster_.MappingPlus().LoadIni()})
-        load->setEnabled(true);
-    for (QPushButton* save : {roster_.Remote().SaveIni(), roster_.MappingPlus().SaveIni()}) {
-        save->setEnabled(false);
-        save->hide();
-    }
-    mapping.SaveIni()->setEnabled(true);
-    mapping.SaveIni2()->setEnabled(true);
+    roster_.FileControls().LoadedOlder();
 }
 
 } // namespace qv

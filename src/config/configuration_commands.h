@@ -36,10 +36,6 @@ private:
     void WriteConfiguration(const std::string& path) const;
     void ReplaceConfiguration(const std::string& path, Values values) const;
     void SetFileItemsEnabled(bool enabled) const;
-    // LoadIni and SaveIni of the remote and the advanced options windows.
-    void SetSecondaryLoadSaveEnabled(bool enabled) const;
-    void ShowSecondarySaveButtons() const;
-    std::array<QPushButton*, 4> SecondaryLoadSave() const;
 
     TRoster& roster_;
 };

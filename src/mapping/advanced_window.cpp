@@ -4,6 +4,7 @@
 #include "platform/controls.h"
 #include "platform/error_report.h"
 #include "platform/port_key_filter.h"
+#include "shell/file_controls.h"
 #include "shell/main_window.h"
 #include "shell/roster.h"
 
@@ -119,24 +120,15 @@ void TQuorvaneMappingPlus::BuildControls() {
                       QRect(184, 296, 160, 30));
     button1_ =
         Placed(NewButton(page, "Button1", "Close", "Close|Close this windows"), QRect(352, 296, 160, 30));
-    loadIni_->setEnabled(false);
-    saveIni_->setEnabled(false);
-}
-
-void TQuorvaneMappingPlus::SetOwnFileControls(bool enabled) {
-    loadIni_->setEnabled(enabled);
-    saveIni_->setEnabled(enabled);
-    TQuorvaneMapping& mapping = roster_.Mapping();
-    for (QPushButton* button : {mapping.LoadIni(), mapping.SaveIni()})
-        button->setEnabled(enabled);
-    for (QAction* item : {mapping.LoadIni2(), mapping.SaveIni2()})
-        item->setEnabled(enabled);
+    // Nothing to load or save until the fields change.
+    roster_.FileControls().Register(TFileControls::kAdvanced, {loadIni_, saveIni_, nullptr, nullptr});
+    roster_.FileControls().SavedHere(TFileControls::kAdvanced);
 }
 
 // Every change is an unsaved change. Each mapping field opens the next one, and only the host
 // field (or a disarm) makes "Enable" available.
 void TQuorvaneMappingPlus::Change(int index) {
-    SetOwnFileControls(true);
+    roster_.FileControls().Changed(TFileControls::kAdvanced);
     switch (index) {
     case 1:
         OutcommingPAd()->setEnabled(true);

@@ -61,8 +61,6 @@ private:
     void BuildControls();
     void FormCreate();
     void Change(int index);
-    // The file controls of this window and of the main window.
-    void SetOwnFileControls(bool enabled);
     void ShowCount(bool shown);
     QString PortText() const { return IncommingPAd()->text(); }
 

@@ -7,6 +7,7 @@
 #include "mapping/advanced_window.h"
 #include "platform/platform.h"
 #include "service/stored_text.h"
+#include "shell/file_controls.h"
 #include "shell/roster.h"
 
 namespace qv {
@@ -40,12 +41,11 @@ void TQuorvaneMappingPlus::FormCreate() {
         break;
     }
     // Filling the fields is not an unsaved change.
-    SetOwnFileControls(false);
+    roster_.FileControls().MatchFile(TFileControls::kAdvanced);
 }
 
 void TQuorvaneMappingPlus::SaveIniClick() {
-    loadIni_->setEnabled(false);
-    saveIni_->setEnabled(false);
+    roster_.FileControls().SavedHere(TFileControls::kAdvanced);
     // The marker and the five keys reach the file together; other keys stay as they are.
     ProfileBatch batch(roster_.ConfigPath());
     WriteVersionMarker(batch);
@@ -58,16 +58,17 @@ void TQuorvaneMappingPlus::LoadIniClick() {
     Platform& platform = roster_.platform();
     if (!CheckLoadable(platform, path))
         return;
-    loadIni_->setEnabled(false);
+    TFileControls& controls = roster_.FileControls();
+    controls.SetLoad(TFileControls::kAdvanced, false);
     button1_->setEnabled(false);
     if (!platform.Question(QString::fromLatin1(kReplaceWithOldQuestion))) {
-        loadIni_->setEnabled(true);
+        controls.SetLoad(TFileControls::kAdvanced, true);
         button1_->setEnabled(true);
         return;
     }
     ReadSettings(path);
     saveIni_->show();
-    loadIni_->setEnabled(false);
+    controls.SetLoad(TFileControls::kAdvanced, false);
     button1_->setEnabled(true);
 }
 

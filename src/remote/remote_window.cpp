@@ -13,7 +13,6 @@
 #include <string>
 
 #include "config/config_messages.h"
-#include "service/stored_text.h"
 #include "core/profile/config_names.h"
 #include "core/profile/profile_file.h"
 #include "core/profile/version_marker.h"
@@ -23,6 +22,8 @@
 #include "platform/platform.h"
 #include "platform/port_key_filter.h"
 #include "remote/remote_server.h"
+#include "service/stored_text.h"
+#include "shell/file_controls.h"
 #include "shell/main_window.h"
 #include "shell/roster.h"
 
@@ -155,8 +156,9 @@ void TQuorvaneRemote::BuildControls() {
     saveIni_ = NewButton(page, "SaveIni", "Save Changes",
                          "Save Configurations|Save Configurations on DataQRVN.qrvd");
     button1_ = NewButton(page, "Button1", "Close", "Close|Close this windows");
-    loadIni_->setEnabled(false);
-    saveIni_->setEnabled(false);
+    // Nothing to load or save until the fields change.
+    roster_.FileControls().Register(TFileControls::kRemote, {loadIni_, saveIni_, nullptr, nullptr});
+    roster_.FileControls().SavedHere(TFileControls::kRemote);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(loadIni_);
     buttons->addWidget(saveIni_);
@@ -249,9 +251,7 @@ void TQuorvaneRemote::closeEvent(QCloseEvent* event) {
 }
 
 void TQuorvaneRemote::Change() {
-    loadIni_->setEnabled(true);
-    saveIni_->setEnabled(true);
-    roster_.Mapping().MarkUnsaved();
+    roster_.FileControls().Changed(TFileControls::kRemote);
 }
 
 void TQuorvaneRemote::ReadFields() {
@@ -271,29 +271,27 @@ void TQuorvaneRemote::FormCreate() {
         ReadFields();
         break;
     }
-    loadIni_->setEnabled(false);
-    saveIni_->setEnabled(false);
-    roster_.Mapping().SetLoadSaveEnabled(false);
+    roster_.FileControls().MatchFile(TFileControls::kRemote);
 }
 
 void TQuorvaneRemote::LoadIniClick() {
     Platform& platform = roster_.platform();
     if (!CheckLoadable(platform, roster_.ConfigPath()))
         return;
-    loadIni_->setEnabled(false);
+    TFileControls& controls = roster_.FileControls();
+    controls.SetLoad(TFileControls::kRemote, false);
     button1_->setEnabled(false);
     if (platform.Question(QString::fromLatin1(kReplaceWithOldQuestion))) {
         ReadFields();
         saveIni_->show();
-        saveIni_->setEnabled(false);
+        controls.SavedHere(TFileControls::kRemote);
     }
-    loadIni_->setEnabled(true);
+    controls.SetLoad(TFileControls::kRemote, true);
     button1_->setEnabled(true);
 }
 
 void TQuorvaneRemote::SaveIniClick() {
-    loadIni_->setEnabled(false);
-    saveIni_->setEnabled(false);
+    roster_.FileControls().SavedHere(TFileControls::kRemote);
     ProfileBatch batch(roster_.ConfigPath());
     WriteVersionMarker(batch);
     for (const char* name : kFieldNames)

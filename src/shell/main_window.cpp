@@ -26,6 +26,7 @@
 #include "service/stored_text.h"
 #include "service/switched_on.h"
 #include "shell/exit_flow.h"
+#include "shell/file_controls.h"
 #include "shell/image_list.h"
 #include "shell/roster.h"
 #include "shell/secondary_window.h"
@@ -48,6 +49,7 @@ TQuorvaneMapping::TQuorvaneMapping(TRoster& roster)
     BuildControls();
     BuildMenu();
     BuildStatusBar();
+    roster.FileControls().Register(TFileControls::kMain, {loadIni_, saveIni_, loadIni2_, saveIni2_});
     KeepLayoutWhereTheScreenHoldsIt();
     BuildTimers();
     remoteServer_ = new TRemoteServer(roster, *this);
@@ -75,19 +77,12 @@ void TQuorvaneMapping::EndOfProgram() {
     Guarded(platform_, [this] { FormDestroy(); });
 }
 
-void TQuorvaneMapping::SetLoadSaveEnabled(bool enabled) {
-    for (QPushButton* button : {loadIni_, saveIni_})
-        button->setEnabled(enabled);
-    for (QAction* item : {loadIni2_, saveIni2_})
-        item->setEnabled(enabled);
-}
-
 void TQuorvaneMapping::MarkUnsaved() {
-    SetLoadSaveEnabled(true);
+    roster_.FileControls().Changed(TFileControls::kMain);
 }
 
 void TQuorvaneMapping::DisableFileControls() {
-    SetLoadSaveEnabled(false);
+    roster_.FileControls().MatchFile(TFileControls::kMain);
     log_->ELogs()->setEnabled(false);
 }
 

@@ -65,10 +65,8 @@ public:
 
     // The change rule's first step: the configuration now has unsaved changes.
     void MarkUnsaved();
-    // LoadIni, SaveIni, LoadIni2, SaveIni2 and ELogs.
+    // The fields equal the file: LoadIni, SaveIni, LoadIni2, SaveIni2 and ELogs go off.
     void DisableFileControls();
-    // LoadIni, SaveIni, LoadIni2 and SaveIni2.
-    void SetLoadSaveEnabled(bool enabled);
 
     // Status bar panel 1: users connected over all six slots.
     void AddToTotal(int delta);

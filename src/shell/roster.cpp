@@ -16,13 +16,14 @@
 #include "prefs/settings_window.h"
 #include "remote/remote_server.h"
 #include "remote/remote_window.h"
+#include "shell/file_controls.h"
 #include "shell/main_window.h"
 #include "shell/stored_fields.h"
 #include "shell/tray_window.h"
 
 namespace qv {
 
-TRoster::TRoster(Platform& platform) : platform_(platform) {
+TRoster::TRoster(Platform& platform) : platform_(platform), fileControls_(std::make_unique<TFileControls>()) {
     // Each creation runs to its end before the next: the tray exists when the main window starts
     // up, and the main window is filled before the others read their own settings.
     tray_ = std::make_unique<TQuorvaneTray>(*this);

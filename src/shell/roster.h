@@ -21,6 +21,7 @@ class TQuorvaneChangesNews;
 class TQuorvaneSettings;
 class TStoredFields;
 class TMappingService;
+class TFileControls;
 
 // The ten windows of the program, created once in this order and destroyed in the reverse order.
 // Every window gets the roster at construction and reaches the others through it.
@@ -43,6 +44,9 @@ public:
     TQuorvaneMappingLock& Lock() const { return *lock_; }
     TQuorvaneChangesNews& ChangesNews() const { return *changesNews_; }
     TQuorvaneSettings& Settings() const { return *settings_; }
+
+    // The Load and Save controls of the windows that store fields, and their rules.
+    TFileControls& FileControls() const { return *fileControls_; }
 
     // What runs: the mappings, their events and counts, the log file.
     TMappingService& Service() const;
@@ -84,6 +88,8 @@ private:
     std::vector<std::function<void()>> startSteps_;
     std::function<void()> release_;
     mutable std::unique_ptr<TStoredFields> storedFields_;
+    // Before the windows, which register their controls as they are built.
+    std::unique_ptr<TFileControls> fileControls_;
     // Declared in creation order: members are destroyed in reverse, as the windows must be.
     std::unique_ptr<TQuorvaneTray> tray_;
     std::unique_ptr<TQuorvaneMapping> mapping_;
