@@ -14,21 +14,16 @@
 #include "core/profile/config_names.h"
 #include "core/profile/profile_file.h"
 #include "core/profile/version_marker.h"
-#include "mapping/advanced_window.h"
-#include "mapping/mapping_slot.h"
 #include "platform/platform.h"
-#include "remote/remote_window.h"
+#include "platform/ui_timer.h"
 #include "service/stored_text.h"
 #include "shell/file_controls.h"
-#include "shell/main_window.h"
 #include "shell/roster.h"
 #include "shell/stored_fields.h"
 
 namespace qv {
 
 namespace {
-
-constexpr std::array<const char*, 3> kClearOrder = {"IncommingPort", "OutcommingPort", "OutcommingIp"};
 
 std::string FilePath(const QString& name) {
     return QFile::encodeName(name).toStdString();
@@ -41,8 +36,7 @@ QString TConfigurationCommands::WithDefaultExtension(const QString& fileName) {
 }
 
 void TConfigurationCommands::SetFileItemsEnabled(bool enabled) const {
-    for (QAction* item : roster_.Mapping().FileItems())
-        item->setEnabled(enabled);
+    roster_.FileControls().SetFileItemsEnabled(enabled);
 }
 
 // Marker, then remote, advanced and main fields, as one new file: a failed save leaves the old file.
@@ -55,13 +49,7 @@ void TConfigurationCommands::WriteConfiguration(const std::string& path) const {
 }
 
 void TConfigurationCommands::ReplaceConfiguration(const std::string& path, Values values) const {
-    TQuorvaneMapping& mapping = roster_.Mapping();
-    mapping.StopSlotsForReplacement();
-    for (const char* base : kClearOrder)
-        for (int slot = 1; slot <= 6; ++slot)
-            mapping.Slot(slot).Field(base)->clear();
-    for (int slot = 1; slot <= 6; ++slot)
-        mapping.Slot(slot).MappingEnable()->setEnabled(false);
+    roster_.ClearMappingsForReplacement();
 
     // Setting the text runs the field's change handling, as typing would.
     for (const TStoredFields::Field& field : roster_.StoredFields().InFileOrder(values == Values::Plain))
@@ -77,8 +65,8 @@ void TConfigurationCommands::SaveChanges() {
 
 void TConfigurationCommands::SaveConfigurationAs() {
     Platform& platform = roster_.platform();
-    TQuorvaneMapping& mapping = roster_.Mapping();
-    const QString chosen = platform.SaveFileName(&mapping);
+    QWidget* parent = &roster_.Window(TRoster::WindowId::Main);
+    const QString chosen = platform.SaveFileName(parent);
     if (chosen.isEmpty()) {
         SetFileItemsEnabled(true);
         return;
@@ -114,7 +102,7 @@ void TConfigurationCommands::LoadConfiguration() {
         return;
     }
     ReplaceConfiguration(path, Values::Scrambled);
-    roster_.Mapping().Timer(3)->SetEnabled(true);
+    roster_.MainTimer(3)->SetEnabled(true);
     controls.LoadedAll();
 }
 
@@ -125,8 +113,8 @@ void TConfigurationCommands::Timer3Tick() {
 
 void TConfigurationCommands::LoadConfigurationFrom() {
     Platform& platform = roster_.platform();
-    TQuorvaneMapping& mapping = roster_.Mapping();
-    const QString chosen = platform.OpenFileName(&mapping);
+    QWidget* parent = &roster_.Window(TRoster::WindowId::Main);
+    const QString chosen = platform.OpenFileName(parent);
     if (chosen.isEmpty())
         return;
     const std::string path = FilePath(WithDefaultExtension(chosen));
@@ -144,8 +132,8 @@ void TConfigurationCommands::LoadConfigurationFrom() {
 
 void TConfigurationCommands::LoadOlderConfiguration() {
     Platform& platform = roster_.platform();
-    TQuorvaneMapping& mapping = roster_.Mapping();
-    const QString chosen = platform.OpenFileName(&mapping);
+    QWidget* parent = &roster_.Window(TRoster::WindowId::Main);
+    const QString chosen = platform.OpenFileName(parent);
     if (chosen.isEmpty()) {
         SetFileItemsEnabled(true);
         return;

@@ -32,7 +32,7 @@ void THeadlessRunner::Event(const QString& entry, bool toLogFile) {
     if (!toLogFile)
         return;
     try {
-        service_.WriteLogLine(" " + line.toStdString());
+        service_.WriteLogLine(EventText(entry));
     } catch (const std::exception& error) {
         Complain(QString::fromLatin1(error.what()));
     }

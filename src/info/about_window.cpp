@@ -16,7 +16,6 @@
 #include "platform/ui_timer.h"
 #include "shell/image_list.h"
 #include "shell/roster.h"
-#include "shell/tray_window.h"
 
 namespace qv {
 
@@ -146,9 +145,7 @@ void TAbout::showEvent(QShowEvent* event) {
 void TAbout::hideEvent(QHideEvent* event) {
     timer1_->SetEnabled(false);
     // While the program is locked the tray's "About" would bring the main window back: it stays off.
-    TQuorvaneTray& tray = roster_.Tray();
-    if (!tray.Unlock1()->isVisible())
-        tray.About3()->setEnabled(true);
+    roster_.OfferTrayAbout();
     SecondaryWindow::hideEvent(event);
 }
 

@@ -4,16 +4,14 @@
 #include <QFile>
 #include <QShowEvent>
 
-#include "service/stored_text.h"
 #include "core/profile/config_names.h"
 #include "core/profile/profile_file.h"
 #include "core/profile/scramble.h"
 #include "core/profile/version_marker.h"
 #include "lock/lock_names.h"
-#include "shell/main_window.h"
+#include "platform/platform.h"
+#include "service/stored_text.h"
 #include "shell/roster.h"
-#include "shell/tray_window.h"
-#include "shell/visibility.h"
 
 namespace qv {
 
@@ -33,10 +31,7 @@ TQuorvaneMappingLock::TQuorvaneMappingLock(TRoster& roster)
                               QSize(380, 220), true, "Lock programs with your password"}) {}
 
 void TQuorvaneMappingLock::SetLockItemsEnabled(bool enabled) {
-    TQuorvaneMapping& mapping = roster_.Mapping();
-    mapping.Lock1()->setEnabled(enabled);
-    mapping.Button4()->setEnabled(enabled);
-    roster_.Tray().Lock1()->setEnabled(enabled);
+    roster_.SetLockItemsEnabled(enabled);
 }
 
 void TQuorvaneMappingLock::showEvent(QShowEvent* event) {
@@ -58,8 +53,7 @@ void TQuorvaneMappingLock::SetControlsEnabled(bool enabled) {
 }
 
 void TQuorvaneMappingLock::Button1Click() {
-    TQuorvaneTray& tray = roster_.Tray();
-    if (!tray.IconShown())
+    if (!roster_.TrayIconShown())
         return Refuse(roster_.platform().TrayAvailable() ? kNoTrayIconNotice : kNoNotificationAreaNotice);
     if (edit1_->text().isEmpty())
         return Refuse(kEmptyPasswordMessage);
@@ -77,13 +71,11 @@ void TQuorvaneMappingLock::Button1Click() {
         SetControlsEnabled(true);
         throw;
     }
-    LockUserInterface();
+    roster_.LockUserInterface();
     close();
     SetControlsEnabled(true);
-    tray.PopupMenu1()->setDefaultAction(tray.Unlock1());
     // A lock that created the file leaves "Lock" in the menu.
-    if (existed)
-        tray.Lock1()->setVisible(false);
+    roster_.AfterLocking(!existed);
 }
 
 bool TQuorvaneMappingLock::StorePassword() {
@@ -95,17 +87,6 @@ bool TQuorvaneMappingLock::StorePassword() {
         WriteVersionMarker(batch);
     batch.Commit();
     return existed;
-}
-
-void TQuorvaneMappingLock::LockUserInterface() {
-    HidingSequence(roster_);
-    TQuorvaneTray& tray = roster_.Tray();
-    for (QAction* item : {tray.Restart(), tray.Exit(), tray.About3(), tray.Minimize(), tray.Show()})
-        item->setEnabled(false);
-    tray.Unlock1()->setEnabled(true);
-    tray.Unlock1()->setVisible(true);
-    roster_.Mapping().Button4()->setEnabled(false);
-    roster_.Mapping().Button5()->setEnabled(true);
 }
 
 } // namespace qv

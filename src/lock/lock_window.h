@@ -22,7 +22,6 @@ protected:
 private:
     // Stores the scrambled password; true when the configuration file existed before.
     bool StorePassword();
-    void LockUserInterface();
     void SetLockItemsEnabled(bool enabled);
 };
 

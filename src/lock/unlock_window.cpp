@@ -2,15 +2,12 @@
 
 #include <QCloseEvent>
 
-#include "service/stored_text.h"
 #include "core/profile/config_names.h"
 #include "core/profile/profile_file.h"
 #include "core/profile/scramble.h"
 #include "lock/lock_names.h"
-#include "shell/main_window.h"
+#include "service/stored_text.h"
 #include "shell/roster.h"
-#include "shell/tray_window.h"
-#include "shell/visibility.h"
 
 namespace qv {
 
@@ -20,7 +17,7 @@ TQuorvaneMappingUnlock::TQuorvaneMappingUnlock(TRoster& roster)
 
 void TQuorvaneMappingUnlock::closeEvent(QCloseEvent* event) {
     edit1_->clear();
-    roster_.Tray().Unlock1()->setEnabled(true);
+    roster_.SetUnlockItemEnabled(true);
     SecondaryWindow::closeEvent(event);
 }
 
@@ -33,24 +30,11 @@ void TQuorvaneMappingUnlock::Button1Click() {
         return Refuse("Invalid Password.");
     if (!AskHoldingControls("Are you sure want unlock Quorvane - Internet Port Mapping?"))
         return;
-    UnlockUserInterface();
-    close();
-    TQuorvaneTray& tray = roster_.Tray();
-    tray.Unlock1()->setEnabled(false);
-    tray.Unlock1()->setVisible(false);
-    tray.PopupMenu1()->setDefaultAction(tray.Minimize());
-    SetControlsEnabled(true);
-    tray.Lock1()->setVisible(true);
-}
-
-void TQuorvaneMappingUnlock::UnlockUserInterface() {
-    ShowingSequence(roster_);
-    TQuorvaneTray& tray = roster_.Tray();
-    for (QAction* item : {tray.Restart(), tray.Exit(), tray.About3()})
-        item->setEnabled(true);
-    roster_.Mapping().Button4()->setEnabled(true);
-    roster_.Mapping().Button5()->setEnabled(false);
+    roster_.UnlockUserInterface();
     DeleteKey(roster_.ConfigPath(), kMappingSection, kLockKey);
+    close();
+    roster_.AfterUnlocking();
+    SetControlsEnabled(true);
 }
 
 } // namespace qv

@@ -14,9 +14,6 @@ protected:
     // FormClose: the field is emptied and the tray's "Unlock" usable again.
     void closeEvent(QCloseEvent* event) override;
     void Button1Click() override;
-
-private:
-    void UnlockUserInterface();
 };
 
 } // namespace qv

@@ -12,10 +12,6 @@
 
 namespace qv {
 
-std::string EventText(const QString& entry) {
-    return " " + entry.toLatin1().toStdString();
-}
-
 namespace {
 // The small buttons sit in a column of fixed geometry, as the list's hide/show moves them.
 constexpr int kColumnWidth = 150;

@@ -11,14 +11,12 @@
 #include <string_view>
 
 #include "core/logfile/log_file.h"
+#include "service/mapping_service.h"
 
 namespace qv {
 
 class Platform;
 class TMappingService;
-
-// The log file's text of a list entry: the entry after the blank that starts every event text.
-std::string EventText(const QString& entry);
 
 // The connection list of the main window with its buttons, and the save switch that has the
 // mapping service send every event to the log file as well.

@@ -1,11 +1,10 @@
 #include "mapping/advanced_window.h"
 
-#include "mapping/advanced_mapping.h"
 #include "platform/controls.h"
 #include "platform/error_report.h"
 #include "platform/port_key_filter.h"
+#include "service/mapping_service.h"
 #include "shell/file_controls.h"
-#include "shell/main_window.h"
 #include "shell/roster.h"
 
 namespace qv {
@@ -56,7 +55,17 @@ TQuorvaneMappingPlus::TQuorvaneMappingPlus(TRoster& roster)
     OnSignal(saveIni_, &QPushButton::clicked, this, platform, [this] { SaveIniClick(); });
     OnSignal(loadIni_, &QPushButton::clicked, this, platform, [this] { LoadIniClick(); });
     OnSignal(button1_, &QPushButton::clicked, this, platform, [this] { Button1Click(); });
-    roster.Mapping().Advanced().Attach(this);
+    // The timed mapping's events: counted here only (the status bar's total is the six slots'),
+    // listed in the main window.
+    TMappingService& service = roster.Service();
+    connect(&service, &TMappingService::Connected, this, [this](int slot) {
+        if (slot == TMappingService::kTimedSlot)
+            IdMappedPortTCP7Connect();
+    });
+    connect(&service, &TMappingService::Disconnected, this, [this](int slot) {
+        if (slot == TMappingService::kTimedSlot)
+            IdMappedPortTCP7Disconnect();
+    });
     roster.RunCreation([this] { FormCreate(); });
 }
 
@@ -148,6 +157,17 @@ void TQuorvaneMappingPlus::ShowCount(bool shown) {
     bevel2_->resize(bevel2_->width(), shown ? kArmedBevelHeight : kBevelHeight);
     ncMappingTimer_->setVisible(shown);
     label12_->setVisible(shown);
+}
+
+void TQuorvaneMappingPlus::IdMappedPortTCP7Connect() {
+    AddToCount(ncMappingTimer_, 1);
+    roster_.AddLogEntry(TMappingService::ConnectEntry(TMappingService::kTimedSlot));
+}
+
+void TQuorvaneMappingPlus::IdMappedPortTCP7Disconnect() {
+    AddToCount(ncMappingTimer_, -1);
+    roster_.RemoveLogEntry(TMappingService::ConnectEntry(TMappingService::kTimedSlot));
+    roster_.AddLogEntry(TMappingService::DisconnectEntry(TMappingService::kTimedSlot));
 }
 
 } // namespace qv

@@ -51,6 +51,10 @@ public:
     // Adds the five fields, scrambled, to a batch of changes.
     void WriteSettings(ProfileBatch& batch) const;
 
+    // The timed mapping's connection events, on the user-interface thread.
+    void IdMappedPortTCP7Connect();
+    void IdMappedPortTCP7Disconnect();
+
     void TimerEnableClick();
     void TimerDisableClick();
     void SaveIniClick();

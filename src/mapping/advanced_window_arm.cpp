@@ -1,11 +1,9 @@
 // Arming and disarming the advanced timed mapping.
-#include "log/connection_log.h"
 #include "mapping/advanced_window.h"
 #include "platform/platform.h"
 #include "platform/port_key_filter.h"
 #include "platform/str_to_int.h"
 #include "service/mapping_service.h"
-#include "shell/main_window.h"
 #include "shell/roster.h"
 
 namespace qv {
@@ -48,12 +46,10 @@ void TQuorvaneMappingPlus::TimerEnableClick() {
         field->setEnabled(false);
     timerDisable_->setEnabled(true);
     const QString enabled = QStringLiteral("Advanced Enabled Mapping #1 on port : ") + PortText();
-    TConnectionLog& log = roster_.Mapping().Log();
-    log.AddLogEntry(enabled);
-    log.RemoveLogEntry(QStringLiteral("Advanced Disabled Mapping #1 on port : ") + PortText());
-    log.ClearLogs()->setEnabled(true);
+    roster_.AddLogEntry(enabled);
+    roster_.RemoveLogEntry(QStringLiteral("Advanced Disabled Mapping #1 on port : ") + PortText());
     ShowCount(true);
-    log.AppendLogLine(EventText(enabled));
+    roster_.AppendLogLine(EventText(enabled));
 }
 
 void TQuorvaneMappingPlus::TimerDisableClick() {
@@ -66,12 +62,10 @@ void TQuorvaneMappingPlus::TimerDisableClick() {
         field->setEnabled(true);
     timerEnable_->setEnabled(true);
     const QString disabled = QStringLiteral("Advanced Disabled Mapping #1 on port : ") + PortText();
-    TConnectionLog& log = roster_.Mapping().Log();
-    log.AddLogEntry(disabled);
-    log.RemoveLogEntry(QStringLiteral("Advanced Enabled Mapping #1 on port : ") + PortText());
-    log.ClearLogs()->setEnabled(true);
+    roster_.AddLogEntry(disabled);
+    roster_.RemoveLogEntry(QStringLiteral("Advanced Enabled Mapping #1 on port : ") + PortText());
     ShowCount(false);
-    log.AppendLogLine(EventText(disabled));
+    roster_.AppendLogLine(EventText(disabled));
 }
 
 } // namespace qv

@@ -12,7 +12,8 @@
 #include "platform/port_key_filter.h"
 #include "service/mapping_service.h"
 #include "service/stored_mappings.h"
-#include "shell/main_window.h"
+#include "shell/file_controls.h"
+#include "shell/roster.h"
 
 namespace qv {
 
@@ -30,8 +31,8 @@ QString TMappingSlot::ControlName(const char* base, int number) {
     return SlotFieldKey(base, number);
 }
 
-TMappingSlot::TMappingSlot(int number, TQuorvaneMapping& window, QWidget* parent, QGridLayout* grid)
-    : QObject(parent), number_(number), window_(window) {
+TMappingSlot::TMappingSlot(int number, TRoster& roster, QWidget* parent, QGridLayout* grid)
+    : QObject(parent), number_(number), roster_(roster) {
     setObjectName(QStringLiteral("Slot%1").arg(number));
     auto* heading = new QLabel(QStringLiteral("Mapping #%1").arg(number), parent);
     heading->setObjectName(QStringLiteral("Label%1").arg(number + 5));
@@ -73,12 +74,12 @@ TMappingSlot::TMappingSlot(int number, TQuorvaneMapping& window, QWidget* parent
 
     for (QLineEdit* field : {incommingPort_, outcommingPort_, outcommingIp_})
         connect(field, &QLineEdit::textChanged, this, &TMappingSlot::Change);
-    OnSignal(mappingEnable_, &QPushButton::clicked, this, window.platform(),
+    OnSignal(mappingEnable_, &QPushButton::clicked, this, roster.platform(),
              [this] { MappingEnableClick(); });
-    OnSignal(mappingDisable_, &QPushButton::clicked, this, window.platform(),
+    OnSignal(mappingDisable_, &QPushButton::clicked, this, roster.platform(),
              [this] { MappingDisableClick(); });
 
-    TMappingService& service = window.Service();
+    TMappingService& service = roster.Service();
     connect(&service, &TMappingService::Connected, this, [this](int slot) {
         if (slot == number_)
             IdMappedPortTCPConnect();
@@ -90,7 +91,7 @@ TMappingSlot::TMappingSlot(int number, TQuorvaneMapping& window, QWidget* parent
 }
 
 TMappingService& TMappingSlot::Service() const {
-    return window_.Service();
+    return roster_.Service();
 }
 
 TRelayListener& TMappingSlot::Listener() const {
@@ -100,7 +101,7 @@ TRelayListener& TMappingSlot::Listener() const {
 // Any change, typed or loaded, is an unsaved change; a slot with all three fields filled may be
 // switched on. Emptying a field later leaves "Enable" as it is: the switch-on checks again.
 void TMappingSlot::Change() {
-    window_.MarkUnsaved();
+    roster_.FileControls().Changed(TFileControls::kMain);
     if (!incommingPort_->text().isEmpty() && !outcommingPort_->text().isEmpty() &&
         !outcommingIp_->text().isEmpty())
         mappingEnable_->setEnabled(true);

@@ -12,7 +12,7 @@ class QGridLayout;
 
 namespace qv {
 
-class TQuorvaneMapping;
+class TRoster;
 class TRelayListener;
 class TMappingService;
 
@@ -22,7 +22,7 @@ class TMappingSlot : public QObject {
     Q_OBJECT
 public:
     // Creates the slot's controls in column `number` of the grid (row 0 is the heading).
-    TMappingSlot(int number, TQuorvaneMapping& window, QWidget* parent, QGridLayout* grid);
+    TMappingSlot(int number, TRoster& roster, QWidget* parent, QGridLayout* grid);
 
     int Number() const { return number_; }
     QLineEdit* IncommingPort() const { return incommingPort_; }
@@ -58,6 +58,12 @@ public:
     void IdMappedPortTCPConnect();
     void IdMappedPortTCPDisconnect();
 
+signals:
+    // Switched on or off by its buttons ("Disabled All" follows).
+    void Switched();
+    // Its users went up or down by one (the status bar's total follows).
+    void CountChanged(int delta);
+
 private:
     void Change();
     QString PortText() const { return incommingPort_->text(); }
@@ -68,7 +74,7 @@ private:
     TMappingService& Service() const;
 
     int number_;
-    TQuorvaneMapping& window_;
+    TRoster& roster_;
     QLineEdit* incommingPort_;
     QLineEdit* outcommingPort_;
     QLineEdit* outcommingIp_;

@@ -1,11 +1,10 @@
 // Switching a mapping slot on and off, and the connection events of its listener.
-#include "log/connection_log.h"
 #include "mapping/mapping_slot.h"
 #include "platform/controls.h"
 #include "platform/platform.h"
 #include "service/mapping_service.h"
 #include "service/stored_mappings.h"
-#include "shell/main_window.h"
+#include "shell/roster.h"
 
 #include <vector>
 
@@ -30,7 +29,7 @@ void TMappingSlot::MappingEnableClick() {
     const QString refused = CheckMapping(
         number_, {outcommingIp_->text(), outcommingPort_->text(), incommingPort_->text()}, target);
     if (!refused.isEmpty())
-        return window_.platform().Notice(refused);
+        return roster_.platform().Notice(refused);
     ncMapping_->setText(QStringLiteral("0"));
     SetFieldsEnabled(false);
     try {
@@ -41,19 +40,17 @@ void TMappingSlot::MappingEnableClick() {
         throw;
     }
     mappingDisable_->setEnabled(true);
-    TConnectionLog& log = window_.Log();
-    log.AddLogEntry(EnabledEntry());
-    log.RemoveLogEntry(DisabledEntry());
-    log.ClearLogs()->setEnabled(true);
+    roster_.AddLogEntry(EnabledEntry());
+    roster_.RemoveLogEntry(DisabledEntry());
     ncMapping_->show();
-    window_.UpdateDisabledAll();
-    log.AppendLogLine(EventText(EnabledEntry()));
+    emit Switched();
+    roster_.AppendLogLine(EventText(EnabledEntry()));
 }
 
 void TMappingSlot::MappingDisableClick() {
     SwitchOff(true);
-    window_.UpdateDisabledAll();
-    window_.Log().AppendLogLine(EventText(DisabledEntry()));
+    emit Switched();
+    roster_.AppendLogLine(EventText(DisabledEntry()));
 }
 
 void TMappingSlot::SwitchOff(bool enableButton) {
@@ -67,9 +64,8 @@ void TMappingSlot::SwitchOffTogether(std::span<TMappingSlot* const> group, bool 
     // Every slot lists its switch-off in order, then all listeners stop under one wait.
     std::vector<int> numbers;
     for (TMappingSlot* slot : group) {
-        TConnectionLog& log = slot->window_.Log();
-        log.RemoveLogEntry(slot->EnabledEntry());
-        log.AddLogEntry(slot->DisabledEntry());
+        slot->roster_.RemoveLogEntry(slot->EnabledEntry());
+        slot->roster_.AddLogEntry(slot->DisabledEntry());
         slot->mappingDisable_->setEnabled(false);
         numbers.push_back(slot->number_);
     }
@@ -79,7 +75,6 @@ void TMappingSlot::SwitchOffTogether(std::span<TMappingSlot* const> group, bool 
             field->setEnabled(true);
         if (enableButton)
             slot->mappingEnable_->setEnabled(true);
-        slot->window_.Log().ClearLogs()->setEnabled(true);
         slot->ncMapping_->hide();
         slot->ncMapping_->setText(QStringLiteral("0"));
     }
@@ -87,16 +82,15 @@ void TMappingSlot::SwitchOffTogether(std::span<TMappingSlot* const> group, bool 
 
 void TMappingSlot::IdMappedPortTCPConnect() {
     AddToCount(ncMapping_, 1);
-    window_.AddToTotal(1);
-    window_.Log().AddLogEntry(TMappingService::ConnectEntry(number_));
+    emit CountChanged(1);
+    roster_.AddLogEntry(TMappingService::ConnectEntry(number_));
 }
 
 void TMappingSlot::IdMappedPortTCPDisconnect() {
     AddToCount(ncMapping_, -1);
-    window_.AddToTotal(-1);
-    TConnectionLog& log = window_.Log();
-    log.RemoveLogEntry(TMappingService::ConnectEntry(number_));
-    log.AddLogEntry(TMappingService::DisconnectEntry(number_));
+    emit CountChanged(-1);
+    roster_.RemoveLogEntry(TMappingService::ConnectEntry(number_));
+    roster_.AddLogEntry(TMappingService::DisconnectEntry(number_));
 }
 
 } // namespace qv

@@ -6,49 +6,41 @@
 #include <filesystem>
 #include <system_error>
 
-#include "info/about_window.h"
-#include "info/changes_news_window.h"
-#include "info/update_window.h"
-#include "lock/lock_window.h"
-#include "lock/unlock_window.h"
-#include "mapping/advanced_window.h"
 #include "platform/platform.h"
 #include "prefs/caption_table.h"
 #include "prefs/language_choice.h"
 #include "prefs/settings_window.h"
-#include "remote/remote_window.h"
-#include "shell/main_window.h"
 #include "shell/roster.h"
-#include "shell/tray_window.h"
 
 namespace qv {
 
 namespace {
 
 QWidget& WindowOf(const TRoster& roster, CaptionWindow window) {
+    using Id = TRoster::WindowId;
     switch (window) {
     case CaptionWindow::Main:
-        return roster.Mapping();
+        return roster.Window(Id::Main);
     case CaptionWindow::Tray:
-        return roster.Tray();
+        return roster.Window(Id::Tray);
     case CaptionWindow::About:
-        return roster.About();
+        return roster.Window(Id::About);
     case CaptionWindow::Lock:
-        return roster.Lock();
+        return roster.Window(Id::Lock);
     case CaptionWindow::Unlock:
-        return roster.Unlock();
+        return roster.Window(Id::Unlock);
     case CaptionWindow::Advanced:
-        return roster.MappingPlus();
+        return roster.Window(Id::Advanced);
     case CaptionWindow::ChangesNews:
-        return roster.ChangesNews();
+        return roster.Window(Id::ChangesNews);
     case CaptionWindow::Remote:
-        return roster.Remote();
+        return roster.Window(Id::Remote);
     case CaptionWindow::Settings:
-        return roster.Settings();
+        return roster.Window(Id::Settings);
     case CaptionWindow::Update:
-        return roster.Update();
+        return roster.Window(Id::Update);
     }
-    return roster.Mapping();
+    return roster.Window(Id::Main);
 }
 
 QString Text(const std::string& bytes) {

@@ -2,17 +2,10 @@
 // reopening and the two buttons resting for a second.
 #include <QAction>
 
-#include "info/about_window.h"
-#include "info/changes_news_window.h"
-#include "info/update_window.h"
-#include "lock/lock_window.h"
-#include "lock/unlock_window.h"
-#include "mapping/advanced_window.h"
 #include "platform/platform.h"
+#include "platform/ui_timer.h"
 #include "prefs/background_colour.h"
 #include "prefs/settings_window.h"
-#include "remote/remote_window.h"
-#include "shell/main_window.h"
 #include "shell/roster.h"
 
 namespace qv {
@@ -58,17 +51,11 @@ void TQuorvaneSettings::SetColourControlsEnabled(bool enabled) {
 
 // The nine windows that take the colour; the hidden tray window does not.
 void TQuorvaneSettings::PaintWindows(const QColor& colour) {
-    QWidget* const windows[] = {this,
-                                &roster_.Mapping(),
-                                &roster_.Remote(),
-                                &roster_.About(),
-                                &roster_.MappingPlus(),
-                                &roster_.ChangesNews(),
-                                &roster_.Lock(),
-                                &roster_.Unlock(),
-                                &roster_.Update()};
-    for (QWidget* window : windows)
-        SetBackgroundColour(*window, colour);
+    using Id = TRoster::WindowId;
+    SetBackgroundColour(*this, colour);
+    for (Id id :
+         {Id::Main, Id::Remote, Id::About, Id::Advanced, Id::ChangesNews, Id::Lock, Id::Unlock, Id::Update})
+        SetBackgroundColour(roster_.Window(id), colour);
 }
 
 // The main window's Timer5 shows this window again; Change and Reset come back when `unlockTimer`
@@ -78,7 +65,7 @@ void TQuorvaneSettings::CloseAndReopen(UiTimer* unlockTimer) {
         SetColourControlsEnabled(true);
         return;
     }
-    roster_.Mapping().Timer(5)->SetEnabled(true);
+    roster_.MainTimer(5)->SetEnabled(true);
     unlockTimer->SetEnabled(true);
     buttons_[2]->setEnabled(true);
 }

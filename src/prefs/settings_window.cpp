@@ -12,16 +12,13 @@
 #include "core/profile/profile_file.h"
 #include "core/profile/scramble.h"
 #include "core/profile/settings_switch.h"
-#include "log/connection_log.h"
-#include "service/switched_on.h"
 #include "platform/controls.h"
 #include "platform/error_report.h"
 #include "platform/hint.h"
 #include "prefs/autostart_entry.h"
 #include "prefs/background_colour.h"
-#include "shell/main_window.h"
+#include "service/switched_on.h"
 #include "shell/roster.h"
-#include "shell/tray_window.h"
 
 namespace qv {
 
@@ -119,7 +116,7 @@ void TQuorvaneSettings::FormCreate() {
 // The autostart box keeps its state from creation or from the user's last change.
 void TQuorvaneSettings::FormShow() {
     ReadTrayIcon();
-    checkBoxes_[2]->setChecked(roster_.Mapping().Log().CheckBox1()->isChecked());
+    checkBoxes_[2]->setChecked(roster_.LogSaveSwitch()->isChecked());
     ReadStartSwitches();
 }
 
@@ -140,7 +137,7 @@ void TQuorvaneSettings::ReadStartSwitches() {
 }
 
 void TQuorvaneSettings::CheckBox3Click() {
-    roster_.Mapping().Log().CheckBox1()->setChecked(checkBoxes_[2]->isChecked());
+    roster_.LogSaveSwitch()->setChecked(checkBoxes_[2]->isChecked());
 }
 
 void TQuorvaneSettings::showEvent(QShowEvent* event) {
@@ -178,7 +175,7 @@ void TQuorvaneSettings::ApplyPreferences() {
         }
         throw;
     }
-    roster_.Tray().Timer(checkBoxes_[3]->isChecked() ? 1 : 2)->SetEnabled(true);
+    roster_.ShowTrayIcon(checkBoxes_[3]->isChecked());
 }
 
 void TQuorvaneSettings::StoreAutostart() {

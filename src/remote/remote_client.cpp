@@ -4,13 +4,12 @@
 #include <stdexcept>
 #include <string>
 
-#include "service/stored_text.h"
-#include "log/connection_log.h"
 #include "platform/error_report.h"
 #include "platform/platform.h"
 #include "platform/str_to_int.h"
 #include "remote/remote_window.h"
-#include "shell/main_window.h"
+#include "service/mapping_service.h"
+#include "service/stored_text.h"
 #include "shell/roster.h"
 
 namespace qv {
@@ -115,25 +114,23 @@ void TQuorvaneRemote::ClientSocket1Connecting() {
     DeleteExchange();
     buffer1_.Reset(Latin1Bytes(Host()));
     Timer(9)->SetEnabled(false);
-    TConnectionLog& log = roster_.Mapping().Log();
-    log.AddLogEntry(QStringLiteral("Remote Ip/Host : ") + Host());
+    roster_.AddLogEntry(QStringLiteral("Remote Ip/Host : ") + Host());
     Field("RemoteIp")->setEnabled(false);
     Field("RemotePort")->setEnabled(false);
-    log.AppendLogLine(EventText(QStringLiteral("Remote Ip/Host : ") + Host()));
+    roster_.AppendLogLine(EventText(QStringLiteral("Remote Ip/Host : ") + Host()));
 }
 
 void TQuorvaneRemote::ClientSocket1Connect() {
     Label(10)->setText(QStringLiteral("Connected!"));
     Timer(10)->SetEnabled(true);
-    const QString version = roster_.Mapping().Version()->text();
+    const QString version = roster_.VersionText();
     clientSocket1_->SendText(CredentialLines(Latin1Bytes(version), Latin1Bytes(Field("RemoteLogin")->text()),
                                              Latin1Bytes(Field("RemotePassword")->text())));
-    TConnectionLog& log = roster_.Mapping().Log();
-    log.RemoveLogEntry(QStringLiteral("Remote Ip/Host : ") + Host());
-    log.AddLogEntry(QStringLiteral("Connection Remote Ip/Host : ") + Host());
+    roster_.RemoveLogEntry(QStringLiteral("Remote Ip/Host : ") + Host());
+    roster_.AddLogEntry(QStringLiteral("Connection Remote Ip/Host : ") + Host());
     Field("RemoteIp")->setEnabled(false);
     Field("RemotePort")->setEnabled(false);
-    log.AppendLogLine(EventText(QStringLiteral("Connection Remote Ip/Host : ") + Host()));
+    roster_.AppendLogLine(EventText(QStringLiteral("Connection Remote Ip/Host : ") + Host()));
 }
 
 void TQuorvaneRemote::ClientSocket1Read() {
@@ -205,11 +202,9 @@ void TQuorvaneRemote::ShowDisconnected() {
     HideProgress();
 }
 
-TConnectionLog& TQuorvaneRemote::RemoveAttemptEntries(const QString& host) {
-    TConnectionLog& log = roster_.Mapping().Log();
-    log.RemoveLogEntry(QStringLiteral("Remote Ip/Host : ") + host);
-    log.RemoveLogEntry(QStringLiteral("Connection Remote Ip/Host : ") + host);
-    return log;
+void TQuorvaneRemote::RemoveAttemptEntries(const QString& host) {
+    roster_.RemoveLogEntry(QStringLiteral("Remote Ip/Host : ") + host);
+    roster_.RemoveLogEntry(QStringLiteral("Connection Remote Ip/Host : ") + host);
 }
 
 void TQuorvaneRemote::ClientSocket1Disconnect() {
@@ -228,10 +223,10 @@ void TQuorvaneRemote::ClientSocket1Disconnect() {
     buffer1_.Clear();
     ShowDisconnected();
     Timer(9)->SetEnabled(true);
-    TConnectionLog& log = RemoveAttemptEntries(Host());
-    log.AddLogEntry(QStringLiteral("Disconnected Remote Ip : ") + address);
+    RemoveAttemptEntries(Host());
+    roster_.AddLogEntry(QStringLiteral("Disconnected Remote Ip : ") + address);
     SetClientFieldsEnabled(true);
-    log.AppendLogLine(EventText(QStringLiteral("Disconnected Remote Ip : ") + address));
+    roster_.AppendLogLine(EventText(QStringLiteral("Disconnected Remote Ip : ") + address));
     if (checkFailure)
         std::rethrow_exception(checkFailure);
 }
@@ -262,14 +257,14 @@ void TQuorvaneRemote::ClientSocket1Error(SocketErrorKind kind, int& code) {
     ShowDisconnected();
     DeleteExchange();
     remoteGet_->setEnabled(false);
-    TConnectionLog& log = RemoveAttemptEntries(host);
-    log.AddLogEntry(text);
+    RemoveAttemptEntries(host);
+    roster_.AddLogEntry(text);
     platform.Beep();
     platform.Notice(text + QStringLiteral("\r\n") + Label(12)->text());
     SetClientFieldsEnabled(true);
     clientSocket1_->Close();
-    if (log.CheckBox1()->isChecked()) {
-        log.AppendLogLine(
+    if (roster_.LogSaveSwitch()->isChecked()) {
+        roster_.AppendLogLine(
             EventText(QStringLiteral("Disconnected Error #%1 Remote Ip : ").arg(code) + address));
         code = 0;
     }

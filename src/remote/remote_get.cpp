@@ -2,13 +2,10 @@
 #include <QFile>
 #include <QLabel>
 
-#include "service/stored_text.h"
-#include "mapping/advanced_window.h"
-#include "mapping/mapping_slot.h"
 #include "platform/controls.h"
 #include "platform/platform.h"
 #include "remote/remote_window.h"
-#include "shell/main_window.h"
+#include "service/stored_text.h"
 #include "shell/roster.h"
 #include "shell/stored_fields.h"
 
@@ -17,7 +14,7 @@ namespace qv {
 void TQuorvaneRemote::RemoteGetClick() {
     Platform& platform = roster_.platform();
     const std::string path = ExchangePath();
-    const QString version = roster_.Mapping().Version()->text();
+    const QString version = roster_.VersionText();
     const ConfigurationCheck check =
         CheckConfiguration(path, Latin1Bytes(Field("RemoteLogin")->text()),
                            Latin1Bytes(Field("RemotePassword")->text()), Latin1Bytes(version));
@@ -64,14 +61,7 @@ void TQuorvaneRemote::RemoteGetClick() {
 }
 
 void TQuorvaneRemote::ApplyConfiguration() {
-    TQuorvaneMapping& mapping = roster_.Mapping();
-    mapping.StopSlotsForReplacement();
-    for (int number = 1; number <= 6; ++number) {
-        TMappingSlot& slot = mapping.Slot(number);
-        for (QLineEdit* field : {slot.IncommingPort(), slot.OutcommingPort(), slot.OutcommingIp()})
-            field->clear();
-        slot.MappingEnable()->setEnabled(false);
-    }
+    roster_.ClearMappingsForReplacement();
     // Each assignment runs the field's change handling, as typing would.
     for (const auto& [control, value] : ReadConfiguration(ExchangePath())) {
         if (QLineEdit* field =

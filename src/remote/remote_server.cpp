@@ -5,16 +5,15 @@
 #include <QPlainTextEdit>
 #include <QTextCursor>
 
-#include "service/stored_text.h"
-#include "log/connection_log.h"
-#include "mapping/advanced_window.h"
 #include "platform/controls.h"
 #include "platform/error_report.h"
 #include "platform/platform.h"
 #include "platform/str_to_int.h"
+#include "platform/ui_timer.h"
 #include "remote/remote_protocol.h"
 #include "remote/remote_window.h"
-#include "shell/main_window.h"
+#include "service/mapping_service.h"
+#include "service/stored_text.h"
 #include "shell/roster.h"
 #include "shell/stored_fields.h"
 
@@ -28,8 +27,8 @@ QString Text(const std::string& bytes) {
 }
 } // namespace
 
-TRemoteServer::TRemoteServer(TRoster& roster, TQuorvaneMapping& window)
-    : QObject(&window), roster_(roster), window_(window),
+TRemoteServer::TRemoteServer(TRoster& roster, QObject* parent, QPlainTextEdit* buffer1, UiTimer* timer4)
+    : QObject(parent), roster_(roster), buffer1_(buffer1), timer4_(timer4),
       serverSocket1_(new ListeningEndpoint(roster.platform(), kDefaultPort, this)) {
     serverSocket1_->setObjectName(QStringLiteral("ServerSocket1"));
     ListeningEndpoint::Handlers handlers;
@@ -42,7 +41,7 @@ TRemoteServer::TRemoteServer(TRoster& roster, TQuorvaneMapping& window)
     };
     // Listed only: the log file may be what failed.
     handlers.errorsHeldBack = [this](int count) {
-        window_.Log().AddLogEntry(
+        roster_.AddLogEntry(
             QStringLiteral("Server : %1 more socket errors while an error box was open").arg(count));
     };
     serverSocket1_->SetHandlers(std::move(handlers));
@@ -81,22 +80,20 @@ void TRemoteServer::SwitchOn() {
     }
     serverSocket1_->SetPort(port);
     serverSocket1_->Activate();
-    TConnectionLog& log = window_.Log();
-    log.RemoveLogEntry(QStringLiteral("Remote Server Is Now Desactived"));
-    log.AddLogEntry(QStringLiteral("Remote Server Is Now Actived"));
+    roster_.RemoveLogEntry(QStringLiteral("Remote Server Is Now Desactived"));
+    roster_.AddLogEntry(QStringLiteral("Remote Server Is Now Actived"));
     for (const char* field : {"ServerPort", "ServerLogin", "ServerPassword"})
         remote.Field(field)->setEnabled(false);
-    log.AppendLogLine(" Remote Server Is Now Actived");
+    roster_.AppendLogLine(" Remote Server Is Now Actived");
 }
 
 void TRemoteServer::SwitchOff() {
     serverSocket1_->Deactivate();
-    TConnectionLog& log = window_.Log();
-    log.RemoveLogEntry(QStringLiteral("Remote Server Is Now Actived"));
-    log.AddLogEntry(QStringLiteral("Remote Server Is Now Desactived"));
+    roster_.RemoveLogEntry(QStringLiteral("Remote Server Is Now Actived"));
+    roster_.AddLogEntry(QStringLiteral("Remote Server Is Now Desactived"));
     for (const char* field : {"ServerPort", "ServerLogin", "ServerPassword"})
         roster_.Remote().Field(field)->setEnabled(true);
-    log.AppendLogLine(" Remote Server Is Now Desactived");
+    roster_.AppendLogLine(" Remote Server Is Now Desactived");
 }
 
 void TRemoteServer::Timer4Timer() {
@@ -109,17 +106,17 @@ void TRemoteServer::Stop() {
 }
 
 void TRemoteServer::EmptyBuffer1() {
-    window_.Buffer1()->clear();
+    buffer1_->clear();
 }
 
 void TRemoteServer::ListEntry(const QString& text) {
-    window_.Log().AddLogEntry(text);
-    window_.Log().AppendLogLine(EventText(text));
+    roster_.AddLogEntry(text);
+    roster_.AppendLogLine(EventText(text));
 }
 
 void TRemoteServer::RemoveConnectionEntries(const QString& address) {
-    window_.Log().RemoveLogEntry(QStringLiteral("Server : Remote Ip : ") + address);
-    window_.Log().RemoveLogEntry(QStringLiteral("Server : Connection Remote Ip : ") + address);
+    roster_.RemoveLogEntry(QStringLiteral("Server : Remote Ip : ") + address);
+    roster_.RemoveLogEntry(QStringLiteral("Server : Connection Remote Ip : ") + address);
 }
 
 void TRemoteServer::ServerSocket1ClientConnect(EventConnection& connection) {
@@ -130,18 +127,18 @@ void TRemoteServer::ServerSocket1ClientConnect(EventConnection& connection) {
 void TRemoteServer::ServerSocket1Accept(EventConnection& connection) {
     const QString address = Text(connection.PeerAddress());
     connection.SendText(GreetingLines(Latin1Bytes(roster_.Remote().Field("ServerName")->text()),
-                                      Latin1Bytes(window_.Version()->text())));
-    window_.Log().RemoveLogEntry(QStringLiteral("Server : Remote Ip : ") + address);
+                                      Latin1Bytes(roster_.VersionText())));
+    roster_.RemoveLogEntry(QStringLiteral("Server : Remote Ip : ") + address);
     ListEntry(QStringLiteral("Server : Connection Remote Ip : ") + address);
     connection.SendText(
         ConfigurationLines([this](const std::string& control) { return ControlText(control); }));
-    window_.Timer(4)->SetEnabled(true);
+    timer4_->SetEnabled(true);
 }
 
 void TRemoteServer::ServerSocket1ClientRead(EventConnection& connection) {
     // Nothing reads what a client sends: only its newest part is kept, so no client can grow it. Each
     // chunk is a paragraph of its own, added at the end, so a read costs what it brings, not what is kept.
-    auto* buffer1 = window_.Buffer1();
+    QPlainTextEdit* buffer1 = buffer1_;
     buffer1->appendPlainText(Text(connection.ReceiveText()));
     const int excess = buffer1->document()->characterCount() - 1 - kBuffer1Limit;
     if (excess > 0) {
@@ -154,10 +151,10 @@ void TRemoteServer::ServerSocket1ClientRead(EventConnection& connection) {
 void TRemoteServer::ServerSocket1ClientDisconnect(EventConnection& connection) {
     const QString address = Text(connection.PeerAddress());
     EmptyBuffer1();
-    window_.Log().AddLogEntry(QStringLiteral("Server : Disconnected Remote Ip : ") + address);
+    roster_.AddLogEntry(QStringLiteral("Server : Disconnected Remote Ip : ") + address);
     RemoveConnectionEntries(address);
-    window_.Timer(4)->SetEnabled(false);
-    window_.Log().AppendLogLine(EventText(QStringLiteral("Server : Disconnected Remote Ip : ") + address));
+    timer4_->SetEnabled(false);
+    roster_.AppendLogLine(EventText(QStringLiteral("Server : Disconnected Remote Ip : ") + address));
 }
 
 void TRemoteServer::ServerSocket1ClientError(EventConnection& connection, SocketErrorKind kind, int& code) {
@@ -165,11 +162,11 @@ void TRemoteServer::ServerSocket1ClientError(EventConnection& connection, Socket
     const QString text = QString::fromLatin1(DisconnectedErrorText(kind)) + QString::number(code) +
                          QStringLiteral(" Remote Ip : ") + address;
     EmptyBuffer1();
-    window_.Timer(4)->SetEnabled(false);
+    timer4_->SetEnabled(false);
     RemoveConnectionEntries(address);
-    window_.Log().AddLogEntry(text);
-    if (window_.Log().CheckBox1()->isChecked()) {
-        window_.Log().AppendLogLine(EventText(text));
+    roster_.AddLogEntry(text);
+    if (roster_.LogSaveSwitch()->isChecked()) {
+        roster_.AppendLogLine(EventText(text));
         code = 0;
     }
 }

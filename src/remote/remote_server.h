@@ -6,10 +6,12 @@
 #include "remote/listening_endpoint.h"
 #include "remote/remote_protocol.h"
 
+class QPlainTextEdit;
+
 namespace qv {
 
 class TRoster;
-class TQuorvaneMapping;
+class UiTimer;
 
 // The remote server of the main window: ServerSocket1 answers every accepted connection with the
 // greeting and this instance's configuration; Timer4 closes all connections 9.5 s after an acceptance.
@@ -19,7 +21,7 @@ public:
     // What a client sends is kept up to this many characters, the newest ones.
     static constexpr int kBuffer1Limit = static_cast<int>(kReceiveLimit);
 
-    TRemoteServer(TRoster& roster, TQuorvaneMapping& window);
+    TRemoteServer(TRoster& roster, QObject* parent, QPlainTextEdit* buffer1, UiTimer* timer4);
 
     ListeningEndpoint& ServerSocket1() { return *serverSocket1_; }
     // "Active Remote Server" ticked or unticked, by the user or the program.
@@ -44,7 +46,8 @@ private:
     std::string ControlText(const std::string& control) const;
 
     TRoster& roster_;
-    TQuorvaneMapping& window_;
+    QPlainTextEdit* buffer1_;
+    UiTimer* timer4_;
     ListeningEndpoint* serverSocket1_;
 };
 

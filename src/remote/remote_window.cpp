@@ -24,7 +24,6 @@
 #include "remote/remote_server.h"
 #include "service/stored_text.h"
 #include "shell/file_controls.h"
-#include "shell/main_window.h"
 #include "shell/roster.h"
 
 namespace qv {
@@ -186,7 +185,7 @@ void TQuorvaneRemote::BuildControls() {
     OnSignal(remoteDisconnect_, &QPushButton::clicked, this, platform, [this] { RemoteDisconnectClick(); });
     OnSignal(remoteGet_, &QPushButton::clicked, this, platform, [this] { RemoteGetClick(); });
     OnSignal(remoteActive_, &QCheckBox::toggled, this, platform,
-             [this] { roster_.Mapping().RemoteServer().RemoteActiveClick(); });
+             [this] { roster_.RemoteServer().RemoteActiveClick(); });
 }
 
 std::size_t TQuorvaneRemote::FieldIndex(std::string_view name) {
@@ -238,7 +237,7 @@ void TQuorvaneRemote::FormShow() {
     platform.Notice(
         QStringLiteral("This options (Remote Settings and Remote Connections) is a beta version. \r\n"
                        "Your software version : %1\r\nSoftware %2.")
-            .arg(roster_.Mapping().Version()->text(), Label(5)->text()));
+            .arg(roster_.VersionText(), Label(5)->text()));
 }
 
 void TQuorvaneRemote::closeEvent(QCloseEvent* event) {

@@ -16,8 +16,6 @@
 
 namespace qv {
 
-class TConnectionLog;
-
 // The remote administration window: the remote client, which reads another instance's configuration
 // into this one, and the settings and switch of this instance's own server. The configuration file
 // keeps both groups' texts in section QuorvaneDataRemoteMapping.
@@ -82,7 +80,7 @@ private:
     void SetClientFieldsEnabled(bool enabled);
     void HideProgress();
     void ShowDisconnected();
-    TConnectionLog& RemoveAttemptEntries(const QString& host);
+    void RemoveAttemptEntries(const QString& host);
     QString Host() const;
     // Deletes the exchange file; one that stays is reported in a box.
     void DeleteExchange();

@@ -13,11 +13,11 @@ namespace {
 // How long a stop waits for the links to end: the six mappings, then the timed one.
 constexpr int kSlotStopWaitMs = 6000;
 constexpr int kTimedStopWaitMs = 5000;
+} // namespace
 
-std::string LogText(const QString& entry) {
+std::string EventText(const QString& entry) {
     return " " + entry.toLatin1().toStdString();
 }
-} // namespace
 
 TMappingService::TMappingService(std::string logPath, QObject* parent)
     : QObject(parent), logPath_(std::move(logPath)),
@@ -121,7 +121,7 @@ void TMappingService::WriteLogLine(std::string_view eventText, LogLineForm form)
 
 void TMappingService::WriteRelayLine(const QString& entry, LogLineForm form) {
     try {
-        WriteLogLine(LogText(entry), form);
+        WriteLogLine(EventText(entry), form);
     } catch (const std::exception&) {
         // The line is lost; the connection, the counts and the views are not disturbed.
     }

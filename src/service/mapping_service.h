@@ -16,6 +16,9 @@ class TConnectionEventQueue;
 class UiTimer;
 struct ConnectionEvent;
 
+// The log file's text of a list entry: the entry after the blank that starts every event text.
+std::string EventText(const QString& entry);
+
 // Where a mapping listens and where it relays to.
 struct MappingTarget {
     int listenPort = 0;

@@ -11,6 +11,16 @@ template <class Control> void Enable(const QPointer<Control>& control, bool enab
 }
 } // namespace
 
+void TFileControls::RegisterFileItems(const std::array<QAction*, 3>& items) {
+    for (std::size_t i = 0; i < items.size(); ++i)
+        fileItems_[i] = items[i];
+}
+
+void TFileControls::SetFileItemsEnabled(bool enabled) {
+    for (const QPointer<QAction>& item : fileItems_)
+        Enable(item, enabled);
+}
+
 void TFileControls::Set(Window window, bool load, bool save) {
     const Controls& c = controls_[window];
     Enable(c.load, load);

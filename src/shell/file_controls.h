@@ -21,6 +21,9 @@ public:
     };
 
     void Register(Window window, const Controls& controls) { controls_[window] = controls; }
+    // The main window's "Save Configuration As...", "Load Configuration From..." and "Load a older
+    // configuration" items.
+    void RegisterFileItems(const std::array<QAction*, 3>& items);
 
     // An unsaved change in a window: its Load and Save come on, and the main window's.
     void Changed(Window window);
@@ -41,6 +44,8 @@ public:
     void SavedAs();
     // Loaded from another file: unsaved until saved beside the executable, so everything comes on.
     void LoadedElsewhere();
+    // While a file command asks and works, its items are off.
+    void SetFileItemsEnabled(bool enabled);
     // An older configuration was read: the secondary windows may load the current file but have
     // nothing of their own to save; the main window has.
     void LoadedOlder();
@@ -50,6 +55,7 @@ private:
     void ShowSecondarySaves();
 
     std::array<Controls, 3> controls_{};
+    std::array<QPointer<QAction>, 3> fileItems_{};
 };
 
 } // namespace qv

@@ -12,7 +12,6 @@
 #include "core/profile/version_marker.h"
 #include "info/about_window.h"
 #include "log/connection_log.h"
-#include "mapping/advanced_mapping.h"
 #include "mapping/mapping_slot.h"
 #include "platform/app_title.h"
 #include "platform/controls.h"
@@ -42,17 +41,18 @@ TQuorvaneMapping::TQuorvaneMapping(TRoster& roster)
     setWindowIcon(ProgramIcon());
     resize(917, 478);
     service_ = new TMappingService(roster.LogPath(), this);
+    roster.AttachService(service_);
     connect(service_, &TMappingService::Failed, this,
             [this](const QString& text) { ReportError(platform_, text); });
-    advanced_ = std::make_unique<TAdvancedMapping>(*this);
     commands_ = std::make_unique<TConfigurationCommands>(roster);
     BuildControls();
     BuildMenu();
     BuildStatusBar();
     roster.FileControls().Register(TFileControls::kMain, {loadIni_, saveIni_, loadIni2_, saveIni2_});
+    roster.FileControls().RegisterFileItems(fileItems_);
     KeepLayoutWhereTheScreenHoldsIt();
     BuildTimers();
-    remoteServer_ = new TRemoteServer(roster, *this);
+    remoteServer_ = new TRemoteServer(roster, this, buffer1_, Timer(4));
     roster.RunCreation([this] { FormCreate(); });
 }
 
@@ -62,11 +62,11 @@ TQuorvaneMapping::~TQuorvaneMapping() {
     // slots and the list.
     delete service_;
     service_ = nullptr;
+    roster_.AttachService(nullptr);
     for (TMappingSlot*& slot : slots_) {
         delete slot;
         slot = nullptr;
     }
-    advanced_.reset();
 }
 
 TConnectionEventQueue& TQuorvaneMapping::Events() const {
@@ -160,9 +160,15 @@ void TQuorvaneMapping::AddToTotal(int delta) {
     qv::AddToCount(panels_[1], delta);
 }
 
-void TQuorvaneMapping::StopSlotsForReplacement() {
+void TQuorvaneMapping::ClearSlotsForReplacement() {
     TMappingSlot::SwitchOffTogether(slots_, false);
     UpdateDisabledAll();
+    // Each clearing runs the field's change handling, as typing would.
+    for (const char* base : {"IncommingPort", "OutcommingPort", "OutcommingIp"})
+        for (TMappingSlot* slot : slots_)
+            slot->Field(base)->clear();
+    for (TMappingSlot* slot : slots_)
+        slot->MappingEnable()->setEnabled(false);
 }
 
 void TQuorvaneMapping::UpdateDisabledAll() {

@@ -20,7 +20,6 @@ class TMappingSlot;
 class TConnectionLog;
 class TConnectionEventQueue;
 class TMappingService;
-class TAdvancedMapping;
 class TConfigurationCommands;
 class TRemoteServer;
 
@@ -37,8 +36,6 @@ public:
     // What runs; this window is a view of it.
     TMappingService& Service() const { return *service_; }
     TConnectionEventQueue& Events() const;
-    // Relay listener 7 (IdMappedPortTCP7) of the advanced timed mapping.
-    TAdvancedMapping& Advanced() const { return *advanced_; }
     TConnectionLog& Log() const { return *log_; }
     // ServerSocket1, Timer4 and Buffer1: the remote administration server.
     TRemoteServer& RemoteServer() const { return *remoteServer_; }
@@ -73,8 +70,8 @@ public:
     // "Disabled All" is available while at least one slot is On.
     void UpdateDisabledAll();
     // Before a configuration replaces the fields: every slot, On or not, lists its switch-off and
-    // stops, all under one wait; the "Enable" buttons are left as they are.
-    void StopSlotsForReplacement();
+    // stops, all under one wait; then the grid is emptied and no "Enable" is available.
+    void ClearSlotsForReplacement();
 
     // The ending steps (listeners stopped, closing log line, save switch), once, while every
     // window still exists.
@@ -120,7 +117,6 @@ private:
     TConnectionLog* log_ = nullptr;
     TRemoteServer* remoteServer_ = nullptr;
     std::array<UiTimer*, 8> timers_{};
-    std::unique_ptr<TAdvancedMapping> advanced_;
     std::array<QLabel*, 3> panels_{};
     QPushButton* loadIni_ = nullptr;
     QPushButton* saveIni_ = nullptr;

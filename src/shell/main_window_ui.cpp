@@ -103,7 +103,9 @@ void TQuorvaneMapping::BuildControls() {
     grid->addWidget(NewLabel(bevel1, "Label3", "Outcomming Ip Adress :"), 3, 0);
     grid->addWidget(NewLabel(bevel1, "Label12", "User(s) Connected :"), 5, 0);
     for (int number = 1; number <= 6; ++number) {
-        slots_[number - 1] = new TMappingSlot(number, *this, bevel1, grid);
+        TMappingSlot* slot = slots_[number - 1] = new TMappingSlot(number, roster_, bevel1, grid);
+        connect(slot, &TMappingSlot::Switched, this, &TQuorvaneMapping::UpdateDisabledAll);
+        connect(slot, &TMappingSlot::CountChanged, this, &TQuorvaneMapping::AddToTotal);
         grid->setColumnStretch(number, 1);
     }
     gridBox->addLayout(grid);

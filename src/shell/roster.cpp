@@ -42,10 +42,6 @@ TRoster::TRoster(Platform& platform) : platform_(platform), fileControls_(std::m
         tray_.get(), [this] { RunStartSteps(); }, Qt::QueuedConnection);
 }
 
-TMappingService& TRoster::Service() const {
-    return mapping_->Service();
-}
-
 const TStoredFields& TRoster::StoredFields() const {
     if (!storedFields_)
         storedFields_ = std::make_unique<TStoredFields>(*this);

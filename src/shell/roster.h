@@ -4,7 +4,13 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "core/logfile/log_time_format.h"
+
+class QCheckBox;
+class QWidget;
 
 namespace qv {
 
@@ -22,9 +28,13 @@ class TQuorvaneSettings;
 class TStoredFields;
 class TMappingService;
 class TFileControls;
+class TRemoteServer;
+class UiTimer;
 
 // The ten windows of the program, created once in this order and destroyed in the reverse order.
-// Every window gets the roster at construction and reaches the others through it.
+// Every window gets the roster at construction and reaches the others through it: the shell uses
+// the windows themselves, the other windows only the narrow reach below, which needs no window's
+// header.
 class TRoster {
 public:
     explicit TRoster(Platform& platform);
@@ -48,8 +58,40 @@ public:
     // The Load and Save controls of the windows that store fields, and their rules.
     TFileControls& FileControls() const { return *fileControls_; }
 
-    // What runs: the mappings, their events and counts, the log file.
-    TMappingService& Service() const;
+    // What runs: the mappings, their events and counts, the log file. The main window, which owns
+    // it, hands it over first thing, before anything of it is built.
+    TMappingService& Service() const { return *service_; }
+    void AttachService(TMappingService* service) { service_ = service; }
+
+    // ---- Narrow reach into the other windows (roster_reach.cpp).
+    enum class WindowId { Tray, Main, About, Remote, Advanced, Update, Unlock, Lock, ChangesNews, Settings };
+    QWidget& Window(WindowId id) const;
+    // The main window's connection list, its "Save Connections List" switch and its log-file lines.
+    void AddLogEntry(const QString& text) const;
+    void RemoveLogEntry(const QString& text) const;
+    void AppendLogLine(std::string_view fileText, LogLineForm form = LogLineForm::Full) const;
+    QCheckBox* LogSaveSwitch() const;
+    // The main window's hidden version label and its numbered timers.
+    QString VersionText() const;
+    UiTimer* MainTimer(int number) const;
+    // ServerSocket1 of the main window.
+    TRemoteServer& RemoteServer() const;
+    // Before a configuration replaces the grid: every mapping stops, the grid is emptied, and no
+    // "Enable" is available.
+    void ClearMappingsForReplacement() const;
+    // The tray icon: shown now; added (true) or deleted by its timers.
+    bool TrayIconShown() const;
+    void ShowTrayIcon(bool shown) const;
+    // The lock: the "Lock" items of the main window and the tray; the interface locked and
+    // unlocked; the tray's menu afterwards (`lockItemStays`: a lock that made the file keeps it).
+    void SetLockItemsEnabled(bool enabled) const;
+    void LockUserInterface();
+    void AfterLocking(bool lockItemStays) const;
+    void UnlockUserInterface();
+    void AfterUnlocking() const;
+    void SetUnlockItemEnabled(bool enabled) const;
+    // The tray's "About" comes back once the About window closes, unless the program is locked.
+    void OfferTrayAbout() const;
 
     // The stored fields of a configuration, listed on first use, once every window exists.
     const TStoredFields& StoredFields() const;
@@ -90,6 +132,7 @@ private:
     mutable std::unique_ptr<TStoredFields> storedFields_;
     // Before the windows, which register their controls as they are built.
     std::unique_ptr<TFileControls> fileControls_;
+    TMappingService* service_ = nullptr;
     // Declared in creation order: members are destroyed in reverse, as the windows must be.
     std::unique_ptr<TQuorvaneTray> tray_;
     std::unique_ptr<TQuorvaneMapping> mapping_;

@@ -109,7 +109,7 @@ int main(int argc, char** argv) {
                 std::cerr << "src/" << file << ":" << lineNo << ": includes \"" << included << "\", but "
                           << rule->first << "/ may include only from:";
                 for (const auto& folder : rule->second)
-                    std::cerr << ' ' << folder << '/';
+                    std::cerr << ' ' << folder << (fs::path(folder).has_extension() ? "" : "/");
                 std::cerr << '\n';
                 ++broken;
             }

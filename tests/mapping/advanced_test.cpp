@@ -21,9 +21,9 @@
 #include "core/relay/relay_listener.h"
 #include "info/about_window.h"
 #include "log/connection_log.h"
-#include "mapping/advanced_mapping.h"
 #include "mapping/advanced_window.h"
 #include "service/connection_event_queue.h"
+#include "service/mapping_service.h"
 #include "shell/main_window.h"
 #include "shell/tray_window.h"
 #include "support/echo_server.h"
@@ -59,7 +59,9 @@ struct Program : RosterFixture {
     }
     qv::TQuorvaneMapping& Main() const { return roster->Mapping(); }
     qv::TQuorvaneMappingPlus& Plus() const { return roster->MappingPlus(); }
-    qv::TRelayListener& Listener7() const { return Main().Advanced().Listener(); }
+    qv::TRelayListener& Listener7() const {
+        return Main().Service().Listener(qv::TMappingService::kTimedSlot);
+    }
     QStringList Texts() const {
         QStringList texts;
         for (int i = 0; i < 5; ++i)
