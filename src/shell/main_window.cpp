@@ -77,10 +77,6 @@ void TQuorvaneMapping::EndOfProgram() {
     Guarded(platform_, [this] { FormDestroy(); });
 }
 
-void TQuorvaneMapping::MarkUnsaved() {
-    roster_.FileControls().Changed(TFileControls::kMain);
-}
-
 void TQuorvaneMapping::DisableFileControls() {
     roster_.FileControls().MatchFile(TFileControls::kMain);
     log_->ELogs()->setEnabled(false);

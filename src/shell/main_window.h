@@ -60,8 +60,6 @@ public:
     QPushButton* Button5() const { return button5_; }
     QAction* Lock1() const { return lock1_; }
 
-    // The change rule's first step: the configuration now has unsaved changes.
-    void MarkUnsaved();
     // The fields equal the file: LoadIni, SaveIni, LoadIni2, SaveIni2 and ELogs go off.
     void DisableFileControls();
 
