@@ -5,6 +5,8 @@
 #include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <set>
+#include <sstream>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -282,6 +284,44 @@ TEST(ProfileFile, ThreadsWritingAtOnceLoseNoKey) {
     for (const char* prefix : {"a", "b"})
         for (int i = 0; i < kKeysEach; ++i)
             EXPECT_EQ(qv::ReadString(path, "S", prefix + std::to_string(i)), std::to_string(i));
+}
+
+// Another process (a headless instance, a second window) rewriting the configuration never shows a
+// reader part of a file: every read finds one whole version.
+TEST(ProfileFile, ReaderInAnotherProcessNeverSeesAHalfWrittenFile) {
+    qvtest::TempDir dir;
+    const std::string path = dir.File("shared.qrvd");
+    constexpr int kKeys = 300;
+    const auto write = [&](int generation) {
+        qv::ProfileBatch batch(path);
+        for (int k = 0; k < kKeys; ++k)
+            batch.Write("S", "k" + std::to_string(k), std::to_string(generation));
+        batch.Commit();
+    };
+    write(0);
+    const std::string whole0 = ReadAll(path);
+    const pid_t writer = ::fork();
+    ASSERT_GE(writer, 0);
+    if (writer == 0) {
+        for (int generation = 1; generation <= 200; ++generation)
+            write(generation);
+        ::_exit(0);
+    }
+    int reads = 0;
+    for (int status = 0; ::waitpid(writer, &status, WNOHANG) == 0; ++reads) {
+        // A whole version: every line there, every value the same generation.
+        std::istringstream lines(ReadAll(path));
+        std::set<std::string> values;
+        int count = 0;
+        for (std::string line; std::getline(lines, line); ++count)
+            if (const auto equals = line.find('='); equals != std::string::npos)
+                values.insert(line.substr(equals + 1));
+        ASSERT_EQ(count, kKeys + 1) << "read " << reads;
+        ASSERT_EQ(values.size(), 1u) << "read " << reads;
+    }
+    EXPECT_GT(reads, 0);
+    EXPECT_EQ(qv::ReadString(path, "S", "k" + std::to_string(kKeys - 1)), "200");
+    EXPECT_NE(ReadAll(path), whole0);
 }
 
 // Failures: the old file stays exactly as it was, nothing else is left behind, and the text names it.
