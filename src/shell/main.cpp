@@ -76,6 +76,8 @@ int main(int argc, char** argv) {
         // After a user's Exit the windows' last steps (the closing log line) still report in a box, as
         // ever: the user is there to read it. After a signal, that box goes to standard error.
         result = QApplication::exec();
+        // The windows' ending steps still write the configuration: it stays held until they are done.
+        instance.StopAnswering();
     }
     app.SetPlatform(nullptr);
     return result;

@@ -92,12 +92,23 @@ void TSingleInstance::Serve() {
             if (socket->readLine() == kShowRequest) {
                 socket->write(kShownReply);
                 // Answered first: showing may open a box, whose loop the caller must not wait for.
-                if (show_)
-                    QMetaObject::invokeMethod(this, show_, Qt::QueuedConnection);
+                QMetaObject::invokeMethod(
+                    this,
+                    [this] {
+                        if (show_)
+                            show_();
+                    },
+                    Qt::QueuedConnection);
             }
             socket->disconnectFromServer();
         });
     }
+}
+
+void TSingleInstance::StopAnswering() {
+    show_ = nullptr;
+    if (server_)
+        server_->close();
 }
 
 void TSingleInstance::Release() {

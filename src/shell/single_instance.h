@@ -29,6 +29,8 @@ public:
     Outcome Claim(Platform& platform, bool restarted);
     // From now on a later start's request calls `show` (on this thread).
     void Answer(std::function<void()> show);
+    // Once the windows are ending: later starts find nobody to answer.
+    void StopAnswering();
     // Gives the configuration up for the instance a restart starts.
     void Release();
 
