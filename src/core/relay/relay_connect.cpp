@@ -165,10 +165,12 @@ int BeginConnect(RelayAddress address, int port, bool& connected) {
     return fd;
 }
 
-bool ConnectSucceeded(int fd) {
+int ConnectError(int fd) {
     int error = 0;
     socklen_t len = sizeof error;
-    return ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) == 0 && error == 0;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) != 0)
+        return errno;
+    return error;
 }
 
 // A name whose last label is a number, decimal or "0x" hexadecimal, is no host name: no top-level domain

@@ -67,7 +67,8 @@ bool LooksNumeric(const std::string& host);
 // could be opened or the address refused at once; `connected` is set when the connection was made at once.
 int BeginConnect(RelayAddress address, int port, bool& connected);
 
-// Whether the connection begun on fd has been made, once the socket reports writable or failed.
-bool ConnectSucceeded(int fd);
+// Once the socket reports writable or failed: 0 when the connection begun on fd has been made, else
+// why not (an errno value).
+int ConnectError(int fd);
 
 } // namespace qv

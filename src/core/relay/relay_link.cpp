@@ -3,6 +3,7 @@
 #include "core/relay/relay_listener.h"
 #include "core/relay/relay_socket.h"
 
+#include <cerrno>
 #include <sys/epoll.h>
 #include <sys/socket.h>
 
@@ -23,9 +24,49 @@ void Note(std::uint32_t events, bool& readable, bool& ending, bool& writable) {
 
 } // namespace
 
-TRelayLink::TRelayLink(TRelayLoop& loop, int inFd)
+TRelayLink::TRelayLink(TRelayLoop& loop, int inFd, std::uint64_t id, const RelayAddress& client)
     : loop_(loop), listener_(loop.Listener()), inFd_(inFd), up_(loop.Pipes(), loop.Scratch()),
-      down_(loop.Pipes(), loop.Scratch()) {}
+      down_(loop.Pipes(), loop.Scratch()), id_(id), client_(client) {
+    up_.CountInto(&bytesUp_);
+    down_.CountInto(&bytesDown_);
+}
+
+RelayLinkFigures TRelayLink::Figures() const {
+    RelayLinkFigures figures;
+    figures.id = id_;
+    figures.client = client_;
+    figures.destination = destination_;
+    figures.state = state_.load(std::memory_order_relaxed);
+    figures.reason = reason_;
+    figures.bytesUp = bytesUp_.load(std::memory_order_relaxed);
+    figures.bytesDown = bytesDown_.load(std::memory_order_relaxed);
+    figures.started = started_;
+    figures.startedSteady = startedSteady_;
+    return figures;
+}
+
+RelayEndReason TRelayLink::ConnectFailure() const {
+    switch (lastConnectError_) {
+    case 0:
+        return lookedUp_ ? RelayEndReason::NameNotFound : RelayEndReason::Failed;
+    case ECONNREFUSED:
+        return RelayEndReason::Refused;
+    case ETIMEDOUT:
+        return RelayEndReason::TimedOut;
+    case EHOSTUNREACH:
+    case ENETUNREACH:
+    case EHOSTDOWN:
+    case ENETDOWN:
+        return RelayEndReason::Unreachable;
+    default:
+        return RelayEndReason::Failed;
+    }
+}
+
+RelayEndReason TRelayLink::ResetBy(const TRelayChannel& failed, bool upward) const {
+    // Upward the source is the client; downward it is the destination.
+    return failed.FailedAtSource() == upward ? RelayEndReason::ClientReset : RelayEndReason::DestinationReset;
+}
 
 TRelayLink::~TRelayLink() {
     CloseFd(inFd_);
@@ -43,7 +84,7 @@ void TRelayLink::Begin() {
         ok = false;
     }
     if (!ok)
-        return Finish(false);
+        return Finish(false, RelayEndReason::Failed);
     Resolve();
 }
 
@@ -52,19 +93,20 @@ void TRelayLink::Resolve() {
     port_ = listener_.MappedPort();
     connectTimeout_ = listener_.ConnectTimeout();
     if (port_ < 0 || port_ > 65535 || host.empty())
-        return Finish(false);
+        return Finish(false, RelayEndReason::Failed);
     addresses_.resize(1);
     if (ParseNumericHost(host, addresses_[0]))
         return ConnectNext();
     addresses_.clear();
+    lookedUp_ = true;
     if (LooksNumeric(host))
-        return Finish(false);
+        return Finish(false, RelayEndReason::NameNotFound);
     // The lookup may take as long as the name server likes; the link waits for it only as long as its
     // client and the listener do.
     lookup_ = listener_.resolvers_.Start(host);
     if (!lookup_ || !loop_.Allows(lookup_->pipe[1]) ||
         !loop_.Watch(lookup_->pipe[0], EPOLLIN, *this, TRelayLoop::kLookup))
-        return Finish(false);
+        return Finish(false, RelayEndReason::Failed);
 }
 
 void TRelayLink::OnLookupDone() {
@@ -76,13 +118,18 @@ void TRelayLink::OnLookupDone() {
 }
 
 void TRelayLink::ConnectNext() {
+    SetState(RelayLinkState::Connecting);
     while (nextAddress_ < addresses_.size()) {
         bool connected = false;
         outFd_ = BeginConnect(addresses_[nextAddress_++], port_, connected);
-        if (outFd_ < 0)
+        if (outFd_ < 0) {
+            lastConnectError_ = errno;
             continue;
+        }
         if (!loop_.Allows(outFd_)) {
             CloseFd(outFd_); // into the reserve: another address would fare no better
+            lastConnectError_ = 0;
+            lookedUp_ = false;
             break;
         }
         if (!loop_.Watch(outFd_, kSocketEvents, *this, TRelayLoop::kOutgoing)) {
@@ -94,24 +141,28 @@ void TRelayLink::ConnectNext() {
         loop_.SetDeadline(*this, Clock::now() + connectTimeout_);
         return;
     }
-    Finish(false);
+    Finish(false, ConnectFailure());
 }
 
 void TRelayLink::OnOutgoingEvent(std::uint32_t events) {
     if (stage_ == Stage::Relaying) {
         if (events & EPOLLERR)
-            return Finish(false);
+            return Finish(false, RelayEndReason::DestinationReset);
         Note(events, outReadable_, outEnding_, outWritable_);
         return Pump();
     }
     if (!(events & (EPOLLOUT | EPOLLERR | EPOLLHUP)))
         return;
     loop_.ClearDeadline(*this);
-    if (!(events & EPOLLOUT) || ((events & (EPOLLERR | EPOLLHUP)) && !ConnectSucceeded(outFd_))) {
+    const int error = ConnectError(outFd_);
+    if (!(events & EPOLLOUT) || ((events & (EPOLLERR | EPOLLHUP)) && error != 0)) {
+        lastConnectError_ = error;
         CloseFd(outFd_); // which also takes it out of the loop's watch
         return ConnectNext();
     }
     stage_ = Stage::Relaying;
+    SetState(RelayLinkState::Relaying);
+    loop_.SetDestination(*this, addresses_[nextAddress_ - 1], port_);
     up_.SetEnds(inFd_, outFd_);
     down_.SetEnds(outFd_, inFd_);
     Note(events, outReadable_, outEnding_, outWritable_);
@@ -143,12 +194,13 @@ void TRelayLink::OnEvent(TRelayLoop::Role role, std::uint32_t events) {
     }
     if (stage_ == Stage::Connecting) {
         if (ClientHasGone(events))
-            return Finish(false);
+            return Finish(false,
+                          events & EPOLLERR ? RelayEndReason::ClientReset : RelayEndReason::ClientClosed);
         Note(events, inReadable_, inEnding_, inWritable_);
         return;
     }
     if (events & EPOLLERR)
-        return Finish(false);
+        return Finish(false, RelayEndReason::ClientReset);
     Note(events, inReadable_, inEnding_, inWritable_);
     Pump();
 }
@@ -156,12 +208,13 @@ void TRelayLink::OnEvent(TRelayLoop::Role role, std::uint32_t events) {
 void TRelayLink::OnDeadline(Clock::time_point now) {
     if (stage_ == Stage::Connecting) {
         CloseFd(outFd_); // the connect has taken too long: the next address
+        lastConnectError_ = ETIMEDOUT;
         return ConnectNext();
     }
     // Half-closed and quiet both ways for the whole timeout: ended.
     const auto timeout = listener_.HalfClosedTimeout();
     if (now - lastActivity_ >= timeout)
-        return Finish(false);
+        return Finish(false, RelayEndReason::HalfClosedTimeout);
     loop_.SetDeadline(*this, lastActivity_ + timeout);
 }
 
@@ -172,15 +225,18 @@ void TRelayLink::Pump() {
     for (; moving && round < kChunksPerTurn; ++round) {
         int upBudget = 1;
         int downBudget = 1;
-        if (!up_.MoveOn(inReadable_, inEnding_, outWritable_, upBudget) ||
-            !down_.MoveOn(outReadable_, outEnding_, inWritable_, downBudget))
-            return Finish(false);
+        if (!up_.MoveOn(inReadable_, inEnding_, outWritable_, upBudget))
+            return Finish(false, ResetBy(up_, true));
+        if (!down_.MoveOn(outReadable_, outEnding_, inWritable_, downBudget))
+            return Finish(false, ResetBy(down_, false));
         moving = upBudget == 0 || downBudget == 0;
     }
+    if (firstEnd_ == RelayEndReason::None && (up_.Eof() || down_.Eof()))
+        firstEnd_ = up_.Eof() ? RelayEndReason::ClientClosed : RelayEndReason::DestinationClosed;
     // An end of stream is passed on once everything before it has been written; the link ends when both
     // directions have ended, and closing the sockets then ends the streams that are still open.
     if (up_.Eof() && down_.Eof())
-        return Finish(true);
+        return Finish(true, firstEnd_);
     if (up_.Eof() && !outShut_) {
         ::shutdown(outFd_, SHUT_WR);
         outShut_ = true;
@@ -191,6 +247,7 @@ void TRelayLink::Pump() {
     }
     if (outShut_ || inShut_) {
         // Half-closed: the link lives on while either side still talks.
+        SetState(RelayLinkState::HalfClosed);
         lastActivity_ = Clock::now();
         if (!hasDeadline_)
             loop_.SetDeadline(*this, lastActivity_ + listener_.HalfClosedTimeout());
@@ -199,19 +256,21 @@ void TRelayLink::Pump() {
         loop_.RunAgain(*this);
 }
 
-void TRelayLink::Abort() {
+void TRelayLink::Abort(RelayEndReason reason) {
     closing_ = true;
     ::shutdown(inFd_, SHUT_RDWR);
     if (outFd_ >= 0)
         ::shutdown(outFd_, SHUT_RDWR);
-    Finish(false);
+    Finish(false, reason);
 }
 
-void TRelayLink::Finish(bool ended) {
+void TRelayLink::Finish(bool ended, RelayEndReason reason) {
     if (stage_ == Stage::Done)
         return;
     stage_ = Stage::Done;
     ended_ = ended;
+    reason_ = reason;
+    SetState(RelayLinkState::Ending);
     if (lookup_) {
         // The lookup finishes on its own; its answer goes nowhere.
         loop_.Unwatch(lookup_->pipe[0]);

@@ -1,8 +1,10 @@
 #pragma once
 #include "core/relay/relay_connect.h"
+#include "core/relay/relay_figures.h"
 #include "core/relay/relay_loop.h"
 #include "core/relay/relay_pump.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -13,17 +15,20 @@ namespace qv {
 class TRelayListener;
 
 // One accepted connection and its outgoing connection, run by one loop of the listener from the accept
-// to the disconnect. It is the argument of the listener's events; handlers do not look inside.
+// to the disconnect. It is the argument of the listener's events.
 class TRelayLink {
 public:
     TRelayLink(const TRelayLink&) = delete;
     TRelayLink& operator=(const TRelayLink&) = delete;
 
+    // What the link shows now: in its event handlers, or under its loop's lock of figures.
+    RelayLinkFigures Figures() const;
+
 private:
     friend class TRelayLoop;
     using Clock = TRelayLoop::Clock;
 
-    TRelayLink(TRelayLoop& loop, int inFd);
+    TRelayLink(TRelayLoop& loop, int inFd, std::uint64_t id, const RelayAddress& client);
     ~TRelayLink();
 
     // The connect event, then the outgoing connection.
@@ -32,8 +37,9 @@ private:
     void OnDeadline(Clock::time_point now);
     // Its turn was used up: carries on where it stopped.
     void Resume() { Pump(); }
-    // A stop: the sockets are shut down and the link ends at once.
-    void Abort();
+    // A stop, or a close asked for this link alone: the sockets are shut down and the link ends at once.
+    void Abort(RelayEndReason reason = RelayEndReason::Stopped);
+    std::uint64_t Id() const { return id_; }
     bool Done() const { return stage_ == Stage::Done; }
 
     void Resolve();
@@ -43,7 +49,12 @@ private:
     bool ClientHasGone(std::uint32_t events);
     void Pump();
     // The disconnect event, then the sockets are closed and the link leaves its loop.
-    void Finish(bool ended);
+    void Finish(bool ended, RelayEndReason reason);
+    // No address of the destination could be connected: why, from the last attempt.
+    RelayEndReason ConnectFailure() const;
+    // A socket failed while relaying: which side, from the direction that failed.
+    RelayEndReason ResetBy(const TRelayChannel& failed, bool upward) const;
+    void SetState(RelayLinkState state) { state_.store(state, std::memory_order_relaxed); }
     void CloseIncoming();
 
     enum class Stage { Connecting, Relaying, Done };
@@ -76,6 +87,20 @@ private:
     bool inShut_ = false;
     bool ended_ = false; // both streams ended: nothing left to send or to read
     Clock::time_point lastActivity_{};
+
+    // Figures: what the connections window shows.
+    const std::uint64_t id_;
+    const RelayAddress client_;
+    RelayAddress destination_; // written under the loop's lock of figures
+    std::atomic<RelayLinkState> state_{RelayLinkState::Resolving};
+    RelayEndReason reason_ = RelayEndReason::None;
+    RelayEndReason firstEnd_ = RelayEndReason::None; // the side whose stream ended first
+    int lastConnectError_ = 0;
+    bool lookedUp_ = false;
+    std::atomic<std::uint64_t> bytesUp_{0};
+    std::atomic<std::uint64_t> bytesDown_{0};
+    const std::chrono::system_clock::time_point started_ = std::chrono::system_clock::now();
+    const Clock::time_point startedSteady_ = Clock::now();
 
     // The loop's bookkeeping.
     bool hasDeadline_ = false;

@@ -30,7 +30,7 @@ public:
 
     std::size_t Count() const { return count_; }
     // Calls f for every link; f may remove links, not add them.
-    template <typename F> void ForEach(F f) {
+    template <typename F> void ForEach(F f) const {
         for (std::size_t i = 0; i < slots_.size(); ++i)
             if (slots_[i].link)
                 f(*slots_[i].link);

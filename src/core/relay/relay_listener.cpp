@@ -102,6 +102,7 @@ void TRelayListener::Start() {
                 break; // fewer threads than hoped for still relay
             throw RelayError(SocketErrorText(error));
         }
+        std::lock_guard loops(loopsMutex_);
         loops_.push_back(std::move(loop));
     }
     listenFd_ = fd;
@@ -121,15 +122,35 @@ void TRelayListener::BeginStop() {
 
 void TRelayListener::FinishStop() {
     // Loops whose links outlive the wait end by themselves; they are joined later.
-    for (auto& loop : loops_)
-        ending_.push_back(std::move(loop));
-    loops_.clear();
+    {
+        std::lock_guard loops(loopsMutex_);
+        for (auto& loop : loops_)
+            ending_.push_back(std::move(loop));
+        loops_.clear();
+    }
     JoinFinishedLoops();
     active_.store(false);
 }
 
 void TRelayListener::JoinFinishedLoops() {
+    std::lock_guard loops(loopsMutex_);
     std::erase_if(ending_, [](const std::unique_ptr<TRelayLoop>& loop) { return loop->Finished(); });
+}
+
+std::vector<RelayLinkFigures> TRelayListener::Snapshot() {
+    std::vector<RelayLinkFigures> figures;
+    std::lock_guard loops(loopsMutex_);
+    for (const auto* group : {&loops_, &ending_})
+        for (const auto& loop : *group)
+            loop->Snapshot(figures);
+    return figures;
+}
+
+void TRelayListener::CloseLink(std::uint64_t id) {
+    std::lock_guard loops(loopsMutex_);
+    for (const auto* group : {&loops_, &ending_})
+        for (const auto& loop : *group)
+            loop->RequestClose(id);
 }
 
 } // namespace qv

@@ -1,5 +1,6 @@
 #pragma once
 #include "core/relay/relay_connect.h"
+#include "core/relay/relay_figures.h"
 #include "core/relay/relay_link.h"
 #include "core/relay/relay_loop.h"
 #include "core/relay/relay_socket.h"
@@ -63,6 +64,13 @@ public:
     // Port of the listening endpoint; 0 before the first successful start.
     int ListeningPort() const { return endpointPort_.load(); }
 
+    // Any thread: the figures of every link that has not ended, those still ending after a stop
+    // included. Each relay thread holds its links still only while it copies them.
+    std::vector<RelayLinkFigures> Snapshot();
+    // Any thread: the link `id` ends as a stop would end it, with its one disconnect event; nothing
+    // happens when it has already ended.
+    void CloseLink(std::uint64_t id);
+
     // Set before the first start; called on the link's relay thread, each running to its end before the
     // link goes on. The other links of that thread wait meanwhile: handlers are to be short.
     std::function<void(TRelayLink&)> OnConnect;
@@ -84,6 +92,7 @@ private:
     void FinishStop(); // after the wait: joins the loops that have left, marks the listener inactive
     void JoinFinishedLoops();
     bool LinksEmpty() const { return linkCount_.load(std::memory_order_acquire) == 0; }
+    std::uint64_t NextLinkId() { return nextLinkId_.fetch_add(1, std::memory_order_relaxed); }
 
     std::atomic<int> defaultPort_{0};
     std::atomic<int> mappedPort_{0};
@@ -93,11 +102,13 @@ private:
     mutable std::mutex hostMutex_;
     std::string mappedHost_;
 
-    std::mutex controlMutex_; // one start or stop at a time
+    std::mutex controlMutex_;       // one start or stop at a time
+    mutable std::mutex loopsMutex_; // the lists of loops below, for snapshots from other threads
     std::atomic<bool> active_{false};
     std::atomic<int> endpointPort_{0};
     int listenFd_ = -1;             // while active; the loops share it and the last one closes it
     std::atomic<int> linkCount_{0}; // links of every loop, those of a past start included
+    std::atomic<std::uint64_t> nextLinkId_{1};
 
     TRelayResolvers resolvers_;
     // Last, so they are destroyed first: they use all of the above. Loops of an earlier start whose links

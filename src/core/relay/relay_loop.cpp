@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <new>
 #include <pthread.h>
 #include <sys/epoll.h>
@@ -103,9 +104,49 @@ void TRelayLoop::RunAgain(TRelayLink& link) {
 
 void TRelayLoop::Remove(TRelayLink& link) {
     ClearDeadline(link);
-    links_.Remove(link.slot_);
+    {
+        std::lock_guard lock(figuresMutex_);
+        links_.Remove(link.slot_);
+    }
     removed_.push_back(&link);
     listener_.linkCount_.fetch_sub(1, std::memory_order_acq_rel);
+}
+
+void TRelayLoop::SetDestination(TRelayLink& link, RelayAddress address, int port) {
+    if (address.addr.ss_family == AF_INET)
+        reinterpret_cast<sockaddr_in*>(&address.addr)->sin_port = htons(static_cast<std::uint16_t>(port));
+    else
+        reinterpret_cast<sockaddr_in6*>(&address.addr)->sin6_port = htons(static_cast<std::uint16_t>(port));
+    std::lock_guard lock(figuresMutex_);
+    link.destination_ = address;
+}
+
+void TRelayLoop::Snapshot(std::vector<RelayLinkFigures>& into) const {
+    std::lock_guard lock(figuresMutex_);
+    into.reserve(into.size() + links_.Count());
+    links_.ForEach([&into](const TRelayLink& link) { into.push_back(link.Figures()); });
+}
+
+void TRelayLoop::RequestClose(std::uint64_t id) {
+    {
+        std::lock_guard lock(closeMutex_);
+        closeRequests_.push_back(id);
+    }
+    std::uint64_t one = 1;
+    [[maybe_unused]] ssize_t n = ::write(wake_, &one, sizeof one);
+}
+
+void TRelayLoop::CloseRequested() {
+    std::vector<std::uint64_t> ids;
+    {
+        std::lock_guard lock(closeMutex_);
+        ids.swap(closeRequests_);
+    }
+    for (std::uint64_t id : ids)
+        links_.ForEach([id](TRelayLink& link) {
+            if (link.Id() == id && !link.Done())
+                link.Abort(RelayEndReason::ClosedByUser);
+        });
 }
 
 void TRelayLoop::Run() {
@@ -140,6 +181,7 @@ void TRelayLoop::Turn() {
             [[maybe_unused]] ssize_t r = ::read(wake_, &count, sizeof count);
             if (stop_.load(std::memory_order_acquire) && !stopping_)
                 EndEverything();
+            CloseRequested();
         } else if (tag == kListenTag) {
             if (!stopping_)
                 Accept();
@@ -173,8 +215,11 @@ void TRelayLoop::Turn() {
 // bulk links arriving together all landed on one thread, and moved a third less).
 void TRelayLoop::Accept() {
     int fd;
+    RelayAddress client;
     do {
-        fd = ::accept4(*listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        client.length = sizeof client.addr;
+        fd = ::accept4(*listenFd_, reinterpret_cast<sockaddr*>(&client.addr), &client.length,
+                       SOCK_NONBLOCK | SOCK_CLOEXEC);
     } while (fd < 0 && (errno == EINTR || errno == ECONNABORTED));
     if (fd < 0) {
         if (errno == EAGAIN || errno == EWOULDBLOCK)
@@ -191,16 +236,21 @@ void TRelayLoop::Accept() {
         PauseAccepting(Clock::now() + std::chrono::milliseconds(TRelayListener::kExhaustedWaitMs));
         return;
     }
-    StartLink(fd);
+    StartLink(fd, client);
 }
 
-void TRelayLoop::StartLink(int fd) {
-    TRelayLink* link = new (std::nothrow) TRelayLink(*this, fd);
+void TRelayLoop::StartLink(int fd, const RelayAddress& client) {
+    TRelayLink* link = new (std::nothrow) TRelayLink(*this, fd, listener_.NextLinkId(), client);
     if (!link) {
         ::close(fd);
         return;
     }
-    if (!links_.Add(*link, link->slot_)) {
+    bool added = false;
+    {
+        std::lock_guard lock(figuresMutex_);
+        added = links_.Add(*link, link->slot_);
+    }
+    if (!added) {
         delete link; // which closes the socket
         return;
     }
@@ -225,7 +275,11 @@ void TRelayLoop::ResumeAccepting(Clock::time_point now) {
             return;
         }
         CloseFd(parked_);
-        StartLink(low);
+        RelayAddress client;
+        client.length = sizeof client.addr;
+        if (::getpeername(low, reinterpret_cast<sockaddr*>(&client.addr), &client.length) != 0)
+            client.length = 0;
+        StartLink(low, client);
     }
     epoll_event listen{EPOLLIN | EPOLLEXCLUSIVE, {.u64 = kListenTag}};
     accepting_ = ::epoll_ctl(epoll_, EPOLL_CTL_ADD, *listenFd_, &listen) == 0;

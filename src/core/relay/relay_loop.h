@@ -1,5 +1,7 @@
 #pragma once
+#include "core/relay/relay_connect.h"
 #include "core/relay/relay_descriptors.h"
+#include "core/relay/relay_figures.h"
 #include "core/relay/relay_link_table.h"
 #include "core/relay/relay_pipes.h"
 
@@ -7,6 +9,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <thread>
 #include <utility>
@@ -37,6 +40,11 @@ public:
     // The thread has left (it can be joined without waiting).
     bool Finished() const { return finished_.load(std::memory_order_acquire); }
 
+    // Any thread: the figures of every link of this loop, added to `into`.
+    void Snapshot(std::vector<RelayLinkFigures>& into) const;
+    // Any thread: the link `id`, if it is one of this loop's, ends as a stop would end it.
+    void RequestClose(std::uint64_t id);
+
     // For the links of this loop, on its thread.
     enum Role : std::uintptr_t { kIncoming = 0, kOutgoing = 1, kLookup = 2 };
     bool Watch(int fd, std::uint32_t events, TRelayLink& link, Role role);
@@ -45,6 +53,7 @@ public:
     void ClearDeadline(TRelayLink& link);
     void RunAgain(TRelayLink& link); // the link used up its turn: it goes on after the next wait
     void Remove(TRelayLink& link);   // leaves the list now, deleted once this turn is over
+    void SetDestination(TRelayLink& link, RelayAddress address, int port);
     TRelayListener& Listener() { return listener_; }
     TRelayPipes& Pipes() { return pipes_; }
     // Whether the relay may keep a descriptor just opened for a link (see TRelayDescriptorCeiling).
@@ -57,7 +66,8 @@ private:
     void Run();
     void Turn();
     void Accept();
-    void StartLink(int fd);
+    void StartLink(int fd, const RelayAddress& client);
+    void CloseRequested();
     void PauseAccepting(Clock::time_point until);
     void ResumeAccepting(Clock::time_point now);
     void EndEverything();
@@ -78,7 +88,12 @@ private:
     // A connection accepted into the reserve of descriptors, kept until its link fits below the ceiling.
     int parked_ = -1;
     TRelayDescriptorCeiling ceiling_;
+    // Changes to the table, and the destinations of its links, happen under this lock, so a snapshot
+    // from another thread reads a table that holds still.
+    mutable std::mutex figuresMutex_;
     TRelayLinkTable links_;
+    std::mutex closeMutex_;
+    std::vector<std::uint64_t> closeRequests_;
     std::set<std::pair<Clock::time_point, TRelayLink*>> deadlines_;
     std::vector<TRelayLink*> again_;
     std::vector<TRelayLink*> running_; // the links of again_ being run, kept to spare an allocation

@@ -44,6 +44,7 @@ bool TRelayChannel::MoveOn(bool& srcReadable, bool srcEnding, bool& dstWritable,
         --budget;
         switch (Fill(srcReadable, srcEnding)) {
         case FillResult::Failed:
+            failedAtSource_ = true;
             return false;
         case FillResult::Again:
         case FillResult::Eof:
@@ -103,6 +104,8 @@ bool TRelayChannel::Flush() {
             pending_ -= static_cast<std::size_t>(n);
             if (!spliced_)
                 data_ += n;
+            if (moved_)
+                moved_->fetch_add(static_cast<std::uint64_t>(n), std::memory_order_relaxed);
         } else if (n < 0 && errno == EINTR) {
             continue;
         } else {

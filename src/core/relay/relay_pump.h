@@ -1,5 +1,7 @@
 #pragma once
+#include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 
 #include "core/relay/relay_pipes.h"
@@ -27,6 +29,10 @@ public:
         src_ = src;
         dst_ = dst;
     }
+    // Counts the bytes written to the destination, for readers on other threads.
+    void CountInto(std::atomic<std::uint64_t>* moved) { moved_ = moved; }
+    // After a failure: whether the source failed (else the destination did).
+    bool FailedAtSource() const { return failedAtSource_; }
     bool Writing() const { return pending_ > 0; }
     bool Eof() const { return eof_; }
 
@@ -53,6 +59,8 @@ private:
     const char* data_ = nullptr;
     std::size_t pending_ = 0;
     bool eof_ = false;
+    bool failedAtSource_ = false;
+    std::atomic<std::uint64_t>* moved_ = nullptr;
 };
 
 } // namespace qv

@@ -21,12 +21,23 @@ class EventLog {
 public:
     void Attach(qv::TRelayListener& listener) {
         listener.OnConnect = [this](qv::TRelayLink& link) { Add('C', &link); };
-        listener.OnDisconnect = [this](qv::TRelayLink& link) { Add('D', &link); };
+        listener.OnDisconnect = [this](qv::TRelayLink& link) {
+            {
+                std::lock_guard lock(mutex_);
+                ended_.push_back(link.Figures());
+            }
+            Add('D', &link);
+        };
     }
     void Add(char kind, const qv::TRelayLink* link) {
         std::lock_guard lock(mutex_);
         events_.push_back({kind, link});
         (kind == 'C' ? connects_ : disconnects_)++;
+    }
+    // The figures each link ended with, in the order they ended.
+    std::vector<qv::RelayLinkFigures> Ended() const {
+        std::lock_guard lock(mutex_);
+        return ended_;
     }
     int Connects() const { return connects_.load(); }
     int Disconnects() const { return disconnects_.load(); }
@@ -55,6 +66,7 @@ private:
     };
     mutable std::mutex mutex_;
     std::vector<Event> events_;
+    std::vector<qv::RelayLinkFigures> ended_;
     std::atomic<int> connects_{0};
     std::atomic<int> disconnects_{0};
 };

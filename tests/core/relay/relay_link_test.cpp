@@ -61,6 +61,7 @@ struct Ending {
     ServerMode mode;
     void (*client)(Fd& client, const std::string& greeting);
     std::uint64_t serverReceives;
+    qv::RelayEndReason reason;
 };
 
 const std::string kLong(100000, 'x'); // more than one chunk: the end of stream waits for the writes
@@ -82,6 +83,9 @@ TEST_P(RelayEndingTest, EndsArePassedOnAndTheLinkEndsOnce) {
     EXPECT_TRUE(WaitUntil([&] { return log.Disconnects() == 1; }));
     EXPECT_TRUE(WaitUntil([&] { return server.BytesReceived() == GetParam().serverReceives; }));
     EXPECT_EQ(log.Connects(), 1);
+    ASSERT_EQ(log.Ended().size(), 1u);
+    EXPECT_STREQ(qv::ReasonText(log.Ended()[0].reason), qv::ReasonText(GetParam().reason));
+    EXPECT_EQ(log.Ended()[0].bytesUp, GetParam().serverReceives);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -94,7 +98,7 @@ INSTANTIATE_TEST_SUITE_P(
                    ASSERT_EQ(::shutdown(c.Get(), SHUT_WR), 0);
                    ReadAllThenEnd(c, "reply:GET /");
                },
-               5},
+               5, qv::RelayEndReason::ClientClosed},
         // The destination's last bytes and end of stream; the client's late bytes still arrive.
         Ending{"DestinationEndsFirst", ServerMode::HalfCloseAfterGreeting,
                [](Fd& c, const std::string& greeting) {
@@ -102,7 +106,7 @@ INSTANTIATE_TEST_SUITE_P(
                    ASSERT_TRUE(SendAll(c.Get(), "late"));
                    ASSERT_EQ(::shutdown(c.Get(), SHUT_WR), 0);
                },
-               4},
+               4, qv::RelayEndReason::DestinationClosed},
         // A destination that never ends its side: the half-closed link is ended once quiet.
         Ending{"QuietAfterTheClientsEnd", ServerMode::Hold,
                [](Fd& c, const std::string&) {
@@ -110,7 +114,7 @@ INSTANTIATE_TEST_SUITE_P(
                    ASSERT_EQ(::shutdown(c.Get(), SHUT_WR), 0);
                    ReadAllThenEnd(c, "");
                },
-               1},
+               1, qv::RelayEndReason::HalfClosedTimeout},
         Ending{"ClientResets", ServerMode::Sink,
                [](Fd& c, const std::string&) {
                    ASSERT_TRUE(SendAll(c.Get(), "abc"));
@@ -120,14 +124,14 @@ INSTANTIATE_TEST_SUITE_P(
                    ::setsockopt(c.Get(), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
                    c.Reset();
                },
-               3},
+               3, qv::RelayEndReason::ClientReset},
         Ending{"DestinationResets", ServerMode::ResetAfterGreeting,
                [](Fd& c, const std::string&) {
                    bool eof = false;
                    ReadToEnd(c.Get(), 5s, &eof);
                    EXPECT_TRUE(eof);
                },
-               0}),
+               0, qv::RelayEndReason::DestinationReset}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Destinations, reachable or not. One that cannot be reached still gets the client accepted and both
@@ -139,7 +143,7 @@ struct Destination {
     const char* name;
     const char* host;
     Port port;
-    bool relays;
+    qv::RelayEndReason reason; // ClientClosed: relays
 };
 
 class RelayDestinationTest : public RelayLinkTest, public ::testing::WithParamInterface<Destination> {};
@@ -171,7 +175,8 @@ TEST_P(RelayDestinationTest, RelaysOrClosesTheClient) {
     StartRelay(listener, log, port, d.host);
     Fd client(Connect());
     ASSERT_GE(client.Get(), 0);
-    if (d.relays) {
+    const bool relays = d.reason == qv::RelayEndReason::ClientClosed;
+    if (relays) {
         ASSERT_TRUE(SendAll(client.Get(), "ping"));
         EXPECT_EQ(ReadExactly(client.Get(), 4, 5s), "ping");
         client.Reset();
@@ -182,21 +187,30 @@ TEST_P(RelayDestinationTest, RelaysOrClosesTheClient) {
     }
     EXPECT_TRUE(WaitUntil([&] { return log.Disconnects() == 1; }));
     EXPECT_EQ(log.Connects(), 1);
+    const std::vector<qv::RelayLinkFigures> endings = log.Ended();
+    ASSERT_EQ(endings.size(), 1u);
+    const qv::RelayLinkFigures& ended = endings[0];
+    EXPECT_STREQ(qv::ReasonText(ended.reason), qv::ReasonText(d.reason));
+    EXPECT_EQ(ended.destination.length > 0, relays);
+    EXPECT_EQ(ended.bytesDown, relays ? 4u : 0u);
+    EXPECT_EQ(qv::EndpointText(ended.client).rfind("127.0.0.1:", 0), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Hosts, RelayDestinationTest,
-    ::testing::Values(Destination{"RefusedPort", "127.0.0.1", Port::Refusing, false},
-                      Destination{"UnknownName", "no-such-host.invalid", Port::Echo4, false},
-                      Destination{"EmptyHost", "", Port::Echo4, false},
-                      Destination{"ConnectTimesOut", "127.0.0.1", Port::Stuck, false},
-                      Destination{"ShortNumericForm", "127.1", Port::Echo4, false},
-                      Destination{"HexNumericForm", "0x7f.0.0.1", Port::Echo4, false},
-                      Destination{"TrailingJunk", "127.0.0.1 x", Port::Echo4, false},
-                      Destination{"Name", "localhost", Port::Echo4, true},
-                      Destination{"IPv6Literal", "::1", Port::Echo6, true},
-                      Destination{"IPv6Name", "v6.test", Port::Echo6, true},
-                      Destination{"DeadAddressFirst", "dead-then-live.test", Port::Echo4, true}),
+    ::testing::Values(
+        Destination{"RefusedPort", "127.0.0.1", Port::Refusing, qv::RelayEndReason::Refused},
+        Destination{"UnknownName", "no-such-host.invalid", Port::Echo4, qv::RelayEndReason::NameNotFound},
+        Destination{"EmptyHost", "", Port::Echo4, qv::RelayEndReason::Failed},
+        Destination{"ConnectTimesOut", "127.0.0.1", Port::Stuck, qv::RelayEndReason::TimedOut},
+        Destination{"ShortNumericForm", "127.1", Port::Echo4, qv::RelayEndReason::NameNotFound},
+        Destination{"HexNumericForm", "0x7f.0.0.1", Port::Echo4, qv::RelayEndReason::NameNotFound},
+        Destination{"TrailingJunk", "127.0.0.1 x", Port::Echo4, qv::RelayEndReason::NameNotFound},
+        Destination{"Name", "localhost", Port::Echo4, qv::RelayEndReason::ClientClosed},
+        Destination{"IPv6Literal", "::1", Port::Echo6, qv::RelayEndReason::ClientClosed},
+        Destination{"IPv6Name", "v6.test", Port::Echo6, qv::RelayEndReason::ClientClosed},
+        Destination{"DeadAddressFirst", "dead-then-live.test", Port::Echo4,
+                    qv::RelayEndReason::ClientClosed}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(RelayLinkTest, FailingConnectHandlerSkipsTheOutgoingConnectionButStillDisconnects) {
@@ -283,6 +297,36 @@ TEST_F(RelayLinkTest, LinkEndedWhileAForkedChildHoldsItsSocketsGetsNoMoreEvents)
     int status = 0;
     EXPECT_EQ(::waitpid(child, &status, 0), child);
     EXPECT_TRUE(WaitUntil([&] { return log.Disconnects() == 21; }));
+}
+
+// Live links as a snapshot from another thread shows them, and one of them closed alone.
+TEST_F(RelayLinkTest, SnapshotShowsTheLiveLinksAndCloseLinkEndsOnlyThatOne) {
+    LocalServer server(ServerMode::Echo);
+    StartRelay(listener, log, server.Port());
+    Fd first(Connect());
+    Fd second(Connect());
+    ASSERT_TRUE(SendAll(first.Get(), "one") && ReadExactly(first.Get(), 3, 5s) == "one");
+    ASSERT_TRUE(SendAll(second.Get(), "second") && ReadExactly(second.Get(), 6, 5s) == "second");
+    std::vector<qv::RelayLinkFigures> live;
+    ASSERT_TRUE(WaitUntil([&] {
+        live = listener.Snapshot();
+        return live.size() == 2 && live[0].bytesDown + live[1].bytesDown == 9;
+    }));
+    for (const qv::RelayLinkFigures& link : live) {
+        EXPECT_EQ(link.state, qv::RelayLinkState::Relaying);
+        EXPECT_EQ(qv::EndpointText(link.destination), "127.0.0.1:" + std::to_string(server.Port()));
+    }
+    const auto closed = std::find_if(live.begin(), live.end(), [](const auto& l) { return l.bytesUp == 3; });
+    ASSERT_NE(closed, live.end());
+    listener.CloseLink(closed->id);
+    bool eof = false;
+    ReadToEnd(first.Get(), 5s, &eof);
+    EXPECT_TRUE(eof);
+    ASSERT_TRUE(WaitUntil([&] { return log.Disconnects() == 1; }));
+    EXPECT_EQ(log.Ended()[0].reason, qv::RelayEndReason::ClosedByUser);
+    EXPECT_EQ(log.Ended()[0].id, closed->id);
+    EXPECT_TRUE(SendAll(second.Get(), "more") && ReadExactly(second.Get(), 4, 5s) == "more");
+    EXPECT_EQ(listener.Snapshot().size(), 1u);
 }
 
 TEST_F(RelayLinkTest, MappedDestinationIsReadAfreshForEveryConnection) {

@@ -85,6 +85,10 @@ TEST_F(RelayLoadTest, SixtyFourMebibytesEachWayAtOnceArriveIntact) {
     EXPECT_TRUE(intact) << "bytes differ near offset " << got;
     EXPECT_EQ(got, data.size());
     EXPECT_EQ(server.BytesReceived(), data.size());
+    client.Reset();
+    ASSERT_TRUE(WaitUntil([&] { return log.Disconnects() == 1; }));
+    EXPECT_EQ(log.Ended()[0].bytesUp, data.size());
+    EXPECT_EQ(log.Ended()[0].bytesDown, data.size());
 }
 
 TEST_F(RelayLoadTest, DestinationSendingMoreThanItReadsDoesNotStallTheLink) {

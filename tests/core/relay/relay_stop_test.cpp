@@ -40,6 +40,8 @@ TEST(RelayStopTest, StopClosesEveryLinkAndRaisesOneDisconnectEach) {
     }
     listener.SetActive(false);
     EXPECT_EQ(log.Disconnects(), 5); // all counted by the time the stop returns
+    for (const qv::RelayLinkFigures& ended : log.Ended())
+        EXPECT_EQ(ended.reason, qv::RelayEndReason::Stopped);
     EXPECT_LE(stops.steps.load(), 2);
     for (Fd& c : clients) {
         bool eof = false;

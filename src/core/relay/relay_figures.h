@@ -1,0 +1,50 @@
+#pragma once
+#include "core/relay/relay_connect.h"
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+namespace qv {
+
+// Where a link is in its life.
+enum class RelayLinkState : std::uint8_t { Resolving, Connecting, Relaying, HalfClosed, Ending };
+
+// Why a link ended.
+enum class RelayEndReason : std::uint8_t {
+    None,
+    ClientClosed,
+    DestinationClosed,
+    Refused,
+    TimedOut,
+    NameNotFound,
+    Unreachable,
+    ClientReset,
+    DestinationReset,
+    HalfClosedTimeout,
+    Stopped,
+    ClosedByUser,
+    Failed, // no descriptor, no memory, no lookup thread
+};
+
+const char* StateText(RelayLinkState state);
+const char* ReasonText(RelayEndReason reason);
+
+// A link as its loop's thread last wrote it: read through a listener's snapshot while it lives, and
+// handed to the disconnect handler at its end.
+struct RelayLinkFigures {
+    std::uint64_t id = 0; // unique within its listener
+    RelayAddress client;
+    RelayAddress destination; // length 0 until connected
+    RelayLinkState state = RelayLinkState::Resolving;
+    RelayEndReason reason = RelayEndReason::None;
+    std::uint64_t bytesUp = 0;   // client to destination
+    std::uint64_t bytesDown = 0; // destination to client
+    std::chrono::system_clock::time_point started;
+    std::chrono::steady_clock::time_point startedSteady;
+};
+
+// "192.0.2.1:80" or "[2001:db8::1]:80"; empty for an address of length 0.
+std::string EndpointText(const RelayAddress& address);
+
+} // namespace qv
