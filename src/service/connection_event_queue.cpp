@@ -94,7 +94,9 @@ void AttachListener(TRelayListener& listener, int number, int stopWaitMs, TConne
     // Relay threads only post; the user-interface thread applies the events in order.
     listener.SetTerminateWaitTime(stopWaitMs);
     listener.OnConnect = [&events, number](TRelayLink&) { events.Post({number, true}); };
-    listener.OnDisconnect = [&events, number](TRelayLink&) { events.Post({number, false}); };
+    listener.OnDisconnect = [&events, number](TRelayLink& link) {
+        events.Post({number, false, link.Figures()});
+    };
     listener.StopWaitStep = [&events](std::chrono::milliseconds step) { events.DrainFor(step); };
 }
 

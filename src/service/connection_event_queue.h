@@ -9,12 +9,16 @@
 #include <mutex>
 #include <span>
 
+#include "core/relay/relay_figures.h"
+
 namespace qv {
 
-// One connection accepted or closed on relay listener 1 to 7.
+// One connection accepted or closed on relay listener 1 to 7; a closed one comes with the figures
+// it ended with.
 struct ConnectionEvent {
     int listener;
     bool connected;
+    RelayLinkFigures ended{};
 };
 
 // Carries connection events from the link threads to the user-interface thread, in order. Posting

@@ -145,11 +145,40 @@ QString TMappingService::DisabledEntry(int slot, const QString& port) {
     return QStringLiteral("Disabled Mapping #%1 on port : %2").arg(slot).arg(port);
 }
 
+std::vector<MappingLink> TMappingService::LiveLinks() const {
+    std::vector<MappingLink> links;
+    for (int slot = 1; slot <= kTimedSlot; ++slot)
+        for (RelayLinkFigures& figures : Listener(slot).Snapshot())
+            links.push_back({slot, std::move(figures), {}});
+    return links;
+}
+
+void TMappingService::CloseLink(int slot, std::uint64_t id) {
+    Listener(slot).CloseLink(id);
+}
+
+void TMappingService::Record(int slot, const ConnectionEvent& event) {
+    MappingTotals& totals = totals_[slot - 1];
+    if (event.connected) {
+        ++totals.connections;
+        return;
+    }
+    const RelayLinkFigures& figures = event.ended;
+    totals.endedBytesUp += figures.bytesUp;
+    totals.endedBytesDown += figures.bytesDown;
+    if (figures.destination.length == 0)
+        ++totals.failures[figures.reason];
+    ended_.push_front({slot, figures, std::chrono::system_clock::now()});
+    if (ended_.size() > kEndedKept)
+        ended_.pop_back();
+}
+
 void TMappingService::Apply(const ConnectionEvent& event) {
     const int slot = event.listener;
     if (slot < 1 || slot > kTimedSlot)
         return;
     connections_[slot - 1] += event.connected ? 1 : -1;
+    Record(slot, event);
     // Mapping 4 and an unarmed mapping 1 log the time alone; the timed mapping always the full line.
     const bool timeOnly = slot == 4 || (slot == 1 && event.connected && !armed_);
     const LogLineForm form = timeOnly ? LogLineForm::TimeOnly : LogLineForm::Full;

@@ -1,13 +1,19 @@
 #pragma once
 
+#include <QDateTime>
 #include <QObject>
 #include <array>
+#include <cstdint>
+#include <deque>
+#include <map>
 #include <memory>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/logfile/log_time_format.h"
+#include "core/relay/relay_figures.h"
 
 namespace qv {
 
@@ -26,6 +32,21 @@ struct MappingTarget {
     int destinationPort = 0;
 
     bool operator==(const MappingTarget&) const = default;
+};
+
+// A link of a mapping, live or ended.
+struct MappingLink {
+    int slot = 0;
+    RelayLinkFigures figures;
+    std::chrono::system_clock::time_point ended; // ended links only
+};
+
+// What a mapping has carried since its service began.
+struct MappingTotals {
+    std::uint64_t connections = 0;
+    std::uint64_t endedBytesUp = 0; // of the links that have ended
+    std::uint64_t endedBytesDown = 0;
+    std::map<RelayEndReason, std::uint64_t> failures; // links that never relayed, by reason
 };
 
 // What runs: the six mappings and the timed seventh, their connection events and counts, the log
@@ -78,6 +99,15 @@ public:
     static QString EnabledEntry(int slot, const QString& port);
     static QString DisabledEntry(int slot, const QString& port);
 
+    // Every live link of every running mapping, as the relay threads see them now.
+    std::vector<MappingLink> LiveLinks() const;
+    // The last kEndedKept links that ended, newest first.
+    const std::deque<MappingLink>& EndedLinks() const { return ended_; }
+    const MappingTotals& Totals(int slot) const { return totals_.at(slot - 1); }
+    // The live link `id` of a mapping ends as a stop would end it, with its one disconnect event.
+    void CloseLink(int slot, std::uint64_t id);
+    static constexpr std::size_t kEndedKept = 1000;
+
     TConnectionEventQueue& Events() const { return *events_; }
     TRelayListener& Listener(int slot) const { return *listeners_.at(slot - 1); }
 
@@ -90,6 +120,7 @@ signals:
 
 private:
     void Apply(const ConnectionEvent& event);
+    void Record(int slot, const ConnectionEvent& event);
     void OpenTimed();
     void CloseTimed();
     void WriteRelayLine(const QString& entry, LogLineForm form);
@@ -99,6 +130,8 @@ private:
     bool armed_ = false;
     std::array<int, kTimedSlot> connections_{};
     std::array<MappingTarget, kTimedSlot> targets_{};
+    std::array<MappingTotals, kTimedSlot> totals_{};
+    std::deque<MappingLink> ended_;
     std::array<UiTimer*, 2> clocks_{};
     // The queue outlives the listeners whose links post to it.
     std::unique_ptr<TConnectionEventQueue> events_;

@@ -47,14 +47,25 @@ private slots:
         QCOMPARE(connected.count(), 3);
         QCOMPARE(connected.first().first().toInt(), slot);
 
-        clients.pop_back();
+        // One link closed from here, one by its client.
+        const std::vector<qv::MappingLink> live = service.LiveLinks();
+        QCOMPARE(live.size(), std::size_t(3));
+        QCOMPARE(live.front().slot, slot);
+        service.CloseLink(slot, live.front().figures.id);
         QTRY_COMPARE(service.Connections(slot), 2);
+        QCOMPARE(service.EndedLinks().front().figures.reason, qv::RelayEndReason::ClosedByUser);
+        clients.pop_back();
+        QTRY_COMPARE(service.Connections(slot), 1);
         // A stop reports every disconnection before it returns.
         const int stopped[] = {slot};
         service.Stop(stopped);
         QVERIFY(!service.Running(slot));
         QCOMPARE(service.Connections(slot), 0);
         QCOMPARE(disconnected.count(), 3);
+        QCOMPARE(service.EndedLinks().size(), std::size_t(3));
+        QCOMPARE(service.Totals(slot).connections, 3u);
+        QCOMPARE(service.Totals(slot).endedBytesUp, 12u);
+        QCOMPARE(service.Totals(slot).endedBytesDown, 12u);
         QCOMPARE(qvtest::ConnectLoopback(port, 1s), -1);
 
         const std::string log = qvtest::ReadAll(dir.File("CLogs.txt"));
