@@ -174,6 +174,14 @@ QString QtPlatform::SaveFileName(QWidget* owner) {
     return ChosenFile(ConfigDialog(owner, QFileDialog::AcceptSave));
 }
 
+QString QtPlatform::SaveTableFileName(QWidget* owner) {
+    auto* dialog = new QFileDialog(owner);
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setNameFilter(QStringLiteral("Comma-separated values (*.csv)"));
+    dialog->setDefaultSuffix(QStringLiteral("csv"));
+    return ChosenFile(dialog);
+}
+
 std::optional<QColor> QtPlatform::ChooseColor(QWidget* owner, const QColor& initial) {
     QColorDialog dialog(initial, owner);
     if (Exec(dialog) != QDialog::Accepted || !dialog.selectedColor().isValid())

@@ -37,6 +37,7 @@ public:
 
     QString OpenFileName(QWidget* owner) override;
     QString SaveFileName(QWidget* owner) override;
+    QString SaveTableFileName(QWidget* owner) override;
     std::optional<QColor> ChooseColor(QWidget* owner, const QColor& initial) override;
 
     void OpenUrl(const QString& url) override;

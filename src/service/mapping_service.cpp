@@ -169,6 +169,7 @@ void TMappingService::Record(int slot, const ConnectionEvent& event) {
     if (figures.destination.length == 0)
         ++totals.failures[figures.reason];
     ended_.push_front({slot, figures, std::chrono::system_clock::now()});
+    ++endedCount_;
     if (ended_.size() > kEndedKept)
         ended_.pop_back();
 }

@@ -103,6 +103,8 @@ public:
     std::vector<MappingLink> LiveLinks() const;
     // The last kEndedKept links that ended, newest first.
     const std::deque<MappingLink>& EndedLinks() const { return ended_; }
+    // Links ended since the service began: a view that remembers it knows how many are new.
+    std::uint64_t EndedCount() const { return endedCount_; }
     const MappingTotals& Totals(int slot) const { return totals_.at(slot - 1); }
     // The live link `id` of a mapping ends as a stop would end it, with its one disconnect event.
     void CloseLink(int slot, std::uint64_t id);
@@ -132,6 +134,7 @@ private:
     std::array<MappingTarget, kTimedSlot> targets_{};
     std::array<MappingTotals, kTimedSlot> totals_{};
     std::deque<MappingLink> ended_;
+    std::uint64_t endedCount_ = 0;
     std::array<UiTimer*, 2> clocks_{};
     // The queue outlives the listeners whose links post to it.
     std::unique_ptr<TConnectionEventQueue> events_;

@@ -27,6 +27,7 @@
 #include "shell/image_list.h"
 #include "shell/main_window.h"
 #include "shell/roster.h"
+#include "shell/visibility.h"
 
 namespace qv {
 
@@ -202,6 +203,9 @@ void TQuorvaneMapping::BuildMenu() {
     QAction* remote1 = AddItem(
         options, {"Remote1", "Remote", Ctrl(Qt::Key_B), -1, "Remote|Remote Settings & Remote Connections "});
     QAction* settings1 = AddItem(options, {"Settings1", "Settings", Ctrl(Qt::Key_E), -1, nullptr});
+    QAction* connections1 =
+        AddItem(options, {"Connections1", "Connections", Ctrl(Qt::Key_K), -1,
+                          "Connections|Every connection of the mappings, live and ended"});
 
     QMenu* help = AddMenu(bar, "About1", "Help", "Help|Help");
     QAction* about2 = AddItem(help, {"About2", "About", Ctrl(Qt::Key_A), 17, "About|About"});
@@ -224,6 +228,7 @@ void TQuorvaneMapping::BuildMenu() {
     OnSignal(language1_, &QAction::triggered, this, platform_, [this] { Language1Click(); });
     OnSignal(remote1, &QAction::triggered, this, platform_, [this] { ShowModal(&roster_.Remote()); });
     OnSignal(settings1, &QAction::triggered, this, platform_, [this] { ShowModal(&roster_.Settings()); });
+    OnSignal(connections1, &QAction::triggered, this, platform_, [this] { ShowConnectionsWindow(roster_); });
     OnSignal(about2, &QAction::triggered, this, platform_, [this] { About2Click(); });
     OnSignal(changesNews1, &QAction::triggered, this, platform_,
              [this] { ShowModal(&roster_.ChangesNews()); });

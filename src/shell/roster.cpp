@@ -3,6 +3,7 @@
 #include <QFile>
 #include <utility>
 
+#include "connections/connections_window.h"
 #include "core/logfile/log_file.h"
 #include "core/profile/config_names.h"
 #include "info/about_window.h"
@@ -36,6 +37,7 @@ TRoster::TRoster(Platform& platform) : platform_(platform), fileControls_(std::m
     lock_ = std::make_unique<TQuorvaneMappingLock>(*this);
     changesNews_ = std::make_unique<TQuorvaneChangesNews>(*this);
     settings_ = std::make_unique<TQuorvaneSettings>(*this);
+    connections_ = std::make_unique<TConnectionsForm>(*this);
     // Queued on the tray window, the last to go: a roster that ends before the message loop runs
     // drops what was held back.
     QMetaObject::invokeMethod(

@@ -25,13 +25,14 @@ class TQuorvaneMappingUnlock;
 class TQuorvaneMappingLock;
 class TQuorvaneChangesNews;
 class TQuorvaneSettings;
+class TConnectionsForm;
 class TStoredFields;
 class TMappingService;
 class TFileControls;
 class TRemoteServer;
 class UiTimer;
 
-// The ten windows of the program, created once in this order and destroyed in the reverse order.
+// The eleven windows of the program, created once in this order and destroyed in the reverse order.
 // Every window gets the roster at construction and reaches the others through it: the shell uses
 // the windows themselves, the other windows only the narrow reach below, which needs no window's
 // header.
@@ -54,6 +55,7 @@ public:
     TQuorvaneMappingLock& Lock() const { return *lock_; }
     TQuorvaneChangesNews& ChangesNews() const { return *changesNews_; }
     TQuorvaneSettings& Settings() const { return *settings_; }
+    TConnectionsForm& Connections() const { return *connections_; }
 
     // The Load and Save controls of the windows that store fields, and their rules.
     TFileControls& FileControls() const { return *fileControls_; }
@@ -64,7 +66,19 @@ public:
     void AttachService(TMappingService* service) { service_ = service; }
 
     // ---- Narrow reach into the other windows (roster_reach.cpp).
-    enum class WindowId { Tray, Main, About, Remote, Advanced, Update, Unlock, Lock, ChangesNews, Settings };
+    enum class WindowId {
+        Tray,
+        Main,
+        About,
+        Remote,
+        Advanced,
+        Update,
+        Unlock,
+        Lock,
+        ChangesNews,
+        Settings,
+        Connections
+    };
     QWidget& Window(WindowId id) const;
     // The main window's connection list, its "Save Connections List" switch and its log-file lines.
     void AddLogEntry(const QString& text) const;
@@ -144,6 +158,7 @@ private:
     std::unique_ptr<TQuorvaneMappingLock> lock_;
     std::unique_ptr<TQuorvaneChangesNews> changesNews_;
     std::unique_ptr<TQuorvaneSettings> settings_;
+    std::unique_ptr<TConnectionsForm> connections_;
 };
 
 } // namespace qv

@@ -6,6 +6,7 @@
 #include <QMenu>
 #include <QPushButton>
 
+#include "connections/connections_window.h"
 #include "info/about_window.h"
 #include "info/changes_news_window.h"
 #include "info/update_window.h"
@@ -45,6 +46,8 @@ QWidget& TRoster::Window(WindowId id) const {
         return *changesNews_;
     case WindowId::Settings:
         return *settings_;
+    case WindowId::Connections:
+        return *connections_;
     }
     return *mapping_;
 }
@@ -97,7 +100,10 @@ void TRoster::SetLockItemsEnabled(bool enabled) const {
 
 void TRoster::LockUserInterface() {
     HidingSequence(*this);
-    for (QAction* item : {tray_->Restart(), tray_->Exit(), tray_->About3(), tray_->Minimize(), tray_->Show()})
+    // What the connections window shows and does is locked away with the rest.
+    connections_->hide();
+    for (QAction* item : {tray_->Restart(), tray_->Exit(), tray_->About3(), tray_->Minimize(), tray_->Show(),
+                          tray_->Connections3()})
         item->setEnabled(false);
     tray_->Unlock1()->setEnabled(true);
     tray_->Unlock1()->setVisible(true);
@@ -113,7 +119,7 @@ void TRoster::AfterLocking(bool lockItemStays) const {
 
 void TRoster::UnlockUserInterface() {
     ShowingSequence(*this);
-    for (QAction* item : {tray_->Restart(), tray_->Exit(), tray_->About3()})
+    for (QAction* item : {tray_->Restart(), tray_->Exit(), tray_->About3(), tray_->Connections3()})
         item->setEnabled(true);
     mapping_->Button4()->setEnabled(true);
     mapping_->Button5()->setEnabled(false);

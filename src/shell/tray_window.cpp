@@ -79,6 +79,9 @@ void TQuorvaneTray::BuildMenu() {
     exit_ = AddItem(popupMenu1_, "Exit", "Exit", 16, "Exit|Exit Application");
     popupMenu1_->addSeparator()->setObjectName(QStringLiteral("N2"));
     unlock1_ = AddItem(popupMenu1_, "Unlock1", "Unlock", 20, nullptr);
+    // Added last, so the menu's own items keep their places.
+    connections3_ = AddItem(popupMenu1_, "Connections3", "Connections", -1,
+                            "Connections|Every connection of the mappings, live and ended");
     unlock1_->setEnabled(false);
     unlock1_->setVisible(false);
 
@@ -90,6 +93,7 @@ void TQuorvaneTray::BuildMenu() {
              [this] { RunExitFlow(roster_, EndKind::Restart); });
     OnSignal(exit_, &QAction::triggered, this, platform_, [this] { RunExitFlow(roster_, EndKind::Exit); });
     OnSignal(unlock1_, &QAction::triggered, this, platform_, [this] { Unlock1Click(); });
+    OnSignal(connections3_, &QAction::triggered, this, platform_, [this] { ShowConnectionsWindow(roster_); });
 }
 
 void TQuorvaneTray::FormCreate() {

@@ -24,6 +24,7 @@ public:
     QAction* About3() const { return about3_; }
     QAction* Lock1() const { return lock1_; }
     QAction* Show() const { return show_; }
+    QAction* Connections3() const { return connections3_; }
     QAction* Minimize() const { return minimize_; }
     QAction* Restart() const { return restart_; }
     QAction* Exit() const { return exit_; }
@@ -58,6 +59,7 @@ private:
     QMenu* popupMenu1_ = nullptr;
     QAction* about3_ = nullptr;
     QAction* lock1_ = nullptr;
+    QAction* connections3_ = nullptr;
     QAction* show_ = nullptr;
     QAction* minimize_ = nullptr;
     QAction* restart_ = nullptr;

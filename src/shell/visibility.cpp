@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QMenu>
 
+#include "connections/connections_window.h"
 #include "platform/platform.h"
 #include "shell/main_window.h"
 #include "shell/roster.h"
@@ -43,6 +44,13 @@ void ShowForAnotherStart(TRoster& roster) {
     TQuorvaneMapping& window = roster.Mapping();
     if (window.isMinimized())
         window.showMaximized();
+    window.raise();
+    window.activateWindow();
+}
+
+void ShowConnectionsWindow(TRoster& roster) {
+    TConnectionsForm& window = roster.Connections();
+    window.show();
     window.raise();
     window.activateWindow();
 }

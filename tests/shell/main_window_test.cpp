@@ -92,7 +92,7 @@ private slots:
         for (QAction* a : tray.PopupMenu1()->actions())
             names << a->objectName();
         QCOMPARE(names, (QStringList{"About3", "Lock1", "N1", "Show", "Minimize", "Restart", "Exit", "N2",
-                                     "Unlock1"}));
+                                     "Unlock1", "Connections3"}));
         QVERIFY(tray.About3()->isEnabled() && tray.Lock1()->isEnabled() && tray.Lock1()->isVisible());
         QVERIFY(!tray.Show()->isEnabled());
         QVERIFY(tray.Minimize()->isEnabled());

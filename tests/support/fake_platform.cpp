@@ -124,6 +124,9 @@ QString FakePlatform::OpenFileName(QWidget*) {
 QString FakePlatform::SaveFileName(QWidget*) {
     return NextFileName();
 }
+QString FakePlatform::SaveTableFileName(QWidget*) {
+    return NextFileName();
+}
 std::optional<QColor> FakePlatform::ChooseColor(QWidget*, const QColor&) {
     return color_;
 }

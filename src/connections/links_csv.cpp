@@ -1,0 +1,55 @@
+#include "connections/links_csv.h"
+
+#include <QDateTime>
+#include <QStringList>
+
+namespace qv {
+
+namespace {
+QString Field(QString text) {
+    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) &&
+        !text.contains(QLatin1Char('\n')))
+        return text;
+    return QLatin1Char('"') + text.replace(QLatin1String("\""), QLatin1String("\"\"")) + QLatin1Char('"');
+}
+
+QString Time(std::chrono::system_clock::time_point when) {
+    return QDateTime::fromMSecsSinceEpoch(
+               std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch()).count())
+        .toString(Qt::ISODateWithMs);
+}
+
+QString Line(const MappingLink& link, bool live, std::chrono::system_clock::time_point now) {
+    const RelayLinkFigures& f = link.figures;
+    const auto end = live ? now : link.ended;
+    QStringList fields = {
+        live ? QStringLiteral("live") : QStringLiteral("ended"),
+        QString::number(link.slot),
+        QString::fromStdString(EndpointText(f.client)),
+        QString::fromStdString(EndpointText(f.destination)),
+        QString::fromLatin1(StateText(f.state)),
+        QString::fromLatin1(ReasonText(f.reason)),
+        QString::number(f.bytesUp),
+        QString::number(f.bytesDown),
+        Time(f.started),
+        live ? QString() : Time(link.ended),
+        QString::number(std::chrono::duration<double>(end - f.started).count(), 'f', 3),
+    };
+    for (QString& field : fields)
+        field = Field(field);
+    return fields.join(QLatin1Char(',')) + QLatin1String("\r\n");
+}
+} // namespace
+
+QString LinksCsv(const std::vector<MappingLink>& live, const std::deque<MappingLink>& ended,
+                 std::chrono::system_clock::time_point now) {
+    QString text = QStringLiteral("status,mapping,client,destination,state,reason,bytes sent,bytes received,"
+                                  "started,ended,seconds\r\n");
+    for (const MappingLink& link : live)
+        text += Line(link, true, now);
+    for (const MappingLink& link : ended)
+        text += Line(link, false, now);
+    return text;
+}
+
+} // namespace qv

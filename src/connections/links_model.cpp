@@ -1,0 +1,254 @@
+#include "connections/links_model.h"
+
+#include <QDateTime>
+#include <QLocale>
+#include <algorithm>
+#include <unordered_map>
+
+#include "connections/human_units.h"
+
+namespace qv {
+
+namespace {
+using Column = TLinksModel::Column;
+
+std::uint64_t Key(const MappingLink& link) {
+    // Link numbers are a listener's own: the mapping tells the listeners apart.
+    return link.figures.id << 3 | static_cast<std::uint64_t>(link.slot);
+}
+
+QString Text(const std::string& text) {
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QString MappingName(int slot) {
+    return slot == TMappingService::kTimedSlot ? QStringLiteral("Timed (#1)")
+                                               : QStringLiteral("Mapping #%1").arg(slot);
+}
+
+const char* Caption(Column column) {
+    switch (column) {
+    case Column::Mapping:
+        return "Mapping";
+    case Column::Client:
+        return "Client";
+    case Column::Destination:
+        return "Destination";
+    case Column::State:
+        return "State";
+    case Column::Reason:
+        return "Reason";
+    case Column::Sent:
+        return "Sent";
+    case Column::Received:
+        return "Received";
+    case Column::RateUp:
+        return "Sending";
+    case Column::RateDown:
+        return "Receiving";
+    case Column::Duration:
+        return "Duration";
+    case Column::Ended:
+        return "Ended";
+    }
+    return "";
+}
+} // namespace
+
+TLinksModel::TLinksModel(Kind kind, QObject* parent) : QAbstractTableModel(parent) {
+    if (kind == Kind::Live)
+        columns_ = {Column::Mapping,  Column::Client, Column::Destination, Column::State,   Column::Sent,
+                    Column::Received, Column::RateUp, Column::RateDown,    Column::Duration};
+    else
+        columns_ = {Column::Mapping, Column::Client,   Column::Destination, Column::Reason,
+                    Column::Sent,    Column::Received, Column::Duration,    Column::Ended};
+}
+
+void TLinksModel::UpdateLive(std::vector<MappingLink> links, std::chrono::steady_clock::time_point now) {
+    previous_ = now_;
+    now_ = now;
+    const double seconds = std::chrono::duration<double>(now_ - previous_).count();
+    std::unordered_map<std::uint64_t, std::size_t> incoming;
+    incoming.reserve(links.size());
+    for (std::size_t i = 0; i < links.size(); ++i)
+        incoming.emplace(Key(links[i]), i);
+
+    // Gone links leave, a run of neighbours at a time, from the bottom up.
+    for (int last = static_cast<int>(rows_.size()) - 1; last >= 0;) {
+        if (incoming.count(Key(rows_[last].link))) {
+            --last;
+            continue;
+        }
+        int first = last;
+        while (first > 0 && !incoming.count(Key(rows_[first - 1].link)))
+            --first;
+        beginRemoveRows({}, first, last);
+        rows_.erase(rows_.begin() + first, rows_.begin() + last + 1);
+        endRemoveRows();
+        last = first - 1;
+    }
+    std::vector<bool> known(links.size(), false);
+    for (Row& row : rows_) {
+        const std::size_t i = incoming.at(Key(row.link));
+        known[i] = true;
+        const RelayLinkFigures& fresh = links[i].figures;
+        if (seconds > 0) {
+            row.rateUp = static_cast<double>(fresh.bytesUp - row.link.figures.bytesUp) / seconds;
+            row.rateDown = static_cast<double>(fresh.bytesDown - row.link.figures.bytesDown) / seconds;
+        }
+        row.link.figures = fresh;
+    }
+    // Durations move on in every row: one change for the whole table.
+    if (!rows_.empty())
+        emit dataChanged(index(0, 0), index(static_cast<int>(rows_.size()) - 1, columnCount() - 1));
+    std::vector<Row> added;
+    for (std::size_t i = 0; i < links.size(); ++i)
+        if (!known[i])
+            added.push_back({std::move(links[i]), 0, 0});
+    if (added.empty())
+        return;
+    const int first = static_cast<int>(rows_.size());
+    beginInsertRows({}, first, first + static_cast<int>(added.size()) - 1);
+    std::move(added.begin(), added.end(), std::back_inserter(rows_));
+    endInsertRows();
+}
+
+void TLinksModel::UpdateEnded(const std::deque<MappingLink>& ended, std::size_t fresh) {
+    fresh = std::min(fresh, ended.size());
+    if (fresh > 0) {
+        beginInsertRows({}, 0, static_cast<int>(fresh) - 1);
+        std::vector<Row> top;
+        for (std::size_t i = 0; i < fresh; ++i)
+            top.push_back({ended[i], 0, 0});
+        rows_.insert(rows_.begin(), top.begin(), top.end());
+        endInsertRows();
+    }
+    if (rows_.size() > ended.size()) {
+        beginRemoveRows({}, static_cast<int>(ended.size()), static_cast<int>(rows_.size()) - 1);
+        rows_.resize(ended.size());
+        endRemoveRows();
+    }
+}
+
+const MappingLink* TLinksModel::LinkAt(int row) const {
+    return row >= 0 && row < static_cast<int>(rows_.size()) ? &rows_[static_cast<std::size_t>(row)].link
+                                                            : nullptr;
+}
+
+int TLinksModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+}
+
+int TLinksModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(columns_.size());
+}
+
+std::chrono::seconds TLinksModel::Age(const Row& row) const {
+    const RelayLinkFigures& f = row.link.figures;
+    if (row.link.ended != std::chrono::system_clock::time_point{})
+        return std::chrono::duration_cast<std::chrono::seconds>(row.link.ended - f.started);
+    return std::chrono::duration_cast<std::chrono::seconds>(now_ - f.startedSteady);
+}
+
+QVariant TLinksModel::Display(const Row& row, Column column) const {
+    const RelayLinkFigures& f = row.link.figures;
+    switch (column) {
+    case Column::Mapping:
+        return MappingName(row.link.slot);
+    case Column::Client:
+        return Text(EndpointText(f.client));
+    case Column::Destination:
+        return Text(EndpointText(f.destination));
+    case Column::State:
+        return QString::fromLatin1(StateText(f.state));
+    case Column::Reason:
+        return QString::fromLatin1(ReasonText(f.reason));
+    case Column::Sent:
+        return HumanBytes(f.bytesUp);
+    case Column::Received:
+        return HumanBytes(f.bytesDown);
+    case Column::RateUp:
+        return HumanRate(row.rateUp);
+    case Column::RateDown:
+        return HumanRate(row.rateDown);
+    case Column::Duration:
+        return HumanDuration(Age(row));
+    case Column::Ended:
+        return QDateTime::fromSecsSinceEpoch(std::chrono::system_clock::to_time_t(row.link.ended))
+            .toString(QStringLiteral("HH:mm:ss"));
+    }
+    return {};
+}
+
+QVariant TLinksModel::Exact(const Row& row, Column column) const {
+    const RelayLinkFigures& f = row.link.figures;
+    const QLocale locale;
+    switch (column) {
+    case Column::Sent:
+        return QStringLiteral("%1 bytes").arg(locale.toString(static_cast<qulonglong>(f.bytesUp)));
+    case Column::Received:
+        return QStringLiteral("%1 bytes").arg(locale.toString(static_cast<qulonglong>(f.bytesDown)));
+    case Column::RateUp:
+        return QStringLiteral("%1 bytes/s").arg(locale.toString(row.rateUp, 'f', 0));
+    case Column::RateDown:
+        return QStringLiteral("%1 bytes/s").arg(locale.toString(row.rateDown, 'f', 0));
+    case Column::Duration:
+        return QStringLiteral("%1 s").arg(locale.toString(static_cast<qlonglong>(Age(row).count())));
+    case Column::Ended:
+        return QDateTime::fromSecsSinceEpoch(std::chrono::system_clock::to_time_t(row.link.ended))
+            .toString(Qt::ISODate);
+    default:
+        return Display(row, column);
+    }
+}
+
+QVariant TLinksModel::SortValue(const Row& row, Column column) const {
+    const RelayLinkFigures& f = row.link.figures;
+    switch (column) {
+    case Column::Mapping:
+        return row.link.slot;
+    case Column::Sent:
+        return static_cast<qulonglong>(f.bytesUp);
+    case Column::Received:
+        return static_cast<qulonglong>(f.bytesDown);
+    case Column::RateUp:
+        return row.rateUp;
+    case Column::RateDown:
+        return row.rateDown;
+    case Column::Duration:
+        return static_cast<qlonglong>(Age(row).count());
+    case Column::Ended:
+        return static_cast<qlonglong>(std::chrono::system_clock::to_time_t(row.link.ended));
+    default:
+        return Display(row, column);
+    }
+}
+
+QVariant TLinksModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= static_cast<int>(rows_.size()))
+        return {};
+    const Row& row = rows_[static_cast<std::size_t>(index.row())];
+    const Column column = ColumnAt(index.column());
+    switch (role) {
+    case Qt::DisplayRole:
+        return Display(row, column);
+    case Qt::ToolTipRole:
+        return Exact(row, column);
+    case Qt::UserRole:
+        return SortValue(row, column);
+    case Qt::TextAlignmentRole:
+        return column >= Column::Sent && column <= Column::Duration
+                   ? QVariant(Qt::AlignRight | Qt::AlignVCenter)
+                   : QVariant();
+    default:
+        return {};
+    }
+}
+
+QVariant TLinksModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return {};
+    return QString::fromLatin1(Caption(ColumnAt(section)));
+}
+
+} // namespace qv

@@ -1,0 +1,138 @@
+// The connections window as a user sees it: live links through real mappings on 127.0.0.1, the
+// ended ones with their reasons, closing one link, and the export.
+#include <QAbstractItemModel>
+#include <QAction>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableView>
+#include <QTest>
+
+#include "connections/connections_window.h"
+#include "connections/human_units.h"
+#include "connections/mapping_summary.h"
+#include "shell/main_window.h"
+#include "support/echo_server.h"
+#include "support/qt_test_main.h"
+#include "support/roster_fixture.h"
+#include "support/tcp_probe.h"
+
+using namespace qvtest;
+using namespace std::chrono_literals;
+
+namespace {
+
+struct Program : RosterFixture {
+    Program() {
+        StoreCurrentMarker();
+        Start();
+    }
+    // Mapping `slot` from a free port to 127.0.0.1:destination, switched on; its port.
+    int SwitchOn(int slot, int destination) const {
+        const int port = FreePort();
+        const QString n = slot == 1 ? QString() : QString::number(slot);
+        Find<QLineEdit>(("IncommingPort" + n).toLatin1())->setText(QString::number(port));
+        Find<QLineEdit>(("OutcommingPort" + n).toLatin1())->setText(QString::number(destination));
+        Find<QLineEdit>(("OutcommingIp" + n).toLatin1())->setText(QStringLiteral("127.0.0.1"));
+        Find<QPushButton>(("MappingEnable" + n).toLatin1())->click();
+        return port;
+    }
+    qv::TConnectionsForm& Window() const { return roster->Connections(); }
+    QTableView* View(const char* name) const {
+        return Window().findChild<QTableView*>(QString::fromLatin1(name));
+    }
+    // The texts of one column of a table, top to bottom.
+    QStringList Column(const char* view, const QString& caption) const {
+        QAbstractItemModel* model = View(view)->model();
+        int column = 0;
+        while (column < model->columnCount() &&
+               model->headerData(column, Qt::Horizontal).toString() != caption)
+            ++column;
+        QStringList texts;
+        for (int row = 0; row < model->rowCount(); ++row)
+            texts << model->index(row, column).data().toString();
+        return texts;
+    }
+};
+
+} // namespace
+
+class ConnectionsTest : public QObject {
+    Q_OBJECT
+private slots:
+    void humanUnits_data() {
+        QTest::addColumn<qulonglong>("bytes");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("bytes") << 512ULL << "512 B";
+        QTest::newRow("kibibytes") << 1500ULL << "1.46 KiB";
+        QTest::newRow("mebibytes") << 12900000ULL << "12.3 MiB";
+        QTest::newRow("gibibytes") << (300ULL << 30) << "300 GiB";
+    }
+    void humanUnits() {
+        QFETCH(qulonglong, bytes);
+        QFETCH(QString, text);
+        QCOMPARE(qv::HumanBytes(bytes), text);
+        QCOMPARE(qv::HumanDuration(3720s), QStringLiteral("1 h 02 min"));
+        QCOMPARE(qv::HumanDuration(65s), QStringLiteral("1 min 05 s"));
+    }
+
+    // Two live links and a refused one; one live link closed from the window; the rest exported.
+    void showsClosesAndExports() {
+        Program p;
+        LocalServer echo(ServerMode::Echo);
+        RefusingPort refusing;
+        const int port2 = p.SwitchOn(2, echo.Port());
+        const int port3 = p.SwitchOn(3, refusing.Port());
+        p.roster->Mapping().findChild<QAction*>(QStringLiteral("Connections1"))->trigger();
+        QVERIFY(p.Window().isVisible());
+
+        Fd first(ConnectLoopback(port2));
+        Fd second(ConnectLoopback(port2));
+        QVERIFY(SendAll(first.Get(), "first") && ReadExactly(first.Get(), 5, 5s) == "first");
+        QVERIFY(SendAll(second.Get(), "second!") && ReadExactly(second.Get(), 7, 5s) == "second!");
+        Fd refused(ConnectLoopback(port3));
+        QTRY_COMPARE(p.Column("EndedConnectionsView", "Reason"), QStringList{"destination refused"});
+        QTRY_COMPARE(p.Column("ConnectionsView", "Sent").size(), 2);
+        QTRY_VERIFY(p.Column("ConnectionsView", "Received").contains(QStringLiteral("7 B")));
+        QVERIFY(p.Window()
+                    .findChild<qv::TMappingSummary*>(QStringLiteral("MappingSummary"))
+                    ->LineText(3)
+                    .contains(QStringLiteral("destination refused 1")));
+
+        // The filter finds a link by its client's port.
+        auto* filter = p.Window().findChild<QLineEdit*>(QStringLiteral("ConnectionsFilter"));
+        filter->setText(QStringLiteral("Mapping #3"));
+        QCOMPARE(p.View("ConnectionsView")->model()->rowCount(), 0);
+        filter->clear();
+
+        // Close the link that carried "first": its client sees the end, the other still echoes.
+        QTableView* live = p.View("ConnectionsView");
+        const QStringList sent = p.Column("ConnectionsView", "Sent");
+        live->selectRow(static_cast<int>(sent.indexOf(QStringLiteral("5 B"))));
+        auto* close = p.Window().findChild<QPushButton*>(QStringLiteral("CloseConnection"));
+        QVERIFY(close->isEnabled());
+        close->click();
+        bool eof = false;
+        ReadToEnd(first.Get(), 5s, &eof);
+        QVERIFY(eof);
+        QTRY_COMPARE(p.roster->Mapping().findChild<QLabel*>(QStringLiteral("NCMapping2"))->text(),
+                     QStringLiteral("1"));
+        QVERIFY(SendAll(second.Get(), "more") && ReadExactly(second.Get(), 4, 5s) == "more");
+        QTRY_VERIFY(p.Column("EndedConnectionsView", "Reason")
+                        .contains(QStringLiteral("closed from the connections window")));
+
+        p.platform.SetFileNames({QString::fromStdString(p.dir.File("links.csv"))});
+        p.Window().findChild<QPushButton*>(QStringLiteral("ExportConnections"))->click();
+        const QStringList lines = QString::fromUtf8(ReadAll(p.dir.File("links.csv")))
+                                      .split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 4); // the header, one live link, two ended
+        QVERIFY(lines[1].startsWith(QStringLiteral("live,2,127.0.0.1:")));
+        QVERIFY(lines[1].contains(QStringLiteral(",relaying,,11,11,")));
+        QVERIFY(lines[2].startsWith(QStringLiteral("ended,2,")) &&
+                lines[2].contains(QStringLiteral(",5,5,")));
+        QVERIFY(lines[3].contains(QStringLiteral(",destination refused,0,0,")));
+    }
+};
+
+QV_TEST_MAIN(ConnectionsTest)
+#include "connections_test.moc"
