@@ -82,6 +82,19 @@ QTableView* TConnectionsForm::NewTable(const char* name, TLinksModel* model, QSo
     view->setObjectName(QString::fromLatin1(name));
     view->setModel(proxy);
     view->setSortingEnabled(true);
+    // Unsorted until a header is clicked: the live links in the order they came, the ended newest first.
+    view->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
+    proxy->sort(-1);
+    // Addresses and reasons are the widest texts; the rest fits the default.
+    for (int column = 0; column < model->columnCount(); ++column) {
+        const TLinksModel::Column kind = model->ColumnAt(column);
+        if (kind == TLinksModel::Column::Client || kind == TLinksModel::Column::Destination)
+            view->setColumnWidth(
+                column, view->fontMetrics().horizontalAdvance(QStringLiteral("[2001:db8::1]:65535__")));
+        else if (kind == TLinksModel::Column::Reason)
+            view->setColumnWidth(column, view->fontMetrics().horizontalAdvance(
+                                             QStringLiteral("closed from the connections window__")));
+    }
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
     view->verticalHeader()->hide();

@@ -94,6 +94,13 @@ private slots:
         QTRY_COMPARE(p.Column("EndedConnectionsView", "Reason"), QStringList{"destination refused"});
         QTRY_COMPARE(p.Column("ConnectionsView", "Sent").size(), 2);
         QTRY_VERIFY(p.Column("ConnectionsView", "Received").contains(QStringLiteral("7 B")));
+        // A rate is the bytes between two snapshots over their time apart.
+        p.Window().Refresh();
+        const std::string bulk(100000, 'x');
+        QVERIFY(SendAll(second.Get(), bulk) && ReadExactly(second.Get(), bulk.size(), 5s) == bulk);
+        QTest::qWait(100);
+        p.Window().Refresh();
+        QVERIFY(p.Column("ConnectionsView", "Receiving").filter(QStringLiteral("KiB/s")).size() == 1);
         QVERIFY(p.Window()
                     .findChild<qv::TMappingSummary*>(QStringLiteral("MappingSummary"))
                     ->LineText(3)
@@ -127,7 +134,7 @@ private slots:
                                       .split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 4); // the header, one live link, two ended
         QVERIFY(lines[1].startsWith(QStringLiteral("live,2,127.0.0.1:")));
-        QVERIFY(lines[1].contains(QStringLiteral(",relaying,,11,11,")));
+        QVERIFY(lines[1].contains(QStringLiteral(",relaying,,100011,100011,")));
         QVERIFY(lines[2].startsWith(QStringLiteral("ended,2,")) &&
                 lines[2].contains(QStringLiteral(",5,5,")));
         QVERIFY(lines[3].contains(QStringLiteral(",destination refused,0,0,")));
