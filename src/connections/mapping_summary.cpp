@@ -54,8 +54,14 @@ void TMappingSummary::Update(const TMappingService& service, const std::vector<M
     for (int slot = 1; slot <= TMappingService::kTimedSlot; ++slot) {
         Line& line = lines_[slot - 1];
         const bool on = service.Running(slot);
-        line.row->setVisible(on);
+        const TMappingService::StartFailure& failure = service.LastFailure(slot);
+        line.row->setVisible(on || !failure.text.isEmpty());
+        line.graph->setVisible(on);
         if (!on) {
+            // A mapping whose "Enable" failed says why while it is off.
+            line.text->setText(QStringLiteral("Mapping #%1: off, it could not listen: %2 %3")
+                                   .arg(slot)
+                                   .arg(failure.text.simplified(), failure.detail));
             line.sampled = false;
             continue;
         }

@@ -89,6 +89,8 @@ bool THeadlessRunner::SwitchOn(int slot, const StoredMapping& stored, const Mapp
                      .arg(slot)
                      .arg(target.listenPort)
                      .arg(QString::fromLatin1(error.what())));
+        if (!service_.LastFailure(slot).detail.isEmpty())
+            Complain(service_.LastFailure(slot).detail);
         return false;
     }
     running_[slot - 1] = stored;

@@ -2,6 +2,7 @@
 #include "mapping/mapping_slot.h"
 #include "platform/controls.h"
 #include "platform/platform.h"
+#include "service/listen_failure.h"
 #include "service/mapping_service.h"
 #include "service/stored_mappings.h"
 #include "shell/roster.h"
@@ -34,8 +35,16 @@ void TMappingSlot::MappingEnableClick() {
     SetFieldsEnabled(false);
     try {
         Service().Start(number_, target);
+    } catch (const ListenError& error) {
+        // A slot that cannot listen goes back to Off, so the user can change the port and retry; the
+        // box says what to do about it behind its details.
+        SetFieldsEnabled(true);
+        if (error.Detail().isEmpty())
+            throw;
+        Platform& platform = roster_.platform();
+        return platform.ErrorWithDetail(platform.AppTitle(), QString::fromLatin1(error.what()),
+                                        error.Detail());
     } catch (...) {
-        // A slot that cannot listen goes back to Off, so the user can change the port and retry.
         SetFieldsEnabled(true);
         throw;
     }

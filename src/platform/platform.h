@@ -69,6 +69,8 @@ public:
     virtual void Information(const QString& text) = 0;
     virtual Answer Confirm(const QString& title, const QString& text) = 0;
     virtual void Error(const QString& title, const QString& text) = 0;
+    // The same box with a longer text behind its "Show Details..." button.
+    virtual void ErrorWithDetail(const QString& title, const QString& text, const QString& detail) = 0;
     virtual void Beep() = 0;
     // The process is ending and nobody may be waited for (a service manager's stop, the session
     // ending): boxes and dialogs already open are closed unanswered, and from now on a box writes

@@ -66,15 +66,21 @@ QtPlatform::QtPlatform(const FileLocations& locations)
 
 QMessageBox::StandardButton QtPlatform::Box(QMessageBox::Icon icon, const QString& title, const QString& text,
                                             QMessageBox::StandardButtons buttons) {
+    return Box(icon, title, text, buttons, QString());
+}
+
+QMessageBox::StandardButton QtPlatform::Box(QMessageBox::Icon icon, const QString& title, const QString& text,
+                                            QMessageBox::StandardButtons buttons, const QString& detail) {
     QMessageBox::StandardButton answer = QMessageBox::NoButton;
     if (!ending_) {
         // No owner window: boxes stand on their own, as the program's questions always have.
         QMessageBox box(icon, title, text, buttons);
+        box.setDetailedText(detail);
         answer = static_cast<QMessageBox::StandardButton>(Exec(box));
     }
     // Nobody answers a box once the end has begun, also one it closed while it was up.
     if (ending_) {
-        WriteToStandardError(text);
+        WriteToStandardError(detail.isEmpty() ? text : text + QLatin1Char('\n') + detail);
         answer = QMessageBox::NoButton;
     }
     return answer;
@@ -129,6 +135,10 @@ Answer QtPlatform::Confirm(const QString& title, const QString& text) {
 
 void QtPlatform::Error(const QString& title, const QString& text) {
     Box(QMessageBox::Critical, title, text, QMessageBox::Ok);
+}
+
+void QtPlatform::ErrorWithDetail(const QString& title, const QString& text, const QString& detail) {
+    Box(QMessageBox::Critical, title, text, QMessageBox::Ok, detail);
 }
 
 void QtPlatform::Beep() {

@@ -30,6 +30,7 @@ public:
     void Information(const QString& text) override;
     Answer Confirm(const QString& title, const QString& text) override;
     void Error(const QString& title, const QString& text) override;
+    void ErrorWithDetail(const QString& title, const QString& text, const QString& detail) override;
     void Beep() override;
     void BeginEnding() override;
 
@@ -69,6 +70,8 @@ public:
 private:
     // Shows a box and waits for its answer; once the end has begun, its text goes to standard
     // error instead and the answer is NoButton.
+    QMessageBox::StandardButton Box(QMessageBox::Icon icon, const QString& title, const QString& text,
+                                    QMessageBox::StandardButtons buttons, const QString& detail);
     QMessageBox::StandardButton Box(QMessageBox::Icon icon, const QString& title, const QString& text,
                                     QMessageBox::StandardButtons buttons);
     // Runs a dialog modally while it is on the list the ending closes; its result code.

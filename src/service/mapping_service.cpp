@@ -4,8 +4,10 @@
 
 #include "core/logfile/log_file.h"
 #include "core/relay/relay_listener.h"
+#include "core/relay/relay_socket.h"
 #include "platform/ui_timer.h"
 #include "service/connection_event_queue.h"
+#include "service/listen_failure.h"
 
 namespace qv {
 
@@ -50,7 +52,14 @@ void TMappingService::Start(int slot, const MappingTarget& target) {
     listener.SetMappedPort(target.destinationPort);
     listener.SetMappedHost(target.host);
     targets_.at(slot - 1) = target;
-    listener.SetActive(true);
+    try {
+        listener.SetActive(true);
+    } catch (const RelayError& error) {
+        failures_[slot - 1] = {QString::fromLatin1(error.what()),
+                               ListenFailureDetail(error.Code(), target.listenPort, slot, *this)};
+        throw ListenError(error.what(), failures_[slot - 1].detail);
+    }
+    failures_[slot - 1] = {};
 }
 
 void TMappingService::Stop(std::span<const int> numbers) {

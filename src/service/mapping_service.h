@@ -64,8 +64,15 @@ public:
     // Stops every listener, each waiting for its links, then drops the events still queued.
     ~TMappingService() override;
 
-    // Starts mapping 1 to 7 listening; throws the listener's error text and stays stopped when it cannot.
+    // Starts mapping 1 to 7 listening. When it cannot, it stays stopped and throws ListenError: the
+    // listener's text, and what to do about it.
     void Start(int slot, const MappingTarget& target);
+    // Why the last start of a mapping failed (empty texts once one succeeds).
+    struct StartFailure {
+        QString text;
+        QString detail;
+    };
+    const StartFailure& LastFailure(int slot) const { return failures_.at(slot - 1); }
     // Stops the mappings together under one wait; when it returns every disconnection of their links
     // has been reported.
     void Stop(std::span<const int> numbers);
@@ -133,6 +140,7 @@ private:
     std::array<int, kTimedSlot> connections_{};
     std::array<MappingTarget, kTimedSlot> targets_{};
     std::array<MappingTotals, kTimedSlot> totals_{};
+    std::array<StartFailure, kTimedSlot> failures_{};
     std::deque<MappingLink> ended_;
     std::uint64_t endedCount_ = 0;
     std::array<UiTimer*, 2> clocks_{};

@@ -7,10 +7,17 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QTest>
+#include <csignal>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "connections/connections_window.h"
 #include "connections/human_units.h"
 #include "connections/mapping_summary.h"
+#include "core/relay/relay_port_holder.h"
+#include "core/relay/relay_socket.h"
+#include "service/listen_failure.h"
 #include "shell/main_window.h"
 #include "support/echo_server.h"
 #include "support/qt_test_main.h"
@@ -28,8 +35,8 @@ struct Program : RosterFixture {
         Start();
     }
     // Mapping `slot` from a free port to 127.0.0.1:destination, switched on; its port.
-    int SwitchOn(int slot, int destination) const {
-        const int port = FreePort();
+    int SwitchOn(int slot, int destination) const { return SwitchOnAt(slot, FreePort(), destination); }
+    int SwitchOnAt(int slot, int port, int destination) const {
         const QString n = slot == 1 ? QString() : QString::number(slot);
         Find<QLineEdit>(("IncommingPort" + n).toLatin1())->setText(QString::number(port));
         Find<QLineEdit>(("OutcommingPort" + n).toLatin1())->setText(QString::number(destination));
@@ -138,6 +145,64 @@ private slots:
         QVERIFY(lines[2].startsWith(QStringLiteral("ended,2,")) &&
                 lines[2].contains(QStringLiteral(",5,5,")));
         QVERIFY(lines[3].contains(QStringLiteral(",destination refused,0,0,")));
+    }
+
+    // "Enable" on a port someone holds: the box's text is the listener's as ever, its details say who
+    // holds the port, and the connections window's line of that mapping says the same while it is off.
+    void enableFailureSaysWhoHoldsThePort_data() {
+        QTest::addColumn<bool>("byAnotherMapping");
+        QTest::addColumn<QString>("holder");
+        QTest::newRow("another mapping") << true << "Mapping #2 of this program";
+        QTest::newRow("another program") << false << "qv-holder (process ";
+    }
+    void enableFailureSaysWhoHoldsThePort() {
+        QFETCH(bool, byAnotherMapping);
+        QFETCH(QString, holder);
+        Program p;
+        LocalServer echo(ServerMode::Echo);
+        int port = 0;
+        pid_t child = -1;
+        if (byAnotherMapping) {
+            port = p.SwitchOn(2, echo.Port());
+        } else {
+            int ends[2];
+            QCOMPARE(::pipe(ends), 0);
+            child = ::fork();
+            QVERIFY(child >= 0);
+            if (child == 0) {
+                ::prctl(PR_SET_NAME, "qv-holder");
+                const int listening = ListenLoopback(1);
+                const int bound = LocalPort(listening);
+                [[maybe_unused]] const ssize_t n = ::write(ends[1], &bound, sizeof bound);
+                ::pause();
+                ::_exit(0);
+            }
+            QCOMPARE(::read(ends[0], &port, sizeof port), static_cast<ssize_t>(sizeof port));
+            ::close(ends[0]);
+            ::close(ends[1]);
+        }
+        p.platform.ExpectBox(qv::BoxKind::Error);
+        QCOMPARE(p.SwitchOnAt(3, port, echo.Port()), port);
+        if (child > 0) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, nullptr, 0);
+        }
+        const qvtest::BoxRecord box = p.platform.Boxes().last();
+        QCOMPARE(box.text, QString::fromLatin1(qv::kAddressInUseText));
+        QVERIFY2(box.detail.contains(holder), qPrintable(box.detail));
+        p.roster->Mapping().findChild<QAction*>(QStringLiteral("Connections1"))->trigger();
+        QVERIFY(p.Window()
+                    .findChild<qv::TMappingSummary*>(QStringLiteral("MappingSummary"))
+                    ->LineText(3)
+                    .contains(holder));
+    }
+
+    void privilegedPortDetailGivesTheCommands() {
+        Program p;
+        const QString detail = qv::ListenFailureDetail(EACCES, 80, 1, p.roster->Service());
+        QVERIFY(detail.contains(QStringLiteral("sudo setcap cap_net_bind_service=+ep ") +
+                                QString::fromStdString(qv::OwnExecutable())));
+        QVERIFY(detail.contains(QStringLiteral("net.ipv4.ip_unprivileged_port_start=80")));
     }
 };
 

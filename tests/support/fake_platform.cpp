@@ -108,6 +108,10 @@ qv::Answer FakePlatform::Confirm(const QString& title, const QString& text) {
 void FakePlatform::Error(const QString& title, const QString& text) {
     Inform(qv::BoxKind::Error, title, text);
 }
+void FakePlatform::ErrorWithDetail(const QString& title, const QString& text, const QString& detail) {
+    Inform(qv::BoxKind::Error, title, text);
+    boxes_.last().detail = detail;
+}
 
 void FakePlatform::ShowModal(QWidget* window) {
     modalShown_.append(window);

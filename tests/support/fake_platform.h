@@ -15,6 +15,7 @@ struct BoxRecord {
     qv::BoxKind kind;
     QString title;
     QString text;
+    QString detail = {};
 };
 
 // Scripted stand-in for the desktop. Every box is recorded; boxes that ask something take the next
@@ -64,6 +65,7 @@ public:
     void Information(const QString& text) override;
     qv::Answer Confirm(const QString& title, const QString& text) override;
     void Error(const QString& title, const QString& text) override;
+    void ErrorWithDetail(const QString& title, const QString& text, const QString& detail) override;
     void Beep() override { ++beeps_; }
     // Scripted boxes never wait for anyone, so there is nothing to close.
     void BeginEnding() override {}

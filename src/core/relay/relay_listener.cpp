@@ -100,7 +100,7 @@ void TRelayListener::Start() {
             loop.reset();
             if (!loops_.empty())
                 break; // fewer threads than hoped for still relay
-            throw RelayError(SocketErrorText(error));
+            throw RelayError(SocketErrorText(error), error);
         }
         std::lock_guard loops(loopsMutex_);
         loops_.push_back(std::move(loop));

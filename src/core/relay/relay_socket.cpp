@@ -25,8 +25,8 @@ int OpenListeningSocket(int port) {
     auto fail = [&fd](int error) {
         CloseFd(fd);
         if (error == EADDRINUSE)
-            throw RelayError(kAddressInUseText);
-        throw RelayError(SocketErrorText(error));
+            throw RelayError(kAddressInUseText, error);
+        throw RelayError(SocketErrorText(error), error);
     };
     int one = 1;
     if (::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0 || !WatchForDeadPeer(fd))

@@ -4,10 +4,15 @@
 
 namespace qv {
 
-// A listener that cannot start; the text is shown to the user as it stands.
+// A listener that cannot start; the text is shown to the user as it stands, the system's error code
+// (0 when there is none) says what to do about it.
 class RelayError : public std::runtime_error {
 public:
-    using runtime_error::runtime_error;
+    explicit RelayError(const std::string& text, int code = 0) : runtime_error(text), code_(code) {}
+    int Code() const { return code_; }
+
+private:
+    int code_;
 };
 
 inline constexpr const char* kAddressInUseText =

@@ -1,0 +1,93 @@
+#include "core/relay/relay_port_holder.h"
+
+#include <climits>
+#include <cstdlib>
+#include <dirent.h>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+#include <vector>
+
+namespace qv {
+
+namespace {
+constexpr const char* kListenState = "0A";
+
+// Inodes of the sockets listening on port, from one of the kernel's socket tables.
+void ListeningInodes(const std::string& table, int port, std::vector<std::string>& inodes) {
+    std::ifstream in(table);
+    std::string line;
+    std::getline(in, line); // the heading
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
+        if (!(fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >>
+              timeout >> inode))
+            continue;
+        const auto colon = local.rfind(':');
+        if (state != kListenState || colon == std::string::npos)
+            continue;
+        if (std::strtol(local.c_str() + colon + 1, nullptr, 16) == port && inode != "0")
+            inodes.push_back(inode);
+    }
+}
+
+std::string ReadLink(const std::string& path) {
+    char target[PATH_MAX];
+    const ssize_t n = ::readlink(path.c_str(), target, sizeof target - 1);
+    return n > 0 ? std::string(target, static_cast<std::size_t>(n)) : std::string();
+}
+
+// The process holding one of the sockets, among those whose descriptors this user may read.
+std::optional<PortHolder> Holder(const std::string& procRoot, const std::vector<std::string>& inodes) {
+    DIR* processes = ::opendir(procRoot.c_str());
+    if (!processes)
+        return std::nullopt;
+    std::optional<PortHolder> found;
+    while (const dirent* process = ::readdir(processes)) {
+        char* end = nullptr;
+        const long pid = std::strtol(process->d_name, &end, 10);
+        if (pid <= 0 || *end != '\0')
+            continue;
+        const std::string fdDir = procRoot + "/" + process->d_name + "/fd";
+        DIR* fds = ::opendir(fdDir.c_str());
+        if (!fds)
+            continue;
+        while (const dirent* fd = ::readdir(fds)) {
+            const std::string target = ReadLink(fdDir + "/" + fd->d_name);
+            for (const std::string& inode : inodes)
+                if (target == "socket:[" + inode + "]") {
+                    std::ifstream comm(procRoot + "/" + process->d_name + "/comm");
+                    PortHolder holder{pid, {}};
+                    std::getline(comm, holder.name);
+                    found = holder;
+                }
+            if (found)
+                break;
+        }
+        ::closedir(fds);
+        if (found)
+            break;
+    }
+    ::closedir(processes);
+    return found;
+}
+} // namespace
+
+std::optional<PortHolder> FindPortHolder(int port, const std::string& procRoot) {
+    std::vector<std::string> inodes;
+    ListeningInodes(procRoot + "/net/tcp", port, inodes);
+    ListeningInodes(procRoot + "/net/tcp6", port, inodes);
+    if (inodes.empty())
+        return std::nullopt;
+    if (auto holder = Holder(procRoot, inodes))
+        return holder;
+    return PortHolder{};
+}
+
+std::string OwnExecutable() {
+    const std::string path = ReadLink("/proc/self/exe");
+    return path.empty() ? std::string("quorvane") : path;
+}
+
+} // namespace qv
