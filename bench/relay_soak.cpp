@@ -1,7 +1,11 @@
 // Soak of a mapping with the window open: many short connections through mapping #1 of the real main
-// window (offscreen), while the user-interface thread is watched. Prints one figure per line.
+// window (offscreen), while the user-interface thread is watched; then many live links held open with
+// the connections window shown. Prints one figure per line.
 //
-//   relay_soak DEST_PORT [CONNECTIONS [CLIENTS_AT_A_TIME]]
+//   relay_soak DEST_PORT [CONNECTIONS [CLIENTS_AT_A_TIME [LIVE_LINKS]]]
+//
+// Each live link takes three descriptors here (client, accepted, outgoing): raise the hard limit
+// (ulimit -Hn) for 10,000 of them; with less, as many as fit are opened.
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -15,11 +19,13 @@
 #include <fstream>
 #include <netinet/in.h>
 #include <string>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
 
+#include "connections/connections_window.h"
 #include "core/relay/relay_socket.h"
 #include "log/connection_log.h"
 #include "mapping/mapping_slot.h"
@@ -97,12 +103,15 @@ int main(int argc, char** argv) {
     qint64 longestGap = 0;
     std::size_t peakList = 0, peakFds = 0;
     int ticks = 0;
+    bool countDescriptors = true;
     QElapsedTimer sinceTick;
     QTimer ticker;
     QObject::connect(&ticker, &QTimer::timeout, [&] {
         longestGap = std::max(longestGap, sinceTick.restart());
         peakList = std::max(peakList, static_cast<std::size_t>(list->count()));
-        if (++ticks % 10 == 0)
+        // Counting descriptors lists /proc/self/fd: cheap for the short connections, not for thousands
+        // of live links, so it stops before those are opened.
+        if (++ticks % 10 == 0 && countDescriptors)
             peakFds = std::max(peakFds, OpenDescriptors());
     });
 
@@ -135,6 +144,7 @@ int main(int argc, char** argv) {
     });
     watch.start(5);
     loop.exec();
+    watch.stop();
     for (std::thread& t : threads)
         t.join();
 
@@ -154,6 +164,53 @@ int main(int argc, char** argv) {
     std::printf("| peak descriptors (clients included) | %zu |\n", peakFds);
     std::printf("| counts at the end (slot, total) | %s, %s |\n", qPrintable(slot.NCMapping()->text()),
                 qPrintable(window.StatusPanel(1)->text()));
+
+    // Live links held open with the connections window shown: its snapshots must not hold up the
+    // user-interface thread.
+    rlimit limit{};
+    ::getrlimit(RLIMIT_NOFILE, &limit);
+    const int wanted = argc > 4 ? std::atoi(argv[4]) : 10000;
+    const int live = std::min<long>(wanted, (static_cast<long>(limit.rlim_cur) - 300) / 3);
+    countDescriptors = false;
+    std::vector<qvtest::Fd> links;
+    for (int i = 0; i < live; ++i)
+        links.emplace_back(qvtest::ConnectLoopback(port));
+    qv::TConnectionsForm& connections = program.roster->Connections();
+    connections.show();
+    QElapsedTimer settle;
+    settle.start();
+    while (settle.elapsed() < 3000 && window.Service().LiveLinks().size() < static_cast<std::size_t>(live))
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    longestGap = 0;
+    sinceTick.restart();
+    QElapsedTimer refreshClock;
+    qint64 refreshTotal = 0;
+    qint64 refreshLongest = 0;
+    int refreshes = 0;
+    QTimer measure;
+    QObject::connect(&measure, &QTimer::timeout, [&] {
+        refreshClock.start();
+        connections.Refresh();
+        refreshTotal += refreshClock.nsecsElapsed();
+        refreshLongest = std::max(refreshLongest, refreshClock.nsecsElapsed());
+        ++refreshes;
+    });
+    measure.start(static_cast<int>(qv::TConnectionsForm::kRefresh.count()));
+    QTimer end;
+    end.setSingleShot(true);
+    QObject::connect(&end, &QTimer::timeout, &loop, &QEventLoop::quit);
+    end.start(5000);
+    loop.exec();
+    const double perRefreshMs = refreshes ? refreshTotal / 1e6 / refreshes : 0;
+    std::printf("Live: %d links held open through mapping #1, connections window shown (offscreen)\n", live);
+    std::printf("| links in the window's table | %zu |\n", window.Service().LiveLinks().size());
+    std::printf("| one refresh of the window (snapshot, model, summary) | %.1f ms |\n", perRefreshMs);
+    std::printf("| longest refresh | %.1f ms |\n", refreshLongest / 1e6);
+    std::printf("| window's update cost per second (two refreshes) | %.1f ms |\n",
+                perRefreshMs * 1000.0 / qv::TConnectionsForm::kRefresh.count());
+    std::printf("| longest gap between 10 ms timer ticks on the UI thread | %lld ms |\n",
+                static_cast<long long>(longestGap));
+    links.clear();
     slot.MappingDisableClick();
     program.Stop();
     return failed.load() == 0 ? 0 : 1;
