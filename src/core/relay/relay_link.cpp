@@ -37,7 +37,7 @@ RelayLinkFigures TRelayLink::Figures() const {
     figures.client = client_;
     figures.destination = destination_;
     figures.state = state_.load(std::memory_order_relaxed);
-    figures.reason = reason_;
+    figures.reason = reason_.load(std::memory_order_relaxed);
     figures.bytesUp = bytesUp_.load(std::memory_order_relaxed);
     figures.bytesDown = bytesDown_.load(std::memory_order_relaxed);
     figures.started = started_;
@@ -269,7 +269,7 @@ void TRelayLink::Finish(bool ended, RelayEndReason reason) {
         return;
     stage_ = Stage::Done;
     ended_ = ended;
-    reason_ = reason;
+    reason_.store(reason, std::memory_order_relaxed);
     SetState(RelayLinkState::Ending);
     if (lookup_) {
         // The lookup finishes on its own; its answer goes nowhere.

@@ -93,7 +93,8 @@ private:
     const RelayAddress client_;
     RelayAddress destination_; // written under the loop's lock of figures
     std::atomic<RelayLinkState> state_{RelayLinkState::Resolving};
-    RelayEndReason reason_ = RelayEndReason::None;
+    // Set as the link ends, which a snapshot may be copying at that moment.
+    std::atomic<RelayEndReason> reason_{RelayEndReason::None};
     RelayEndReason firstEnd_ = RelayEndReason::None; // the side whose stream ended first
     int lastConnectError_ = 0;
     bool lookedUp_ = false;
