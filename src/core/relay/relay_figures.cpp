@@ -49,6 +49,10 @@ const char* ReasonText(RelayEndReason reason) {
         return "closed from the connections window";
     case RelayEndReason::Failed:
         return "failed";
+    case RelayEndReason::DeniedByRule:
+        return "denied by rule";
+    case RelayEndReason::LimitReached:
+        return "limit reached";
     }
     return "";
 }

@@ -24,7 +24,9 @@ enum class RelayEndReason : std::uint8_t {
     HalfClosedTimeout,
     Stopped,
     ClosedByUser,
-    Failed, // no descriptor, no memory, no lookup thread
+    Failed,       // no descriptor, no memory, no lookup thread
+    DeniedByRule, // refused at the accept: the client is not allowed
+    LimitReached, // refused at the accept: the mapping has as many links as it may
 };
 
 const char* StateText(RelayLinkState state);

@@ -137,6 +137,32 @@ void TRelayListener::JoinFinishedLoops() {
     std::erase_if(ending_, [](const std::unique_ptr<TRelayLoop>& loop) { return loop->Finished(); });
 }
 
+void TRelayListener::SetAccessRules(std::shared_ptr<const RelayAccessRules> rules) {
+    std::lock_guard lock(rulesMutex_);
+    rules_ = std::move(rules);
+    rulesGeneration_.fetch_add(1, std::memory_order_release);
+}
+
+const RelayAccessRules* TRelayListener::AccessRules(std::shared_ptr<const RelayAccessRules>& cache,
+                                                    std::uint64_t& seen) {
+    const std::uint64_t generation = rulesGeneration_.load(std::memory_order_acquire);
+    if (generation != seen) {
+        std::lock_guard lock(rulesMutex_);
+        cache = rules_;
+        seen = generation;
+    }
+    return cache.get();
+}
+
+bool TRelayListener::ReserveLink(int limit) {
+    int links = linkCount_.load(std::memory_order_acquire);
+    do {
+        if (limit > 0 && links >= limit)
+            return false;
+    } while (!linkCount_.compare_exchange_weak(links, links + 1, std::memory_order_acq_rel));
+    return true;
+}
+
 std::vector<RelayLinkFigures> TRelayListener::Snapshot() {
     std::vector<RelayLinkFigures> figures;
     std::lock_guard loops(loopsMutex_);

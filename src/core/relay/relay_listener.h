@@ -3,6 +3,7 @@
 #include "core/relay/relay_figures.h"
 #include "core/relay/relay_link.h"
 #include "core/relay/relay_loop.h"
+#include "core/relay/relay_rules.h"
 #include "core/relay/relay_socket.h"
 
 #include <atomic>
@@ -75,6 +76,13 @@ public:
     // link goes on. The other links of that thread wait meanwhile: handlers are to be short.
     std::function<void(TRelayLink&)> OnConnect;
     std::function<void(TRelayLink&)> OnDisconnect;
+    // A client refused at the accept by the access rules: it raises neither event above, only this
+    // one, with the figures it had (its address, the reason), on the thread that accepted it.
+    std::function<void(const RelayLinkFigures&)> OnRefused;
+
+    // Any thread: who may connect from now on, and how many at once (null: everyone, no limit). Links
+    // already relaying are left alone.
+    void SetAccessRules(std::shared_ptr<const RelayAccessRules> rules);
     // Called for each wait step of a stop instead of sleeping that long. Default: sleep.
     std::function<void(std::chrono::milliseconds)> StopWaitStep;
 
@@ -93,6 +101,10 @@ private:
     void JoinFinishedLoops();
     bool LinksEmpty() const { return linkCount_.load(std::memory_order_acquire) == 0; }
     std::uint64_t NextLinkId() { return nextLinkId_.fetch_add(1, std::memory_order_relaxed); }
+    // On a relay thread, at each accept: the rules in force, fetched again only when they changed.
+    const RelayAccessRules* AccessRules(std::shared_ptr<const RelayAccessRules>& cache, std::uint64_t& seen);
+    // Counts a link about to start unless `limit` (> 0) links already live; false then.
+    bool ReserveLink(int limit);
 
     std::atomic<int> defaultPort_{0};
     std::atomic<int> mappedPort_{0};
@@ -109,6 +121,9 @@ private:
     int listenFd_ = -1;             // while active; the loops share it and the last one closes it
     std::atomic<int> linkCount_{0}; // links of every loop, those of a past start included
     std::atomic<std::uint64_t> nextLinkId_{1};
+    std::mutex rulesMutex_;
+    std::shared_ptr<const RelayAccessRules> rules_;
+    std::atomic<std::uint64_t> rulesGeneration_{0};
 
     TRelayResolvers resolvers_;
     // Last, so they are destroyed first: they use all of the above. Loops of an earlier start whose links

@@ -236,13 +236,42 @@ void TRelayLoop::Accept() {
         PauseAccepting(Clock::now() + std::chrono::milliseconds(TRelayListener::kExhaustedWaitMs));
         return;
     }
-    StartLink(fd, client);
+    if (Admit(fd, client))
+        StartLink(fd, client);
+}
+
+bool TRelayLoop::Admit(int fd, const RelayAddress& client) {
+    const RelayAccessRules* rules = listener_.AccessRules(rules_, rulesSeen_);
+    RelayEndReason refused = RelayEndReason::None;
+    if (rules && client.length > 0 && !rules->Allows(client.addr))
+        refused = RelayEndReason::DeniedByRule;
+    else if (!listener_.ReserveLink(rules ? rules->maxConnections : 0))
+        refused = RelayEndReason::LimitReached;
+    if (refused == RelayEndReason::None)
+        return true;
+    ::close(fd);
+    if (listener_.OnRefused) {
+        RelayLinkFigures figures;
+        figures.id = listener_.NextLinkId();
+        figures.client = client;
+        figures.state = RelayLinkState::Ending;
+        figures.reason = refused;
+        figures.started = std::chrono::system_clock::now();
+        figures.startedSteady = Clock::now();
+        try {
+            listener_.OnRefused(figures);
+        } catch (...) {
+            // The client is gone either way.
+        }
+    }
+    return false;
 }
 
 void TRelayLoop::StartLink(int fd, const RelayAddress& client) {
     TRelayLink* link = new (std::nothrow) TRelayLink(*this, fd, listener_.NextLinkId(), client);
     if (!link) {
         ::close(fd);
+        listener_.linkCount_.fetch_sub(1, std::memory_order_acq_rel);
         return;
     }
     bool added = false;
@@ -252,9 +281,9 @@ void TRelayLoop::StartLink(int fd, const RelayAddress& client) {
     }
     if (!added) {
         delete link; // which closes the socket
+        listener_.linkCount_.fetch_sub(1, std::memory_order_acq_rel);
         return;
     }
-    listener_.linkCount_.fetch_add(1, std::memory_order_acq_rel);
     link->Begin();
 }
 
@@ -279,7 +308,8 @@ void TRelayLoop::ResumeAccepting(Clock::time_point now) {
         client.length = sizeof client.addr;
         if (::getpeername(low, reinterpret_cast<sockaddr*>(&client.addr), &client.length) != 0)
             client.length = 0;
-        StartLink(low, client);
+        if (Admit(low, client))
+            StartLink(low, client);
     }
     epoll_event listen{EPOLLIN | EPOLLEXCLUSIVE, {.u64 = kListenTag}};
     accepting_ = ::epoll_ctl(epoll_, EPOLL_CTL_ADD, *listenFd_, &listen) == 0;

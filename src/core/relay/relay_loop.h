@@ -4,6 +4,7 @@
 #include "core/relay/relay_figures.h"
 #include "core/relay/relay_link_table.h"
 #include "core/relay/relay_pipes.h"
+#include "core/relay/relay_rules.h"
 
 #include <atomic>
 #include <chrono>
@@ -66,7 +67,10 @@ private:
     void Run();
     void Turn();
     void Accept();
+    // Starts a link whose place the listener's count already holds.
     void StartLink(int fd, const RelayAddress& client);
+    // The access rules' verdict on a client just accepted: it is closed and reported when refused.
+    bool Admit(int fd, const RelayAddress& client);
     void CloseRequested();
     void PauseAccepting(Clock::time_point until);
     void ResumeAccepting(Clock::time_point now);
@@ -92,6 +96,8 @@ private:
     // from another thread reads a table that holds still.
     mutable std::mutex figuresMutex_;
     TRelayLinkTable links_;
+    std::shared_ptr<const RelayAccessRules> rules_; // the listener's, as last fetched
+    std::uint64_t rulesSeen_ = ~std::uint64_t{0};
     std::mutex closeMutex_;
     std::vector<std::uint64_t> closeRequests_;
     std::set<std::pair<Clock::time_point, TRelayLink*>> deadlines_;
