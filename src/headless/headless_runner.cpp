@@ -22,6 +22,14 @@ THeadlessRunner::THeadlessRunner(std::string configPath, std::string logPath, st
             [this](int slot) { Event(TMappingService::ConnectEntry(slot), false); });
     connect(&service_, &TMappingService::Disconnected, this,
             [this](int slot) { Event(TMappingService::DisconnectEntry(slot), false); });
+    connect(&service_, &TMappingService::Refused, this, [this](int slot) {
+        const RelayLinkFigures& refused = service_.EndedLinks().front().figures;
+        Event(QStringLiteral("Refused on Mapping #%1: %2 (%3)")
+                  .arg(slot)
+                  .arg(QString::fromStdString(EndpointText(refused.client)),
+                       QString::fromLatin1(ReasonText(refused.reason))),
+              false);
+    });
 }
 
 void THeadlessRunner::Event(const QString& entry, bool toLogFile) {

@@ -97,6 +97,9 @@ void AttachListener(TRelayListener& listener, int number, int stopWaitMs, TConne
     listener.OnDisconnect = [&events, number](TRelayLink& link) {
         events.Post({number, false, link.Figures()});
     };
+    listener.OnRefused = [&events, number](const RelayLinkFigures& figures) {
+        events.Post({number, false, figures, true});
+    };
     listener.StopWaitStep = [&events](std::chrono::milliseconds step) { events.DrainFor(step); };
 }
 

@@ -14,11 +14,13 @@
 namespace qv {
 
 // One connection accepted or closed on relay listener 1 to 7; a closed one comes with the figures
-// it ended with.
+// it ended with. A client refused by the mapping's rules was never connected: `refused`, with its
+// figures, and no event before or after.
 struct ConnectionEvent {
     int listener;
     bool connected;
     RelayLinkFigures ended{};
+    bool refused = false;
 };
 
 // Carries connection events from the link threads to the user-interface thread, in order. Posting

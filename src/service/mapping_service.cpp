@@ -166,6 +166,10 @@ void TMappingService::CloseLink(int slot, std::uint64_t id) {
     Listener(slot).CloseLink(id);
 }
 
+void TMappingService::SetAccessRules(int slot, std::shared_ptr<const RelayAccessRules> rules) {
+    Listener(slot).SetAccessRules(std::move(rules));
+}
+
 void TMappingService::Record(int slot, const ConnectionEvent& event) {
     MappingTotals& totals = totals_[slot - 1];
     if (event.connected) {
@@ -187,8 +191,10 @@ void TMappingService::Apply(const ConnectionEvent& event) {
     const int slot = event.listener;
     if (slot < 1 || slot > kTimedSlot)
         return;
-    connections_[slot - 1] += event.connected ? 1 : -1;
     Record(slot, event);
+    if (event.refused)
+        return emit Refused(slot);
+    connections_[slot - 1] += event.connected ? 1 : -1;
     // Mapping 4 and an unarmed mapping 1 log the time alone; the timed mapping always the full line.
     const bool timeOnly = slot == 4 || (slot == 1 && event.connected && !armed_);
     const LogLineForm form = timeOnly ? LogLineForm::TimeOnly : LogLineForm::Full;

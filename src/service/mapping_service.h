@@ -14,6 +14,7 @@
 
 #include "core/logfile/log_time_format.h"
 #include "core/relay/relay_figures.h"
+#include "core/relay/relay_rules.h"
 
 namespace qv {
 
@@ -115,6 +116,8 @@ public:
     const MappingTotals& Totals(int slot) const { return totals_.at(slot - 1); }
     // The live link `id` of a mapping ends as a stop would end it, with its one disconnect event.
     void CloseLink(int slot, std::uint64_t id);
+    // Who may connect to a mapping and how many at once, from now on (null: everyone, no limit).
+    void SetAccessRules(int slot, std::shared_ptr<const RelayAccessRules> rules);
     static constexpr std::size_t kEndedKept = 1000;
 
     TConnectionEventQueue& Events() const { return *events_; }
@@ -126,6 +129,8 @@ signals:
     void Disconnected(int slot);
     // The timed mapping could not open; the text says why.
     void Failed(const QString& text);
+    // A client the mapping's rules refused: it is the newest of the ended links.
+    void Refused(int slot);
 
 private:
     void Apply(const ConnectionEvent& event);

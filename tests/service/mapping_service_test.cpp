@@ -72,6 +72,29 @@ private slots:
         QCOMPARE(log.find("Disconnected on Mapping #" + std::to_string(slot)) != std::string::npos, saving);
     }
 
+    // A client the rules refuse raises no connect or disconnect and changes no count: it is only listed
+    // among the ended links, with its reason, and reported on its own.
+    void refusedClientIsListedButNotCounted() {
+        qvtest::TempDir dir;
+        qvtest::LocalServer echo(qvtest::ServerMode::Echo);
+        qv::TMappingService service(dir.File("CLogs.txt"));
+        auto rules = std::make_shared<qv::RelayAccessRules>();
+        rules->maxConnections = 1;
+        service.SetAccessRules(5, rules);
+        QSignalSpy connected(&service, &qv::TMappingService::Connected);
+        QSignalSpy refused(&service, &qv::TMappingService::Refused);
+        const int port = qvtest::FreePort();
+        service.Start(5, {port, "127.0.0.1", echo.Port()});
+        qvtest::Fd first(qvtest::ConnectLoopback(port));
+        QVERIFY(qvtest::SendAll(first.Get(), "a") && qvtest::ReadExactly(first.Get(), 1, 5s) == "a");
+        qvtest::Fd second(qvtest::ConnectLoopback(port));
+        QTRY_COMPARE(refused.count(), 1);
+        QCOMPARE(service.EndedLinks().front().figures.reason, qv::RelayEndReason::LimitReached);
+        QCOMPARE(service.Totals(5).failures.at(qv::RelayEndReason::LimitReached), 1u);
+        QCOMPARE(connected.count(), 1);
+        QCOMPARE(service.Connections(5), 1);
+    }
+
     // Armed, a connection on mapping 1 opens the timed mapping a moment later and closes it after
     // its time; disarming closes it at once.
     void timedMappingFollowsItsClock() {
