@@ -9,6 +9,12 @@
 
 namespace qv {
 
+// Where a link may go: a host name or numeric address, and a port.
+struct RelayDestination {
+    std::string host;
+    int port = 0;
+};
+
 // One address of a destination; its port is set by the connect.
 struct RelayAddress {
     sockaddr_storage addr{};

@@ -1,6 +1,7 @@
 #include "core/relay/relay_link.h"
 
 #include "core/relay/relay_listener.h"
+#include "core/relay/relay_proxy_header.h"
 #include "core/relay/relay_socket.h"
 
 #include <cerrno>
@@ -89,9 +90,16 @@ void TRelayLink::Begin() {
 }
 
 void TRelayLink::Resolve() {
-    const std::string host = listener_.MappedHost();
-    port_ = listener_.MappedPort();
+    if (destinations_.empty())
+        destinations_ = listener_.DestinationsNow();
+    const RelayDestination& destination = destinations_[nextDestination_++];
+    const std::string& host = destination.host;
+    port_ = destination.port;
     connectTimeout_ = listener_.ConnectTimeout();
+    nextAddress_ = 0;
+    lastConnectError_ = 0;
+    lookedUp_ = false;
+    SetState(RelayLinkState::Resolving);
     if (port_ < 0 || port_ > 65535 || host.empty())
         return Finish(false, RelayEndReason::Failed);
     addresses_.resize(1);
@@ -100,7 +108,7 @@ void TRelayLink::Resolve() {
     addresses_.clear();
     lookedUp_ = true;
     if (LooksNumeric(host))
-        return Finish(false, RelayEndReason::NameNotFound);
+        return DestinationFailed(RelayEndReason::NameNotFound);
     // The lookup may take as long as the name server likes; the link waits for it only as long as its
     // client and the listener do.
     lookup_ = listener_.resolvers_.Start(host);
@@ -141,7 +149,31 @@ void TRelayLink::ConnectNext() {
         loop_.SetDeadline(*this, Clock::now() + connectTimeout_);
         return;
     }
-    Finish(false, ConnectFailure());
+    DestinationFailed(ConnectFailure());
+}
+
+void TRelayLink::DestinationFailed(RelayEndReason reason) {
+    // Only a destination that did not answer is worth skipping and going past; a lack of
+    // descriptors or memory would fail the next one alike.
+    if (reason == RelayEndReason::Failed)
+        return Finish(false, reason);
+    listener_.NoteFailedDestination(destinations_[nextDestination_ - 1]);
+    if (nextDestination_ < destinations_.size())
+        return Resolve();
+    Finish(false, reason);
+}
+
+bool TRelayLink::SendProxyHeader() {
+    const int version = listener_.ProxyProtocol();
+    if (version == 0)
+        return true;
+    sockaddr_storage local{};
+    socklen_t length = sizeof local;
+    if (::getsockname(inFd_, reinterpret_cast<sockaddr*>(&local), &length) != 0)
+        return false;
+    // A connection just made has an empty send buffer: the few bytes of the header go at once.
+    const std::string header = ProxyHeader(version, client_.addr, local);
+    return ::send(outFd_, header.data(), header.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(header.size());
 }
 
 void TRelayLink::OnOutgoingEvent(std::uint32_t events) {
@@ -163,6 +195,8 @@ void TRelayLink::OnOutgoingEvent(std::uint32_t events) {
     stage_ = Stage::Relaying;
     SetState(RelayLinkState::Relaying);
     loop_.SetDestination(*this, addresses_[nextAddress_ - 1], port_);
+    if (!SendProxyHeader())
+        return Finish(false, RelayEndReason::Failed);
     up_.SetEnds(inFd_, outFd_);
     down_.SetEnds(outFd_, inFd_);
     Note(events, outReadable_, outEnding_, outWritable_);

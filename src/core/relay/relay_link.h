@@ -42,7 +42,12 @@ private:
     std::uint64_t Id() const { return id_; }
     bool Done() const { return stage_ == Stage::Done; }
 
+    // The next destination: its addresses, looked up when it is a name.
     void Resolve();
+    // No address of the present destination could be connected: the next one, or the end.
+    void DestinationFailed(RelayEndReason reason);
+    // The PROXY protocol header, when the mapping sends one; false when it could not be written.
+    bool SendProxyHeader();
     void ConnectNext();
     void OnOutgoingEvent(std::uint32_t events);
     void OnLookupDone();
@@ -66,6 +71,9 @@ private:
     Stage stage_ = Stage::Connecting;
     bool closing_ = false; // set by a stop, with both sockets shut down
 
+    // The destinations in the order to try them, and the next one.
+    std::vector<RelayDestination> destinations_;
+    std::size_t nextDestination_ = 0;
     // The outgoing connection: every address of the destination in turn.
     std::shared_ptr<TRelayResolvers::Lookup> lookup_;
     std::vector<RelayAddress> addresses_;

@@ -30,6 +30,43 @@ std::string TRelayListener::MappedHost() const {
     return mappedHost_;
 }
 
+void TRelayListener::SetFallbacks(std::vector<Destination> fallbacks) {
+    std::lock_guard lock(hostMutex_);
+    fallbacks_ = std::move(fallbacks);
+}
+
+namespace {
+std::string DestinationKey(const TRelayListener::Destination& d) {
+    return d.host + "\n" + std::to_string(d.port);
+}
+} // namespace
+
+std::vector<TRelayListener::Destination> TRelayListener::DestinationsNow() {
+    std::lock_guard lock(hostMutex_);
+    std::vector<Destination> destinations{{mappedHost_, mappedPort_.load()}};
+    destinations.insert(destinations.end(), fallbacks_.begin(), fallbacks_.end());
+    if (fallbacks_.empty())
+        return destinations;
+    const auto now = std::chrono::steady_clock::now();
+    std::erase_if(failedDestinations_,
+                  [now](const auto& f) { return now - f.second >= kFailedDestinationSkip; });
+    // Those that failed lately go last, in their order.
+    std::stable_partition(destinations.begin(), destinations.end(), [this](const Destination& d) {
+        return std::none_of(failedDestinations_.begin(), failedDestinations_.end(),
+                            [key = DestinationKey(d)](const auto& f) { return f.first == key; });
+    });
+    return destinations;
+}
+
+void TRelayListener::NoteFailedDestination(const Destination& destination) {
+    std::lock_guard lock(hostMutex_);
+    if (fallbacks_.empty())
+        return;
+    const std::string key = DestinationKey(destination);
+    std::erase_if(failedDestinations_, [&key](const auto& f) { return f.first == key; });
+    failedDestinations_.emplace_back(key, std::chrono::steady_clock::now());
+}
+
 void TRelayListener::SetActive(bool active) {
     if (!active) {
         TRelayListener* self = this;

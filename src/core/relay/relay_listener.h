@@ -36,6 +36,22 @@ public:
     std::string MappedHost() const;
     void SetMappedPort(int port) { mappedPort_.store(port); }
     int MappedPort() const { return mappedPort_.load(); }
+    // Up to two more destinations, tried in order when the mapped one cannot be connected (refused,
+    // unreachable, timed out, name not found). A destination that failed goes last for
+    // kFailedDestinationSkip: the others are tried before it. Read afresh for every connection.
+    using Destination = RelayDestination;
+    void SetFallbacks(std::vector<Destination> fallbacks);
+    // The destinations of a new link, in the order to try them now.
+    std::vector<Destination> DestinationsNow();
+    // A destination none of whose addresses could be connected.
+    void NoteFailedDestination(const Destination& destination);
+    static constexpr std::chrono::seconds kFailedDestinationSkip{30};
+
+    // The PROXY protocol header sent to the destination before the client's bytes: 0 (none), 1 (text)
+    // or 2 (binary). Read for every new link.
+    void SetProxyProtocol(int version) { proxyProtocol_.store(version); }
+    int ProxyProtocol() const { return proxyProtocol_.load(); }
+
     // How long a stop waits for the links to end, in milliseconds.
     void SetTerminateWaitTime(int ms) { terminateWaitTime_.store(ms); }
     int TerminateWaitTime() const { return terminateWaitTime_.load(); }
@@ -113,6 +129,9 @@ private:
     std::atomic<long long> connectTimeout_{kConnectTimeout.count()};
     mutable std::mutex hostMutex_;
     std::string mappedHost_;
+    std::vector<Destination> fallbacks_;
+    std::vector<std::pair<std::string, std::chrono::steady_clock::time_point>> failedDestinations_;
+    std::atomic<int> proxyProtocol_{0};
 
     std::mutex controlMutex_;       // one start or stop at a time
     mutable std::mutex loopsMutex_; // the lists of loops below, for snapshots from other threads

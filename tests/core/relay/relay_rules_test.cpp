@@ -3,7 +3,11 @@
 #include "relay_harness.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <thread>
+
+#include "core/relay/relay_proxy_header.h"
 
 namespace qvtest {
 namespace {
@@ -148,6 +152,99 @@ TEST(RelayAccessTest, TheLimitRefusesTheNextClientUntilAPlaceIsFree) {
     EXPECT_TRUE(SendAll(again.Get(), "y") && ReadExactly(again.Get(), 1, 5s) == "y");
     listener.SetActive(false);
     EXPECT_TRUE(log.Paired());
+}
+
+} // namespace
+} // namespace qvtest
+
+namespace qvtest {
+namespace {
+
+sockaddr_storage Endpoint(const char* address, int port) {
+    sockaddr_storage a = Peer(address);
+    if (a.ss_family == AF_INET)
+        reinterpret_cast<sockaddr_in*>(&a)->sin_port = htons(static_cast<uint16_t>(port));
+    else
+        reinterpret_cast<sockaddr_in6*>(&a)->sin6_port = htons(static_cast<uint16_t>(port));
+    return a;
+}
+
+struct Header {
+    int version;
+    const char* client;
+    const char* local;
+    std::string bytes;
+};
+
+TEST(RelayProxyHeaderTest, HeadersAreByteExact) {
+    const std::string v2 = std::string("\r\n\r\n\0\r\nQUIT\n", 12) + "\x21";
+    for (const Header& h : {
+             Header{1, "192.0.2.1", "198.51.100.2", "PROXY TCP4 192.0.2.1 198.51.100.2 40000 8080\r\n"},
+             Header{1, "2001:db8::1", "2001:db8::2", "PROXY TCP6 2001:db8::1 2001:db8::2 40000 8080\r\n"},
+             Header{1, "::ffff:192.0.2.1", "::ffff:198.51.100.2",
+                    "PROXY TCP4 192.0.2.1 198.51.100.2 40000 8080\r\n"},
+             Header{1, "192.0.2.1", "2001:db8::2", "PROXY UNKNOWN\r\n"},
+             Header{2, "192.0.2.1", "198.51.100.2",
+                    v2 + std::string("\x11\x00\x0c\xc0\x00\x02\x01\xc6\x33\x64\x02\x9c\x40\x1f\x90", 15)},
+             Header{2, "2001:db8::1", "2001:db8::2",
+                    v2 + std::string("\x21\x00\x24", 3) +
+                        std::string("\x20\x01\x0d\xb8\0\0\0\0\0\0\0\0\0\0\0\x01", 16) +
+                        std::string("\x20\x01\x0d\xb8\0\0\0\0\0\0\0\0\0\0\0\x02", 16) +
+                        std::string("\x9c\x40\x1f\x90", 4)},
+         })
+        EXPECT_EQ(qv::ProxyHeader(h.version, Endpoint(h.client, 40000), Endpoint(h.local, 8080)), h.bytes)
+            << "version " << h.version << " from " << h.client;
+}
+
+// Through a relay: the destination gets the header of the real client first, once, then its bytes.
+TEST(RelayProxyHeaderTest, RelayedLinkStartsWithTheHeaderOfItsClient) {
+    for (int version : {1, 2}) {
+        Fd listening(ListenLoopback(4));
+        std::string received;
+        std::thread destination([&] {
+            Fd peer(::accept(listening.Get(), nullptr, nullptr));
+            received = ReadToEnd(peer.Get(), 5s);
+        });
+        EventLog log;
+        qv::TRelayListener listener;
+        listener.SetProxyProtocol(version);
+        StartRelay(listener, log, LocalPort(listening.Get()));
+        Fd client(ConnectLoopback(listener.ListeningPort()));
+        sockaddr_storage self{};
+        socklen_t length = sizeof self;
+        ASSERT_EQ(::getsockname(client.Get(), reinterpret_cast<sockaddr*>(&self), &length), 0);
+        ASSERT_TRUE(SendAll(client.Get(), "payload"));
+        client.Reset();
+        destination.join();
+        EXPECT_EQ(received,
+                  qv::ProxyHeader(version, self, Endpoint("127.0.0.1", listener.ListeningPort())) + "payload")
+            << "version " << version;
+        listener.SetActive(false);
+    }
+}
+
+// A destination that refuses is passed for the fallback, and skipped afterwards even once it answers.
+TEST(RelayFallbackTest, ARefusedDestinationIsPassedAndThenSkipped) {
+    LocalServer fallback(ServerMode::Echo);
+    Fd first(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_storage any = Endpoint("127.0.0.1", 0);
+    ASSERT_EQ(::bind(first.Get(), reinterpret_cast<sockaddr*>(&any), sizeof(sockaddr_in)), 0);
+    EventLog log;
+    qv::TRelayListener listener;
+    listener.SetFallbacks({{"127.0.0.1", fallback.Port()}});
+    StartRelay(listener, log, LocalPort(first.Get()));
+    for (int i = 0; i < 2; ++i) {
+        Fd client(ConnectLoopback(listener.ListeningPort()));
+        EXPECT_TRUE(SendAll(client.Get(), "hi") && ReadExactly(client.Get(), 2, 5s) == "hi") << "link " << i;
+        // From now on the first destination answers; within the skip nobody asks it.
+        ASSERT_EQ(::listen(first.Get(), 4), 0);
+    }
+    ASSERT_TRUE(WaitUntil([&] { return fallback.Accepted() == 2; }));
+    ::fcntl(first.Get(), F_SETFL, O_NONBLOCK);
+    EXPECT_LT(::accept(first.Get(), nullptr, nullptr), 0);
+    listener.SetActive(false);
+    for (const qv::RelayLinkFigures& ended : log.Ended())
+        EXPECT_EQ(qv::EndpointText(ended.destination), "127.0.0.1:" + std::to_string(fallback.Port()));
 }
 
 } // namespace
