@@ -107,6 +107,11 @@ TEST_P(RelayAccessTest, RefusedClientsAreClosedAtOnceWithoutEvents) {
             EXPECT_TRUE(eof);
         }
     }
+    const std::size_t expected = GetParam().secondSourceRelays ? 0u : 1u;
+    EXPECT_TRUE(WaitUntil([&] {
+        std::lock_guard lock(mutex);
+        return refused.size() == expected;
+    }));
     listener.SetActive(false);
     EXPECT_EQ(log.Connects(), GetParam().secondSourceRelays ? 2 : 1);
     std::lock_guard lock(mutex);
@@ -145,7 +150,8 @@ TEST(RelayAccessTest, TheLimitRefusesTheNextClientUntilAPlaceIsFree) {
     bool eof = false;
     EXPECT_EQ(ReadToEnd(third.Get(), 5s, &eof), "");
     EXPECT_TRUE(eof);
-    EXPECT_EQ(limited.load(), 1);
+    // The client is closed first, then reported.
+    EXPECT_TRUE(WaitUntil([&] { return limited.load() == 1; }));
     clients.pop_back();
     ASSERT_TRUE(WaitUntil([&] { return log.Disconnects() == 1; }));
     Fd again(ConnectLoopback(listener.ListeningPort()));
