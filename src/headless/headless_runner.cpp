@@ -8,6 +8,7 @@
 #include "core/profile/scramble.h"
 #include "core/profile/settings_switch.h"
 #include "core/profile/version_marker.h"
+#include "service/mapping_rules.h"
 
 namespace qv {
 
@@ -75,6 +76,21 @@ bool THeadlessRunner::ReadFile(Mappings& mappings) {
     return true;
 }
 
+void THeadlessRunner::ApplyRules(std::array<bool, TMappingService::kSlots>& usable) {
+    const AllMappingRules all = ReadMappingRules(configPath_);
+    for (int slot = 1; slot <= TMappingService::kSlots; ++slot) {
+        RelayRules rules;
+        const QString error = CheckMappingRules(all[slot - 1], rules);
+        usable[slot - 1] = error.isEmpty();
+        if (!error.isEmpty()) {
+            Complain(QStringLiteral("Mapping #%1, rules: %2").arg(slot).arg(error));
+            continue;
+        }
+        service_.SetAccessRules(slot, rules.access);
+        service_.SetFallbacks(slot, rules.fallbacks, rules.proxyProtocol);
+    }
+}
+
 bool THeadlessRunner::Wanted(int slot, const StoredMapping& stored, MappingTarget& target) {
     if (!stored.switchedOn)
         return false;
@@ -119,12 +135,15 @@ bool THeadlessRunner::Start() {
     if (!ReadFile(mappings))
         return false;
     Event(QString::fromLatin1(kStartingEntry));
+    std::array<bool, TMappingService::kSlots> usable{};
+    ApplyRules(usable);
     int wanted = 0;
     int running = 0;
     for (int slot = 1; slot <= TMappingService::kSlots; ++slot) {
         MappingTarget target;
         wanted += mappings[slot - 1].switchedOn ? 1 : 0;
-        if (Wanted(slot, mappings[slot - 1], target) && SwitchOn(slot, mappings[slot - 1], target))
+        if (usable[slot - 1] && Wanted(slot, mappings[slot - 1], target) &&
+            SwitchOn(slot, mappings[slot - 1], target))
             ++running;
     }
     if (wanted == 0)
@@ -140,9 +159,12 @@ void THeadlessRunner::Reload() {
         return;
     std::array<MappingTarget, TMappingService::kSlots> targets;
     std::array<bool, TMappingService::kSlots> wanted{};
+    std::array<bool, TMappingService::kSlots> usable{};
+    // Rules take effect at once, also for the mappings that run on unchanged.
+    ApplyRules(usable);
     std::vector<int> stopping;
     for (int slot = 1; slot <= TMappingService::kSlots; ++slot) {
-        wanted[slot - 1] = Wanted(slot, mappings[slot - 1], targets[slot - 1]);
+        wanted[slot - 1] = usable[slot - 1] && Wanted(slot, mappings[slot - 1], targets[slot - 1]);
         if (service_.Running(slot) && (!wanted[slot - 1] || !(targets[slot - 1] == service_.Target(slot))))
             stopping.push_back(slot);
     }

@@ -33,6 +33,8 @@ public:
 private:
     using Mappings = std::array<StoredMapping, TMappingService::kSlots>;
     bool ReadFile(Mappings& mappings);
+    // Puts each mapping's stored rules in force; a mapping whose rules are wrong is not to run.
+    void ApplyRules(std::array<bool, TMappingService::kSlots>& usable);
     // What a switched-on mapping is to run, or false with the reason printed.
     bool Wanted(int slot, const StoredMapping& stored, MappingTarget& target);
     bool SwitchOn(int slot, const StoredMapping& stored, const MappingTarget& target);

@@ -170,6 +170,11 @@ void TMappingService::SetAccessRules(int slot, std::shared_ptr<const RelayAccess
     Listener(slot).SetAccessRules(std::move(rules));
 }
 
+void TMappingService::SetFallbacks(int slot, std::vector<RelayDestination> fallbacks, int proxyProtocol) {
+    Listener(slot).SetFallbacks(std::move(fallbacks));
+    Listener(slot).SetProxyProtocol(proxyProtocol);
+}
+
 void TMappingService::Record(int slot, const ConnectionEvent& event) {
     MappingTotals& totals = totals_[slot - 1];
     if (event.connected) {

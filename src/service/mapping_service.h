@@ -118,6 +118,8 @@ public:
     void CloseLink(int slot, std::uint64_t id);
     // Who may connect to a mapping and how many at once, from now on (null: everyone, no limit).
     void SetAccessRules(int slot, std::shared_ptr<const RelayAccessRules> rules);
+    // Its fallback destinations and PROXY protocol version, for the links that come from now on.
+    void SetFallbacks(int slot, std::vector<RelayDestination> fallbacks, int proxyProtocol);
     static constexpr std::size_t kEndedKept = 1000;
 
     TConnectionEventQueue& Events() const { return *events_; }

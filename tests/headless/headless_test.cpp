@@ -5,6 +5,7 @@
 #include <QTest>
 #include <array>
 #include <csignal>
+#include <netinet/in.h>
 #include <thread>
 
 #include "core/profile/config_names.h"
@@ -12,6 +13,7 @@
 #include "core/profile/scramble.h"
 #include "core/profile/settings_switch.h"
 #include "core/profile/version_marker.h"
+#include "service/mapping_rules.h"
 #include "service/stored_text.h"
 #include "service/switched_on.h"
 #include "shell/single_instance.h"
@@ -136,6 +138,33 @@ private slots:
         QVERIFY(first.Printed(QStringLiteral("Quorvane - Internet Port Mapping is closing.")));
         QVERIFY(qvtest::ReadAll(dir.File("CLogs.txt"))
                     .find(" Quorvane - Internet Port Mapping is closing.\r\n") != std::string::npos);
+    }
+
+    // Stored rules are in force: a denied client is closed at once and reported.
+    void storedRulesRefuseAClient() {
+        qvtest::TempDir dir;
+        QVERIFY(QFile::copy(QStringLiteral(QV_EXECUTABLE), QString::fromStdString(dir.File("quorvane"))));
+        qvtest::LocalServer echo(qvtest::ServerMode::Echo);
+        const int port = qvtest::FreePort();
+        const std::string config = dir.File(qv::kConfigFileName);
+        WriteConfig(config, {{{port, echo.Port(), true}}});
+        qv::AllMappingRules rules;
+        rules[0].deny = QStringLiteral("127.0.0.0/8");
+        qv::ProfileBatch batch(config);
+        qv::WriteMappingRules(batch, rules);
+        batch.Commit();
+        Headless run(dir, {});
+        QTRY_VERIFY(run.Printed(QStringLiteral("Enabled Mapping #1 on port : %1").arg(port)));
+        qvtest::Fd client(qvtest::ConnectLoopback(port));
+        sockaddr_in self{};
+        socklen_t length = sizeof self;
+        QCOMPARE(::getsockname(client.Get(), reinterpret_cast<sockaddr*>(&self), &length), 0);
+        bool eof = false;
+        QCOMPARE(qvtest::ReadToEnd(client.Get(), 5s, &eof), std::string());
+        QVERIFY(eof);
+        QTRY_VERIFY(run.Printed(QStringLiteral("Refused on Mapping #1: 127.0.0.1:%1 (denied by rule)")
+                                    .arg(ntohs(self.sin_port))));
+        QCOMPARE(echo.Accepted(), 0);
     }
 
     void exitsWhenNothingCanRun_data() {

@@ -4,8 +4,10 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include "core/profile/profile_file.h"
 #include "core/relay/relay_listener.h"
 #include "platform/ui_timer.h"
+#include "service/mapping_rules.h"
 #include "service/mapping_service.h"
 #include "support/echo_server.h"
 #include "support/qt_test_main.h"
@@ -93,6 +95,53 @@ private slots:
         QCOMPARE(service.Totals(5).failures.at(qv::RelayEndReason::LimitReached), 1u);
         QCOMPARE(connected.count(), 1);
         QCOMPARE(service.Connections(5), 1);
+    }
+
+    // Rules as typed: kept in the file exactly, and checked with a message naming the first bad line.
+    void rulesAreStoredAndChecked_data() {
+        QTest::addColumn<QString>("allow");
+        QTest::addColumn<QString>("maxConnections");
+        QTest::addColumn<QString>("fallback");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("good") << "10.0.0.0/8\n\n2001:db8::/32"
+                              << "5"
+                              << "[::1]:8080"
+                              << "";
+        QTest::newRow("bad network") << "10.0.0.0/8\nexample.org"
+                                     << ""
+                                     << ""
+                                     << "Allow, line 2: 'example.org'";
+        QTest::newRow("bad limit") << ""
+                                   << "0"
+                                   << ""
+                                   << "At most: '0'";
+        QTest::newRow("bad fallback") << ""
+                                      << ""
+                                      << "host-without-port"
+                                      << "Fallback: 'host-without-port'";
+    }
+    void rulesAreStoredAndChecked() {
+        QFETCH(QString, allow);
+        QFETCH(QString, maxConnections);
+        QFETCH(QString, fallback);
+        QFETCH(QString, error);
+        qvtest::TempDir dir;
+        const std::string path = dir.File("rules.qrvd");
+        qv::AllMappingRules written;
+        written[2] = {allow, QStringLiteral("192.0.2.1"), maxConnections, fallback, {}, 2};
+        qv::ProfileBatch batch(path);
+        qv::WriteMappingRules(batch, written);
+        batch.Commit();
+        QVERIFY(qv::ReadMappingRules(path) == written);
+        qv::RelayRules rules;
+        const QString message = qv::CheckMappingRules(written[2], rules);
+        QVERIFY2(error.isEmpty() ? message.isEmpty() : message.startsWith(error), qPrintable(message));
+        if (error.isEmpty()) {
+            QVERIFY(rules.access && rules.access->maxConnections == 5);
+            QCOMPARE(rules.fallbacks.size(), std::size_t(1));
+            QCOMPARE(rules.fallbacks[0].host, std::string("::1"));
+            QCOMPARE(rules.proxyProtocol, 2);
+        }
     }
 
     // Armed, a connection on mapping 1 opens the timed mapping a moment later and closes it after

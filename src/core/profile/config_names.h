@@ -6,6 +6,8 @@ namespace qv {
 inline constexpr const char* kMappingSection = "QuorvaneDataMapping";
 inline constexpr const char* kRemoteSection = "QuorvaneDataRemoteMapping";
 inline constexpr const char* kSettingsSection = "QuorvaneDataSettings";
+// The rules of the mappings (who may connect, fallbacks, PROXY protocol); older versions ignore it.
+inline constexpr const char* kRulesSection = "QuorvaneDataRules";
 
 // The configuration file, in the folder of the files the program writes.
 inline constexpr const char* kConfigFileName = "DataQRVN.qrvd";

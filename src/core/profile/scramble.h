@@ -14,6 +14,7 @@ inline constexpr const char* kWindowsStateShiftKey = "109";
 inline constexpr const char* kQRVNLanguageShiftKey = "107";
 inline constexpr const char* kRestoreMappingsShiftKey = "131";
 inline constexpr const char* kSwitchedOnShiftKey = "151";
+inline constexpr const char* kRulesShiftKey = "137";
 
 // Adds the shift key to every byte, modulo 256. Same length; nothing skipped.
 // Throws std::invalid_argument ("'%s' is not a valid integer value") for a shift key that is no integer.
