@@ -30,6 +30,11 @@ std::string TRelayListener::MappedHost() const {
     return mappedHost_;
 }
 
+void TRelayListener::SetListenOn(RelayListenOn on) {
+    std::lock_guard lock(hostMutex_);
+    listenOn_ = std::move(on);
+}
+
 void TRelayListener::SetFallbacks(std::vector<Destination> fallbacks) {
     std::lock_guard lock(hostMutex_);
     fallbacks_ = std::move(fallbacks);
@@ -123,9 +128,15 @@ void TRelayListener::Start() {
     JoinFinishedLoops();
     // The endpoint's port sticks once a start has succeeded; until then DefaultPort is taken afresh.
     int port = endpointPort_.load();
-    int fd = OpenListeningSocket(port != 0 ? port : defaultPort_.load());
-    std::shared_ptr<const int> shared(new int(fd), [](const int* p) {
-        ::close(*p);
+    RelayListenOn on;
+    {
+        std::lock_guard lock(hostMutex_);
+        on = listenOn_;
+    }
+    std::vector<int> fds = OpenListeningSockets(port != 0 ? port : defaultPort_.load(), on);
+    std::shared_ptr<const std::vector<int>> shared(new std::vector<int>(fds), [](const std::vector<int>* p) {
+        for (int fd : *p)
+            ::close(fd);
         delete p;
     });
     const unsigned processors = std::thread::hardware_concurrency();
@@ -142,17 +153,18 @@ void TRelayListener::Start() {
         std::lock_guard loops(loopsMutex_);
         loops_.push_back(std::move(loop));
     }
-    listenFd_ = fd;
+    listenFds_ = fds;
     if (port == 0)
-        endpointPort_.store(BoundPort(fd));
+        endpointPort_.store(BoundPort(fds.front()));
     active_.store(true);
 }
 
 void TRelayListener::BeginStop() {
     // New connections are refused from here on, even while a loop is still busy in a handler; the socket
     // itself is closed by the last loop to let go of it.
-    ::shutdown(listenFd_, SHUT_RDWR);
-    listenFd_ = -1;
+    for (int fd : listenFds_)
+        ::shutdown(fd, SHUT_RDWR);
+    listenFds_.clear();
     for (auto& loop : loops_)
         loop->Stop();
 }

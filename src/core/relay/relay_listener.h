@@ -36,6 +36,9 @@ public:
     std::string MappedHost() const;
     void SetMappedPort(int port) { mappedPort_.store(port); }
     int MappedPort() const { return mappedPort_.load(); }
+    // Where the next start listens (all IPv4 addresses until set).
+    void SetListenOn(RelayListenOn on);
+
     // Up to two more destinations, tried in order when the mapped one cannot be connected (refused,
     // unreachable, timed out, name not found). A destination that failed goes last for
     // kFailedDestinationSkip: the others are tried before it. Read afresh for every connection.
@@ -137,7 +140,8 @@ private:
     mutable std::mutex loopsMutex_; // the lists of loops below, for snapshots from other threads
     std::atomic<bool> active_{false};
     std::atomic<int> endpointPort_{0};
-    int listenFd_ = -1;             // while active; the loops share it and the last one closes it
+    RelayListenOn listenOn_;        // under hostMutex_
+    std::vector<int> listenFds_;    // while active; the loops share them and the last one closes them
     std::atomic<int> linkCount_{0}; // links of every loop, those of a past start included
     std::atomic<std::uint64_t> nextLinkId_{1};
     std::mutex rulesMutex_;

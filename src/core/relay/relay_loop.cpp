@@ -20,15 +20,18 @@
 namespace qv {
 namespace {
 
-// Tags of the epoll entries that are no link's: the one role no link has.
+// Tags of the epoll entries that are no link's: the one role no link has; above it, 0 for the wake-up
+// and 1 + i for listening socket i.
 constexpr std::uint64_t kOwnRole = 3;
 constexpr std::uint64_t kWakeTag = kOwnRole;
-constexpr std::uint64_t kListenTag = kOwnRole | 1u << TRelayLinkTable::kRoleBits;
+constexpr std::uint64_t ListenTag(std::size_t i) {
+    return kOwnRole | (i + 1) << TRelayLinkTable::kRoleBits;
+}
 
 } // namespace
 
-TRelayLoop::TRelayLoop(TRelayListener& listener, std::shared_ptr<const int> listenFd)
-    : listener_(listener), listenFd_(std::move(listenFd)) {}
+TRelayLoop::TRelayLoop(TRelayListener& listener, std::shared_ptr<const std::vector<int>> listenFds)
+    : listener_(listener), listenFds_(std::move(listenFds)) {}
 
 TRelayLoop::~TRelayLoop() {
     if (thread_.joinable())
@@ -47,10 +50,7 @@ bool TRelayLoop::Start() {
     epoll_ = ::epoll_create1(EPOLL_CLOEXEC);
     wake_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     epoll_event wake{EPOLLIN, {.u64 = kWakeTag}};
-    // Several loops share the listening socket: a connection wakes one of them, not all.
-    epoll_event listen{EPOLLIN | EPOLLEXCLUSIVE, {.u64 = kListenTag}};
-    if (epoll_ < 0 || wake_ < 0 || ::epoll_ctl(epoll_, EPOLL_CTL_ADD, wake_, &wake) != 0 ||
-        ::epoll_ctl(epoll_, EPOLL_CTL_ADD, *listenFd_, &listen) != 0)
+    if (epoll_ < 0 || wake_ < 0 || ::epoll_ctl(epoll_, EPOLL_CTL_ADD, wake_, &wake) != 0 || !WatchListening())
         return false;
     accepting_ = true;
     // Relay threads take no signals: SIGINT and friends belong to the main thread, and the SIGPIPE a
@@ -80,6 +80,24 @@ bool TRelayLoop::Watch(int fd, std::uint32_t events, TRelayLink& link, Role role
 
 void TRelayLoop::Unwatch(int fd) {
     ::epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
+}
+
+bool TRelayLoop::WatchListening() {
+    for (std::size_t i = 0; i < listenFds_->size(); ++i) {
+        // Several loops share each listening socket: a connection wakes one of them, not all.
+        epoll_event listen{EPOLLIN | EPOLLEXCLUSIVE, {.u64 = ListenTag(i)}};
+        if (::epoll_ctl(epoll_, EPOLL_CTL_ADD, (*listenFds_)[i], &listen) != 0) {
+            for (std::size_t j = 0; j < i; ++j)
+                Unwatch((*listenFds_)[j]);
+            return false;
+        }
+    }
+    return true;
+}
+
+void TRelayLoop::UnwatchListening() {
+    for (int fd : *listenFds_)
+        Unwatch(fd);
 }
 
 void TRelayLoop::SetDeadline(TRelayLink& link, Clock::time_point when) {
@@ -153,7 +171,7 @@ void TRelayLoop::Run() {
     while (!(stopping_ && links_.Count() == 0))
         Turn();
     // The loop's share of the listening socket goes now: the last loop to leave closes it.
-    listenFd_.reset();
+    listenFds_.reset();
     finished_.store(true, std::memory_order_release);
 }
 
@@ -182,9 +200,10 @@ void TRelayLoop::Turn() {
             if (stop_.load(std::memory_order_acquire) && !stopping_)
                 EndEverything();
             CloseRequested();
-        } else if (tag == kListenTag) {
-            if (!stopping_)
-                Accept();
+        } else if (TRelayLinkTable::Role(tag) == kOwnRole) {
+            const std::size_t index = (tag >> TRelayLinkTable::kRoleBits) - 1;
+            if (!stopping_ && index < listenFds_->size())
+                Accept((*listenFds_)[index]);
         } else if (TRelayLink* link = links_.Find(tag)) {
             link->OnEvent(static_cast<Role>(TRelayLinkTable::Role(tag)), events[i].events);
         }
@@ -213,12 +232,12 @@ void TRelayLoop::Turn() {
 // One connection per wake-up: the listening socket reports again at once while more wait, and meanwhile
 // the other relay threads take their share. Taking a whole burst here left the other threads idle (eight
 // bulk links arriving together all landed on one thread, and moved a third less).
-void TRelayLoop::Accept() {
+void TRelayLoop::Accept(int listenFd) {
     int fd;
     RelayAddress client;
     do {
         client.length = sizeof client.addr;
-        fd = ::accept4(*listenFd_, reinterpret_cast<sockaddr*>(&client.addr), &client.length,
+        fd = ::accept4(listenFd, reinterpret_cast<sockaddr*>(&client.addr), &client.length,
                        SOCK_NONBLOCK | SOCK_CLOEXEC);
     } while (fd < 0 && (errno == EINTR || errno == ECONNABORTED));
     if (fd < 0) {
@@ -288,7 +307,7 @@ void TRelayLoop::StartLink(int fd, const RelayAddress& client) {
 }
 
 void TRelayLoop::PauseAccepting(Clock::time_point until) {
-    Unwatch(*listenFd_);
+    UnwatchListening();
     accepting_ = false;
     acceptPausedUntil_ = until;
 }
@@ -311,8 +330,7 @@ void TRelayLoop::ResumeAccepting(Clock::time_point now) {
         if (Admit(low, client))
             StartLink(low, client);
     }
-    epoll_event listen{EPOLLIN | EPOLLEXCLUSIVE, {.u64 = kListenTag}};
-    accepting_ = ::epoll_ctl(epoll_, EPOLL_CTL_ADD, *listenFd_, &listen) == 0;
+    accepting_ = WatchListening();
     if (!accepting_)
         acceptPausedUntil_ = now + pause;
 }
@@ -321,7 +339,7 @@ void TRelayLoop::EndEverything() {
     stopping_ = true;
     CloseFd(parked_);
     if (accepting_)
-        Unwatch(*listenFd_);
+        UnwatchListening();
     accepting_ = false;
     links_.ForEach([](TRelayLink& link) { link.Abort(); });
 }

@@ -29,7 +29,7 @@ class TRelayLoop {
 public:
     using Clock = std::chrono::steady_clock;
 
-    TRelayLoop(TRelayListener& listener, std::shared_ptr<const int> listenFd);
+    TRelayLoop(TRelayListener& listener, std::shared_ptr<const std::vector<int>> listenFds);
     ~TRelayLoop(); // joins the thread: call Stop first
     TRelayLoop(const TRelayLoop&) = delete;
     TRelayLoop& operator=(const TRelayLoop&) = delete;
@@ -66,7 +66,9 @@ public:
 private:
     void Run();
     void Turn();
-    void Accept();
+    void Accept(int listenFd);
+    bool WatchListening();
+    void UnwatchListening();
     // Starts a link whose place the listener's count already holds.
     void StartLink(int fd, const RelayAddress& client);
     // The access rules' verdict on a client just accepted: it is closed and reported when refused.
@@ -78,7 +80,7 @@ private:
     int WaitMs() const;
 
     TRelayListener& listener_;
-    std::shared_ptr<const int> listenFd_; // closed when the last loop lets go of it
+    std::shared_ptr<const std::vector<int>> listenFds_; // closed when the last loop lets go of them
     int epoll_ = -1;
     int wake_ = -1;
     std::thread thread_;

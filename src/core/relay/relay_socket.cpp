@@ -16,10 +16,15 @@ std::string SocketErrorText(int error) {
     return "Socket Error # " + std::to_string(error) + "\r\n" + std::system_category().message(error);
 }
 
-int OpenListeningSocket(int port) {
-    if (port < 1 || port > 65535)
-        throw RelayError(SocketErrorText(EINVAL));
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+namespace {
+// One listening socket on an address whose port is set; `v6only` for an IPv6 socket that is not to take
+// IPv4 clients too.
+int OpenOne(sockaddr_storage address, socklen_t length, int port, bool v6only) {
+    if (address.ss_family == AF_INET)
+        reinterpret_cast<sockaddr_in*>(&address)->sin_port = htons(static_cast<uint16_t>(port));
+    else
+        reinterpret_cast<sockaddr_in6*>(&address)->sin6_port = htons(static_cast<uint16_t>(port));
+    int fd = ::socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0)
         throw RelayError(SocketErrorText(errno));
     auto fail = [&fd](int error) {
@@ -29,13 +34,12 @@ int OpenListeningSocket(int port) {
         throw RelayError(SocketErrorText(error), error);
     };
     int one = 1;
-    if (::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0 || !WatchForDeadPeer(fd))
+    const int only = v6only ? 1 : 0;
+    if (::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0 || !WatchForDeadPeer(fd) ||
+        (address.ss_family == AF_INET6 &&
+         ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &only, sizeof only) != 0))
         fail(errno);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_ANY);
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0)
         fail(errno);
     // The system's maximum (the kernel cuts the request down to it): a short queue drops handshakes when
     // clients arrive together, and they retry only a second later.
@@ -44,12 +48,61 @@ int OpenListeningSocket(int port) {
     return fd;
 }
 
+// One listening socket on a numeric address.
+int OpenOn(const char* text, int port, bool v6only) {
+    sockaddr_storage address{};
+    socklen_t length = 0;
+    if (::inet_pton(AF_INET, text, &reinterpret_cast<sockaddr_in*>(&address)->sin_addr) == 1) {
+        address.ss_family = AF_INET;
+        length = sizeof(sockaddr_in);
+    } else if (::inet_pton(AF_INET6, text, &reinterpret_cast<sockaddr_in6*>(&address)->sin6_addr) == 1) {
+        address.ss_family = AF_INET6;
+        length = sizeof(sockaddr_in6);
+    } else {
+        throw RelayError(SocketErrorText(EINVAL), EINVAL);
+    }
+    return OpenOne(address, length, port, v6only);
+}
+} // namespace
+
+int OpenListeningSocket(int port) {
+    return OpenListeningSockets(port, {}).front();
+}
+
+std::vector<int> OpenListeningSockets(int port, const RelayListenOn& on) {
+    if (port < 1 || port > 65535)
+        throw RelayError(SocketErrorText(EINVAL));
+    using Kind = RelayListenOn::Kind;
+    switch (on.kind) {
+    case Kind::AllIPv4:
+        return {OpenOn("0.0.0.0", port, false)};
+    case Kind::AllAddresses:
+        return {OpenOn("::", port, false)};
+    case Kind::OneAddress:
+        return {OpenOn(on.address.c_str(), port, true)};
+    case Kind::ThisMachine:
+        break;
+    }
+    std::vector<int> fds{OpenOn("127.0.0.1", port, false)};
+    try {
+        fds.push_back(OpenOn("::1", port, true));
+    } catch (const RelayError& error) {
+        // A machine without IPv6 has no ::1: this machine is 127.0.0.1 then.
+        if (error.Code() != EADDRNOTAVAIL && error.Code() != EAFNOSUPPORT) {
+            CloseFd(fds.front());
+            throw;
+        }
+    }
+    return fds;
+}
+
 int BoundPort(int fd) {
-    sockaddr_in addr{};
+    sockaddr_storage addr{};
     socklen_t len = sizeof addr;
     if (::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
         return 0;
-    return ntohs(addr.sin_port);
+    return ntohs(addr.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&addr)->sin6_port
+                                            : reinterpret_cast<sockaddr_in*>(&addr)->sin_port);
 }
 
 bool WatchForDeadPeer(int fd) {

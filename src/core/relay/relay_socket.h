@@ -1,6 +1,7 @@
 #pragma once
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace qv {
 
@@ -24,6 +25,21 @@ std::string SocketErrorText(int error);
 // A non-blocking listening socket on 0.0.0.0:port (SO_REUSEADDR, the system's largest backlog, the
 // options of WatchForDeadPeer for the sockets it accepts). Throws RelayError.
 int OpenListeningSocket(int port);
+
+// Where a mapping listens.
+struct RelayListenOn {
+    enum class Kind {
+        AllIPv4,      // 0.0.0.0, as ever
+        AllAddresses, // one dual-stack socket on ::, IPv4 clients included
+        ThisMachine,  // 127.0.0.1 and ::1 (::1 left out on a machine without IPv6)
+        OneAddress,   // `address`, a numeric IPv4 or IPv6 address of this machine
+    };
+    Kind kind = Kind::AllIPv4;
+    std::string address;
+};
+// The listening sockets for port, each as OpenListeningSocket makes them. Throws RelayError; nothing is
+// left open then.
+std::vector<int> OpenListeningSockets(int port, const RelayListenOn& on);
 
 // The local port a socket is bound to, 0 when it cannot be told.
 int BoundPort(int fd);

@@ -255,3 +255,53 @@ TEST(RelayFallbackTest, ARefusedDestinationIsPassedAndThenSkipped) {
 
 } // namespace
 } // namespace qvtest
+
+namespace qvtest {
+namespace {
+
+// Whether a client reaches address:port (a listener accepts it there).
+bool Reaches(const char* address, int port) {
+    sockaddr_storage to = Endpoint(address, port);
+    Fd fd(::socket(to.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const socklen_t length = to.ss_family == AF_INET ? sizeof(sockaddr_in) : sizeof(sockaddr_in6);
+    return ::connect(fd.Get(), reinterpret_cast<sockaddr*>(&to), length) == 0;
+}
+
+struct Listening {
+    const char* name;
+    qv::RelayListenOn on;
+    bool v4;      // 127.0.0.1
+    bool v4Other; // 127.0.0.2, another address of this machine
+    bool v6;      // ::1
+};
+
+class RelayListenOnTest : public ::testing::TestWithParam<Listening> {};
+
+TEST_P(RelayListenOnTest, ListensWhereItIsToldAndNowhereElse) {
+    if (Fd probe(ListenLoopback6(1)); probe.Get() < 0)
+        GTEST_SKIP() << "this machine has no ::1";
+    const Listening& l = GetParam();
+    LocalServer server(ServerMode::Echo);
+    EventLog log;
+    qv::TRelayListener listener;
+    listener.SetListenOn(l.on);
+    StartRelay(listener, log, server.Port());
+    const int port = listener.ListeningPort();
+    EXPECT_EQ(Reaches("127.0.0.1", port), l.v4);
+    EXPECT_EQ(Reaches("127.0.0.2", port), l.v4Other);
+    EXPECT_EQ(Reaches("::1", port), l.v6);
+    listener.SetActive(false);
+}
+
+using Kind = qv::RelayListenOn::Kind;
+INSTANTIATE_TEST_SUITE_P(
+    Choices, RelayListenOnTest,
+    ::testing::Values(Listening{"AllIPv4", {Kind::AllIPv4, ""}, true, true, false},
+                      Listening{"AllAddresses", {Kind::AllAddresses, ""}, true, true, true},
+                      Listening{"ThisMachine", {Kind::ThisMachine, ""}, true, false, true},
+                      Listening{"OneIPv4Address", {Kind::OneAddress, "127.0.0.2"}, false, true, false},
+                      Listening{"OneIPv6Address", {Kind::OneAddress, "::1"}, false, false, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
+} // namespace qvtest
