@@ -25,12 +25,9 @@ public:
     InstanceLock& operator=(const InstanceLock&) = delete;
 
     State Take();
-    State Current() const { return state_; }
     const Holder& HeldBy() const { return holder_; }
     // Gives the configuration up, so an instance started now (a restart) can take it.
     void Release();
-
-    const std::string& LockPath() const { return lockPath_; }
 
 private:
     std::string lockPath_;

@@ -90,7 +90,6 @@ public:
     void ArmTimed(const MappingTarget& target, int openAfterMs, int closeAfterMs);
     // No longer armed before the stop's wait, so a connection applied meanwhile opens nothing.
     void DisarmTimed();
-    bool TimedArmed() const { return armed_; }
     // Timer1 opens the timed mapping and Timer2 closes it; both one-shot.
     UiTimer* Clock(int number) const { return clocks_.at(number - 1); }
 
