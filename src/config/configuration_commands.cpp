@@ -16,6 +16,8 @@
 #include "core/profile/version_marker.h"
 #include "platform/platform.h"
 #include "platform/ui_timer.h"
+#include "service/mapping_rules.h"
+#include "service/rules_book.h"
 #include "service/stored_text.h"
 #include "shell/file_controls.h"
 #include "shell/roster.h"
@@ -39,12 +41,14 @@ void TConfigurationCommands::SetFileItemsEnabled(bool enabled) const {
     roster_.FileControls().SetFileItemsEnabled(enabled);
 }
 
-// Marker, then remote, advanced and main fields, as one new file: a failed save leaves the old file.
+// Marker, then remote, advanced and main fields and the rules, as one new file: a failed save leaves
+// the old file.
 void TConfigurationCommands::WriteConfiguration(const std::string& path) const {
     ProfileBatch batch(path);
     WriteVersionMarker(batch);
     for (const TStoredFields::Field& field : roster_.StoredFields().InFileOrder(false))
         WriteStoredText(batch, field.section, field.key, field.edit->text());
+    WriteMappingRules(batch, roster_.RulesBook().All());
     batch.Commit();
 }
 
@@ -56,6 +60,11 @@ void TConfigurationCommands::ReplaceConfiguration(const std::string& path, Value
         field.edit->setText(values == Values::Scrambled
                                 ? ReadStoredText(path, field.section, field.key)
                                 : Latin1Text(ReadString(path, field.section, Latin1Bytes(field.key))));
+    // An older file knows no rules: none are left in force.
+    const QStringList faults =
+        roster_.RulesBook().Replace(values == Values::Scrambled ? ReadMappingRules(path) : AllMappingRules{});
+    for (const QString& fault : faults)
+        roster_.platform().Notice(fault);
 }
 
 void TConfigurationCommands::SaveChanges() {

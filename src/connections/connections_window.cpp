@@ -66,6 +66,8 @@ TConnectionsForm::TConnectionsForm(TRoster& roster)
     connect(liveView_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &TConnectionsForm::UpdateButtons);
     liveView_->installEventFilter(this);
+    connect(summary_, &TMappingSummary::RulesWanted, this,
+            [this](int slot) { roster_.ShowMappingRules(slot); });
     refresh_.setInterval(kRefresh);
     OnSignal(&refresh_, &QTimer::timeout, this, platform, [this] { Refresh(); });
 }

@@ -2,6 +2,7 @@
 
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPushButton>
 #include <QStringList>
 #include <QVBoxLayout>
 
@@ -35,6 +36,16 @@ TMappingSummary::TMappingSummary(QWidget* parent) : QWidget(parent) {
         line.graph = new TThroughputGraph(line.row);
         row->addWidget(line.text, 1);
         row->addWidget(line.graph);
+        const int slot = static_cast<int>(&line - lines_.data()) + 1;
+        // The timed mapping follows mapping 1's destination and has no rules of its own.
+        if (slot <= TMappingService::kSlots) {
+            auto* rules = new QPushButton(QStringLiteral("Rules..."), line.row);
+            rules->setObjectName(QStringLiteral("MappingRulesButton%1").arg(slot));
+            rules->setToolTip(
+                QStringLiteral("Where this mapping listens, who may connect, limits and fallbacks"));
+            connect(rules, &QPushButton::clicked, this, [this, slot] { emit RulesWanted(slot); });
+            row->addWidget(rules);
+        }
         layout->addWidget(line.row);
         line.row->hide();
     }

@@ -26,6 +26,10 @@ public:
     // The text of a mapping's line as it stands (empty while the mapping is off).
     QString LineText(int slot) const;
 
+signals:
+    // A line's "Rules..." was clicked.
+    void RulesWanted(int slot);
+
 private:
     struct Line {
         QWidget* row = nullptr;

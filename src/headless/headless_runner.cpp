@@ -76,19 +76,23 @@ bool THeadlessRunner::ReadFile(Mappings& mappings) {
     return true;
 }
 
-void THeadlessRunner::ApplyRules(std::array<bool, TMappingService::kSlots>& usable) {
+void THeadlessRunner::ApplyRules(std::array<bool, TMappingService::kSlots>& usable,
+                                 std::array<bool, TMappingService::kSlots>& moved) {
     const AllMappingRules all = ReadMappingRules(configPath_);
     for (int slot = 1; slot <= TMappingService::kSlots; ++slot) {
+        const MappingRules& stored = all[slot - 1];
         RelayRules rules;
-        const QString error = CheckMappingRules(all[slot - 1], rules);
+        const QString error = CheckMappingRules(stored, rules);
         usable[slot - 1] = error.isEmpty();
         if (!error.isEmpty()) {
             Complain(QStringLiteral("Mapping #%1, rules: %2").arg(slot).arg(error));
             continue;
         }
-        service_.SetAccessRules(slot, rules.access);
-        service_.SetFallbacks(slot, rules.fallbacks, rules.proxyProtocol);
+        const MappingRules& before = rules_[slot - 1];
+        moved[slot - 1] = stored.listenOn != before.listenOn || stored.listenAddress != before.listenAddress;
+        ApplyMappingRules(service_, slot, rules);
     }
+    rules_ = all;
 }
 
 bool THeadlessRunner::Wanted(int slot, const StoredMapping& stored, MappingTarget& target) {
@@ -136,7 +140,8 @@ bool THeadlessRunner::Start() {
         return false;
     Event(QString::fromLatin1(kStartingEntry));
     std::array<bool, TMappingService::kSlots> usable{};
-    ApplyRules(usable);
+    std::array<bool, TMappingService::kSlots> moved{};
+    ApplyRules(usable, moved);
     int wanted = 0;
     int running = 0;
     for (int slot = 1; slot <= TMappingService::kSlots; ++slot) {
@@ -160,12 +165,14 @@ void THeadlessRunner::Reload() {
     std::array<MappingTarget, TMappingService::kSlots> targets;
     std::array<bool, TMappingService::kSlots> wanted{};
     std::array<bool, TMappingService::kSlots> usable{};
+    std::array<bool, TMappingService::kSlots> moved{};
     // Rules take effect at once, also for the mappings that run on unchanged.
-    ApplyRules(usable);
+    ApplyRules(usable, moved);
     std::vector<int> stopping;
     for (int slot = 1; slot <= TMappingService::kSlots; ++slot) {
         wanted[slot - 1] = usable[slot - 1] && Wanted(slot, mappings[slot - 1], targets[slot - 1]);
-        if (service_.Running(slot) && (!wanted[slot - 1] || !(targets[slot - 1] == service_.Target(slot))))
+        if (service_.Running(slot) &&
+            (!wanted[slot - 1] || moved[slot - 1] || !(targets[slot - 1] == service_.Target(slot))))
             stopping.push_back(slot);
     }
     SwitchOff(stopping);

@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 
+#include "service/mapping_rules.h"
 #include "service/mapping_service.h"
 #include "service/stored_mappings.h"
 
@@ -33,8 +34,10 @@ public:
 private:
     using Mappings = std::array<StoredMapping, TMappingService::kSlots>;
     bool ReadFile(Mappings& mappings);
-    // Puts each mapping's stored rules in force; a mapping whose rules are wrong is not to run.
-    void ApplyRules(std::array<bool, TMappingService::kSlots>& usable);
+    // Puts each mapping's stored rules in force; a mapping whose rules are wrong is not to run. `moved`:
+    // the mappings whose listen choice changed, which take it only as they start again.
+    void ApplyRules(std::array<bool, TMappingService::kSlots>& usable,
+                    std::array<bool, TMappingService::kSlots>& moved);
     // What a switched-on mapping is to run, or false with the reason printed.
     bool Wanted(int slot, const StoredMapping& stored, MappingTarget& target);
     bool SwitchOn(int slot, const StoredMapping& stored, const MappingTarget& target);
@@ -49,6 +52,8 @@ private:
     TMappingService service_;
     // The texts each running mapping started with, for its switch-off line.
     Mappings running_{};
+    // The rules last put in force.
+    AllMappingRules rules_{};
 };
 
 } // namespace qv

@@ -5,6 +5,8 @@
 #include "platform/controls.h"
 #include "platform/platform.h"
 #include "remote/remote_window.h"
+#include "service/mapping_rules.h"
+#include "service/rules_book.h"
 #include "service/stored_text.h"
 #include "shell/roster.h"
 #include "shell/stored_fields.h"
@@ -68,6 +70,9 @@ void TQuorvaneRemote::ApplyConfiguration() {
                 roster_.StoredFields().Find(control, TStoredFields::kMain | TStoredFields::kAdvanced))
             field->setText(Latin1Text(value));
     }
+    // A server that sends no rules has none in force: neither has this instance then.
+    for (const QString& fault : roster_.RulesBook().Replace(ReadMappingRules(ExchangePath())))
+        roster_.platform().Notice(fault);
     DeleteExchange();
 }
 

@@ -1,5 +1,6 @@
 #include "remote/remote_protocol.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -66,6 +67,60 @@ const char* CredentialFault(const std::string& path, std::string_view login, std
     return nullptr;
 }
 
+// "RulesQRVN =key=hex,key=hex" + CR LF: hexadecimal digits hold any byte and never a line end.
+constexpr std::string_view kRulesKey = "RulesQRVN =";
+
+std::string RulesLine(const RuleEntries& rules) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string line(kRulesKey);
+    for (const auto& [key, value] : rules) {
+        if (line.size() > kRulesKey.size())
+            line += ',';
+        line += key;
+        line += '=';
+        for (unsigned char byte : value) {
+            line += kDigits[byte >> 4];
+            line += kDigits[byte & 15];
+        }
+    }
+    return line + std::string(kLineEnd);
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+// The rules a reply's line 4 carries; a malformed entry ends the reading there.
+RuleEntries ReadRulesLine(std::string_view value) {
+    RuleEntries rules;
+    const size_t start = value.find(kRulesKey);
+    if (start == std::string_view::npos)
+        return rules;
+    std::string_view rest = value.substr(start + kRulesKey.size());
+    rest = rest.substr(0, rest.find(kLineEnd));
+    while (!rest.empty()) {
+        const std::string_view entry = rest.substr(0, rest.find(','));
+        rest.remove_prefix(std::min(rest.size(), entry.size() + 1));
+        const size_t equals = entry.find('=');
+        if (equals == std::string_view::npos || (entry.size() - equals - 1) % 2 != 0)
+            break;
+        std::string bytes;
+        for (size_t i = equals + 1; i < entry.size(); i += 2) {
+            const int high = HexDigit(entry[i]);
+            const int low = HexDigit(entry[i + 1]);
+            if (high < 0 || low < 0)
+                return rules;
+            bytes += static_cast<char>(high * 16 + low);
+        }
+        rules.emplace_back(std::string(entry.substr(0, equals)), std::move(bytes));
+    }
+    return rules;
+}
+
 } // namespace
 
 const std::vector<ServerLine>& ServerLines() {
@@ -84,9 +139,10 @@ std::string GreetingLines(std::string_view serverName, std::string_view version)
            Line(lines[2], version, false) + Line(lines[3], {}, false);
 }
 
-std::string ConfigurationLines(const ControlText& text) {
+std::string ConfigurationLines(const ControlText& text, const RuleEntries& rules) {
     const auto& lines = ServerLines();
-    std::string block = Line(lines[4], {}, false) + Line(lines[5], kFormatMarker, false);
+    std::string block = rules.empty() ? std::string() : RulesLine(rules);
+    block += Line(lines[4], {}, false) + Line(lines[5], kFormatMarker, false);
     for (size_t i = 6; i < lines.size(); ++i)
         block += Line(lines[i], text(lines[i].control), i + 1 == lines.size());
     return block;
@@ -146,8 +202,12 @@ void SaveExchangeFile(const std::string& path, const ReceiveBuffer& buffer) {
     ProfileDocument document;
     if (buffer.Host())
         document.Set(kMappingSection, "RemoteAdress", *buffer.Host());
-    for (const auto& [key, value] : SplitServerReply(buffer.Bytes()))
+    for (const auto& [key, value] : SplitServerReply(buffer.Bytes())) {
         document.Set(kMappingSection, key, value);
+        if (key == "SQRVN PNG")
+            for (const auto& [ruleKey, ruleValue] : ReadRulesLine(value))
+                document.Set(kRulesSection, ruleKey, ruleValue);
+    }
     if (!ReplaceFileAtomically(path, document.Serialise()))
         throw WriteError(path);
 }

@@ -42,14 +42,18 @@ using ControlText = std::function<std::string(const std::string& control)>;
 std::string GreetingText(std::string_view serverName);
 // Lines 1 to 4.
 std::string GreetingLines(std::string_view serverName, std::string_view version);
-// Lines 5 to 31, the last without CR LF.
-std::string ConfigurationLines(const ControlText& text);
+// The mappings' rules, as the configuration file stores them: (key, scrambled value).
+using RuleEntries = std::vector<std::pair<std::string, std::string>>;
+// Lines 5 to 31, the last without CR LF. Rules, when there are any, come first on a line of their own
+// that the value of line 4 swallows: a peer that knows no rules reads the 31 lines as ever.
+std::string ConfigurationLines(const ControlText& text, const RuleEntries& rules = {});
 // The client's three lines.
 std::string CredentialLines(std::string_view version, std::string_view login, std::string_view password);
 
 // What one side keeps of what the other sends: more than a whole reply can use (31 lines, whose values
-// the exchange file holds up to 2047 bytes each), and no peer can make it more.
-inline constexpr size_t kReceiveLimit = 64 * 1024;
+// the exchange file holds up to 2047 bytes each, and the rules, whose lists may be long), and no peer
+// can make it more.
+inline constexpr size_t kReceiveLimit = 4 * 1024 * 1024;
 
 // What the client has received in one exchange, every chunk kept whole, zero bytes included, up to
 // kReceiveLimit bytes: the reply is read from its start, so what comes past that is dropped.
@@ -74,7 +78,8 @@ private:
 // first line that does not start with the expected key text.
 std::vector<std::pair<std::string, std::string>> SplitServerReply(std::string_view bytes);
 
-// Writes the exchange file in place of any file of that name; throws WriteError when it cannot.
+// Writes the exchange file in place of any file of that name, the rules sent in the section the
+// configuration file keeps them in; throws WriteError when it cannot.
 void SaveExchangeFile(const std::string& path, const ReceiveBuffer& buffer);
 // The value stored under the key text (blanks at its ends do not count), unscrambled; absent: empty.
 std::string ReadExchangeValue(const std::string& path, std::string_view keyText, std::string_view shiftKey);

@@ -12,7 +12,9 @@
 #include "platform/ui_timer.h"
 #include "remote/remote_protocol.h"
 #include "remote/remote_window.h"
+#include "service/mapping_rules.h"
 #include "service/mapping_service.h"
+#include "service/rules_book.h"
 #include "service/stored_text.h"
 #include "shell/roster.h"
 #include "shell/stored_fields.h"
@@ -131,7 +133,8 @@ void TRemoteServer::ServerSocket1Accept(EventConnection& connection) {
     roster_.RemoveLogEntry(QStringLiteral("Server : Remote Ip : ") + address);
     ListEntry(QStringLiteral("Server : Connection Remote Ip : ") + address);
     connection.SendText(
-        ConfigurationLines([this](const std::string& control) { return ControlText(control); }));
+        ConfigurationLines([this](const std::string& control) { return ControlText(control); },
+                           StoredRuleEntries(roster_.RulesBook().All())));
     timer4_->SetEnabled(true);
 }
 

@@ -1,20 +1,30 @@
 #include "service/mapping_rules.h"
 
 #include <QStringList>
+#include <arpa/inet.h>
+#include <tuple>
 
 #include "core/profile/config_names.h"
 #include "core/profile/profile_file.h"
 #include "core/profile/scramble.h"
+#include "core/relay/relay_listener.h"
 #include "service/stored_mappings.h"
 #include "service/stored_text.h"
 
 namespace qv {
 
 namespace {
+constexpr int kLastListenOn = static_cast<int>(RelayListenOn::Kind::OneAddress);
+constexpr qulonglong kMaxBandwidthKiB = 1ULL << 30; // a tebibyte a second: more is no limit at all
+
 // A rule's key for mapping N ("Allow3"); the same texts name the fields in messages.
+const char* const kListenOn = "ListenOn";
+const char* const kListenAddress = "ListenAddress";
 const char* const kAllow = "Allow";
 const char* const kDeny = "Deny";
 const char* const kMaxConnections = "MaxConnections";
+const char* const kBandwidthUp = "BandwidthUp";
+const char* const kBandwidthDown = "BandwidthDown";
 const char* const kFallback1 = "Fallback1_";
 const char* const kFallback2 = "Fallback2_";
 const char* const kProxyProtocol = "ProxyProtocol";
@@ -41,6 +51,20 @@ QString Networks(const QString& text, const char* field, TRelayNetworkSet& set) 
     return {};
 }
 
+// The listen choice; one address must be a numeric one (the window offers this machine's).
+QString ListenOn(const MappingRules& rules, RelayListenOn& on) {
+    on = {};
+    on.kind = static_cast<RelayListenOn::Kind>(rules.listenOn);
+    if (on.kind != RelayListenOn::Kind::OneAddress)
+        return {};
+    on.address = rules.listenAddress.trimmed().toStdString();
+    in6_addr bytes{};
+    if (inet_pton(AF_INET, on.address.c_str(), &bytes) != 1 &&
+        inet_pton(AF_INET6, on.address.c_str(), &bytes) != 1)
+        return QStringLiteral("Listen on: '%1' is no IPv4 or IPv6 address").arg(rules.listenAddress);
+    return {};
+}
+
 // "host:port" or "[v6]:port"; false when it is not one.
 bool Destination(const QString& text, RelayDestination& destination) {
     const QString trimmed = text.trimmed();
@@ -64,11 +88,18 @@ AllMappingRules ReadMappingRules(const std::string& path) {
     for (int slot = 1; slot <= TMappingService::kSlots; ++slot) {
         MappingRules& r = all[slot - 1];
         const auto read = [&](const char* base) {
-            return ReadStoredText(path, kRulesSection, Key(base, slot), kRulesShiftKey);
+            // Lists may be far longer than the values of the other sections: read whole.
+            return Latin1Text(UnscrambleText(
+                ReadWholeString(path, kRulesSection, Latin1Bytes(Key(base, slot))), kRulesShiftKey));
         };
+        const int listenOn = read(kListenOn).toInt();
+        r.listenOn = listenOn >= 0 && listenOn <= kLastListenOn ? listenOn : 0;
+        r.listenAddress = read(kListenAddress);
         r.allow = read(kAllow);
         r.deny = read(kDeny);
         r.maxConnections = read(kMaxConnections);
+        r.bandwidthUp = read(kBandwidthUp);
+        r.bandwidthDown = read(kBandwidthDown);
         r.fallback1 = read(kFallback1);
         r.fallback2 = read(kFallback2);
         const int proxy = read(kProxyProtocol).toInt();
@@ -77,21 +108,38 @@ AllMappingRules ReadMappingRules(const std::string& path) {
     return all;
 }
 
+namespace {
+// Every key of mapping `slot` with its value as typed; empty values are rules not set.
+std::vector<std::pair<QString, QString>> RuleTexts(const MappingRules& r, int slot) {
+    const auto number = [](int value) { return value ? QString::number(value) : QString(); };
+    std::vector<std::pair<QString, QString>> texts;
+    for (const auto& [base, value] :
+         {std::pair{kListenOn, number(r.listenOn)}, std::pair{kListenAddress, r.listenAddress},
+          std::pair{kAllow, r.allow}, std::pair{kDeny, r.deny}, std::pair{kMaxConnections, r.maxConnections},
+          std::pair{kBandwidthUp, r.bandwidthUp}, std::pair{kBandwidthDown, r.bandwidthDown},
+          std::pair{kFallback1, r.fallback1}, std::pair{kFallback2, r.fallback2},
+          std::pair{kProxyProtocol, number(r.proxyProtocol)}})
+        texts.emplace_back(Key(base, slot), value);
+    return texts;
+}
+} // namespace
+
+std::vector<std::pair<std::string, std::string>> StoredRuleEntries(const AllMappingRules& all) {
+    std::vector<std::pair<std::string, std::string>> entries;
+    for (int slot = 1; slot <= TMappingService::kSlots; ++slot)
+        for (const auto& [key, value] : RuleTexts(all[slot - 1], slot))
+            if (!value.isEmpty())
+                entries.emplace_back(key.toStdString(), ScrambleText(Latin1Bytes(value), kRulesShiftKey));
+    return entries;
+}
+
 void WriteMappingRules(ProfileBatch& batch, const AllMappingRules& all) {
-    for (int slot = 1; slot <= TMappingService::kSlots; ++slot) {
-        const MappingRules& r = all[slot - 1];
-        const QString proxy = r.proxyProtocol ? QString::number(r.proxyProtocol) : QString();
-        for (const auto& [base, value] :
-             {std::pair{kAllow, r.allow}, std::pair{kDeny, r.deny},
-              std::pair{kMaxConnections, r.maxConnections}, std::pair{kFallback1, r.fallback1},
-              std::pair{kFallback2, r.fallback2}, std::pair{kProxyProtocol, proxy}}) {
-            const std::string key = Key(base, slot).toStdString();
+    for (int slot = 1; slot <= TMappingService::kSlots; ++slot)
+        for (const auto& [key, value] : RuleTexts(all[slot - 1], slot))
             if (value.isEmpty())
-                batch.Delete(kRulesSection, key);
-            else
-                batch.Write(kRulesSection, key, ScrambleText(Latin1Bytes(value), kRulesShiftKey));
-        }
-    }
+                batch.Delete(kRulesSection, key.toStdString());
+    for (const auto& [key, value] : StoredRuleEntries(all))
+        batch.Write(kRulesSection, key, value);
 }
 
 QString CheckMappingRules(const MappingRules& rules, RelayRules& out) {
@@ -108,6 +156,20 @@ QString CheckMappingRules(const MappingRules& rules, RelayRules& out) {
             return QStringLiteral("At most: '%1' is no number of connections from 1 up")
                 .arg(rules.maxConnections);
     }
+    for (const auto& [text, field, target] : {std::tuple{rules.bandwidthUp, "up", &out.bandwidthUp},
+                                              std::tuple{rules.bandwidthDown, "down", &out.bandwidthDown}}) {
+        if (text.trimmed().isEmpty())
+            continue;
+        bool ok = false;
+        const qulonglong kib = text.trimmed().toULongLong(&ok);
+        if (!ok || kib < 1 || kib > kMaxBandwidthKiB)
+            return QStringLiteral("Bandwidth %1: '%2' is no number of KiB/s from 1 to %3")
+                .arg(QString::fromLatin1(field), text)
+                .arg(kMaxBandwidthKiB);
+        *target = kib * 1024;
+    }
+    if (QString error = ListenOn(rules, out.listenOn); !error.isEmpty())
+        return error;
     for (const QString& text : {rules.fallback1, rules.fallback2}) {
         if (text.trimmed().isEmpty())
             continue;
@@ -120,6 +182,25 @@ QString CheckMappingRules(const MappingRules& rules, RelayRules& out) {
         out.access = std::move(access);
     out.proxyProtocol = rules.proxyProtocol;
     return {};
+}
+
+RelayRules RefusingEveryone() {
+    auto access = std::make_shared<RelayAccessRules>();
+    for (const char* everyone : {"0.0.0.0/0", "::/0"}) {
+        RelayNetwork network;
+        std::string error;
+        ParseNetwork(everyone, network, error);
+        access->deny.Add(network);
+    }
+    RelayRules rules;
+    rules.access = std::move(access);
+    return rules;
+}
+
+void ApplyMappingRules(TMappingService& service, int slot, const RelayRules& rules) {
+    service.SetAccessRules(slot, rules.access);
+    service.SetFallbacks(slot, rules.fallbacks, rules.proxyProtocol);
+    service.Listener(slot).SetListenOn(rules.listenOn);
 }
 
 } // namespace qv

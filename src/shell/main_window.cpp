@@ -21,7 +21,9 @@
 #include "prefs/settings_window.h"
 #include "remote/remote_server.h"
 #include "service/connection_event_queue.h"
+#include "service/mapping_rules.h"
 #include "service/mapping_service.h"
+#include "service/rules_book.h"
 #include "service/stored_text.h"
 #include "service/switched_on.h"
 #include "shell/exit_flow.h"
@@ -42,6 +44,11 @@ TQuorvaneMapping::TQuorvaneMapping(TRoster& roster)
     resize(917, 478);
     service_ = new TMappingService(roster.LogPath(), this);
     roster.AttachService(service_);
+    rulesBook_ = new TRulesBook(*service_, this);
+    roster.AttachRulesBook(rulesBook_);
+    // In force before anything starts, the mappings switched back on at start included.
+    for (const QString& fault : rulesBook_->Replace(ReadMappingRules(roster.ConfigPath())))
+        roster.AfterStart([this, fault] { platform_.Notice(fault); });
     connect(service_, &TMappingService::Failed, this,
             [this](const QString& text) { ReportError(platform_, text); });
     commands_ = std::make_unique<TConfigurationCommands>(roster);
@@ -63,6 +70,7 @@ TQuorvaneMapping::~TQuorvaneMapping() {
     delete service_;
     service_ = nullptr;
     roster_.AttachService(nullptr);
+    roster_.AttachRulesBook(nullptr);
     for (TMappingSlot*& slot : slots_) {
         delete slot;
         slot = nullptr;

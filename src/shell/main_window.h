@@ -20,6 +20,7 @@ class TMappingSlot;
 class TConnectionLog;
 class TConnectionEventQueue;
 class TMappingService;
+class TRulesBook;
 class TConfigurationCommands;
 class TRemoteServer;
 
@@ -110,6 +111,7 @@ private:
     // A child, so Timer1 and Timer2 are found with the window's other timers; destroyed explicitly,
     // once its listeners have stopped, before the views it reports to.
     TMappingService* service_ = nullptr;
+    TRulesBook* rulesBook_ = nullptr;
     std::unique_ptr<TConfigurationCommands> commands_;
     std::array<TMappingSlot*, 6> slots_{};
     TConnectionLog* log_ = nullptr;

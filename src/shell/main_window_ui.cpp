@@ -206,6 +206,9 @@ void TQuorvaneMapping::BuildMenu() {
     QAction* connections1 =
         AddItem(options, {"Connections1", "Connections", Ctrl(Qt::Key_K), -1,
                           "Connections|Every connection of the mappings, live and ended"});
+    QAction* mappingRules1 =
+        AddItem(options, {"MappingRules1", "Mapping Rules", Ctrl(Qt::Key_R), -1,
+                          "Mapping Rules|Where each mapping listens, who may connect, limits and fallbacks"});
 
     QMenu* help = AddMenu(bar, "About1", "Help", "Help|Help");
     QAction* about2 = AddItem(help, {"About2", "About", Ctrl(Qt::Key_A), 17, "About|About"});
@@ -229,6 +232,7 @@ void TQuorvaneMapping::BuildMenu() {
     OnSignal(remote1, &QAction::triggered, this, platform_, [this] { ShowModal(&roster_.Remote()); });
     OnSignal(settings1, &QAction::triggered, this, platform_, [this] { ShowModal(&roster_.Settings()); });
     OnSignal(connections1, &QAction::triggered, this, platform_, [this] { ShowConnectionsWindow(roster_); });
+    OnSignal(mappingRules1, &QAction::triggered, this, platform_, [this] { roster_.ShowMappingRules(0); });
     OnSignal(about2, &QAction::triggered, this, platform_, [this] { About2Click(); });
     OnSignal(changesNews1, &QAction::triggered, this, platform_,
              [this] { ShowModal(&roster_.ChangesNews()); });

@@ -17,6 +17,7 @@
 #include "prefs/settings_window.h"
 #include "remote/remote_server.h"
 #include "remote/remote_window.h"
+#include "rules/rules_window.h"
 #include "shell/file_controls.h"
 #include "shell/main_window.h"
 #include "shell/stored_fields.h"
@@ -38,6 +39,7 @@ TRoster::TRoster(Platform& platform) : platform_(platform), fileControls_(std::m
     changesNews_ = std::make_unique<TQuorvaneChangesNews>(*this);
     settings_ = std::make_unique<TQuorvaneSettings>(*this);
     connections_ = std::make_unique<TConnectionsForm>(*this);
+    mappingRules_ = std::make_unique<TMappingRulesForm>(*this);
     // Queued on the tray window, the last to go: a roster that ends before the message loop runs
     // drops what was held back.
     QMetaObject::invokeMethod(

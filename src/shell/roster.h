@@ -26,13 +26,15 @@ class TQuorvaneMappingLock;
 class TQuorvaneChangesNews;
 class TQuorvaneSettings;
 class TConnectionsForm;
+class TMappingRulesForm;
+class TRulesBook;
 class TStoredFields;
 class TMappingService;
 class TFileControls;
 class TRemoteServer;
 class UiTimer;
 
-// The eleven windows of the program, created once in this order and destroyed in the reverse order.
+// The twelve windows of the program, created once in this order and destroyed in the reverse order.
 // Every window gets the roster at construction and reaches the others through it: the shell uses
 // the windows themselves, the other windows only the narrow reach below, which needs no window's
 // header.
@@ -56,6 +58,7 @@ public:
     TQuorvaneChangesNews& ChangesNews() const { return *changesNews_; }
     TQuorvaneSettings& Settings() const { return *settings_; }
     TConnectionsForm& Connections() const { return *connections_; }
+    TMappingRulesForm& MappingRules() const { return *mappingRules_; }
 
     // The Load and Save controls of the windows that store fields, and their rules.
     TFileControls& FileControls() const { return *fileControls_; }
@@ -64,6 +67,9 @@ public:
     // it, hands it over first thing, before anything of it is built.
     TMappingService& Service() const { return *service_; }
     void AttachService(TMappingService* service) { service_ = service; }
+    // The mappings' rules as typed and in force; handed over with the service.
+    TRulesBook& RulesBook() const { return *rulesBook_; }
+    void AttachRulesBook(TRulesBook* book) { rulesBook_ = book; }
 
     // ---- Narrow reach into the other windows (roster_reach.cpp).
     enum class WindowId {
@@ -77,9 +83,12 @@ public:
         Lock,
         ChangesNews,
         Settings,
-        Connections
+        Connections,
+        MappingRules
     };
     QWidget& Window(WindowId id) const;
+    // The mapping rules window, shown with one mapping chosen (0: the one chosen last).
+    void ShowMappingRules(int slot) const;
     // The main window's connection list, its "Save Connections List" switch and its log-file lines.
     void AddLogEntry(const QString& text) const;
     void RemoveLogEntry(const QString& text) const;
@@ -147,6 +156,7 @@ private:
     // Before the windows, which register their controls as they are built.
     std::unique_ptr<TFileControls> fileControls_;
     TMappingService* service_ = nullptr;
+    TRulesBook* rulesBook_ = nullptr;
     // Declared in creation order: members are destroyed in reverse, as the windows must be.
     std::unique_ptr<TQuorvaneTray> tray_;
     std::unique_ptr<TQuorvaneMapping> mapping_;
@@ -159,6 +169,7 @@ private:
     std::unique_ptr<TQuorvaneChangesNews> changesNews_;
     std::unique_ptr<TQuorvaneSettings> settings_;
     std::unique_ptr<TConnectionsForm> connections_;
+    std::unique_ptr<TMappingRulesForm> mappingRules_;
 };
 
 } // namespace qv

@@ -16,6 +16,7 @@
 #include "mapping/advanced_window.h"
 #include "prefs/settings_window.h"
 #include "remote/remote_window.h"
+#include "rules/rules_window.h"
 #include "service/mapping_service.h"
 #include "shell/main_window.h"
 #include "shell/roster.h"
@@ -48,8 +49,14 @@ QWidget& TRoster::Window(WindowId id) const {
         return *settings_;
     case WindowId::Connections:
         return *connections_;
+    case WindowId::MappingRules:
+        return *mappingRules_;
     }
     return *mapping_;
+}
+
+void TRoster::ShowMappingRules(int slot) const {
+    mappingRules_->ShowMapping(slot);
 }
 
 void TRoster::AddLogEntry(const QString& text) const {

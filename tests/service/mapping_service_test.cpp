@@ -97,25 +97,56 @@ private slots:
         QCOMPARE(service.Connections(5), 1);
     }
 
-    // Rules as typed: kept in the file exactly, and checked with a message naming the first bad line.
+    // Rules as typed: kept in the file exactly, however long a list, and checked with a message naming
+    // the field and the first bad line.
     void rulesAreStoredAndChecked_data() {
         QTest::addColumn<QString>("allow");
         QTest::addColumn<QString>("maxConnections");
+        QTest::addColumn<QString>("bandwidth");
+        QTest::addColumn<QString>("listenAddress");
         QTest::addColumn<QString>("fallback");
         QTest::addColumn<QString>("error");
+        QStringList many;
+        for (int i = 0; i < 3000; ++i)
+            many << QStringLiteral("10.%1.%2.0/24").arg(i / 256).arg(i % 256);
         QTest::newRow("good") << "10.0.0.0/8\n\n2001:db8::/32"
                               << "5"
+                              << "2048"
+                              << "::1"
                               << "[::1]:8080"
                               << "";
+        QTest::newRow("long list") << many.join('\n') << ""
+                                   << ""
+                                   << "127.0.0.1"
+                                   << ""
+                                   << "";
         QTest::newRow("bad network") << "10.0.0.0/8\nexample.org"
+                                     << ""
+                                     << ""
                                      << ""
                                      << ""
                                      << "Allow, line 2: 'example.org'";
         QTest::newRow("bad limit") << ""
                                    << "0"
                                    << ""
+                                   << ""
+                                   << ""
                                    << "At most: '0'";
+        QTest::newRow("bad bandwidth") << ""
+                                       << ""
+                                       << "fast"
+                                       << ""
+                                       << ""
+                                       << "Bandwidth up: 'fast'";
+        QTest::newRow("bad address") << ""
+                                     << ""
+                                     << ""
+                                     << "localhost"
+                                     << ""
+                                     << "Listen on: 'localhost'";
         QTest::newRow("bad fallback") << ""
+                                      << ""
+                                      << ""
                                       << ""
                                       << "host-without-port"
                                       << "Fallback: 'host-without-port'";
@@ -123,12 +154,23 @@ private slots:
     void rulesAreStoredAndChecked() {
         QFETCH(QString, allow);
         QFETCH(QString, maxConnections);
+        QFETCH(QString, bandwidth);
+        QFETCH(QString, listenAddress);
         QFETCH(QString, fallback);
         QFETCH(QString, error);
         qvtest::TempDir dir;
         const std::string path = dir.File("rules.qrvd");
         qv::AllMappingRules written;
-        written[2] = {allow, QStringLiteral("192.0.2.1"), maxConnections, fallback, {}, 2};
+        written[2] = {.listenOn = listenAddress.isEmpty() ? 2 : 3,
+                      .listenAddress = listenAddress,
+                      .allow = allow,
+                      .deny = QStringLiteral("192.0.2.1"),
+                      .maxConnections = maxConnections,
+                      .bandwidthUp = bandwidth,
+                      .bandwidthDown = {},
+                      .fallback1 = fallback,
+                      .fallback2 = {},
+                      .proxyProtocol = 2};
         qv::ProfileBatch batch(path);
         qv::WriteMappingRules(batch, written);
         batch.Commit();
@@ -136,8 +178,10 @@ private slots:
         qv::RelayRules rules;
         const QString message = qv::CheckMappingRules(written[2], rules);
         QVERIFY2(error.isEmpty() ? message.isEmpty() : message.startsWith(error), qPrintable(message));
-        if (error.isEmpty()) {
+        if (QTest::currentDataTag() == QLatin1String("good")) {
             QVERIFY(rules.access && rules.access->maxConnections == 5);
+            QCOMPARE(rules.bandwidthUp, 2048u * 1024);
+            QCOMPARE(rules.listenOn.address, std::string("::1"));
             QCOMPARE(rules.fallbacks.size(), std::size_t(1));
             QCOMPARE(rules.fallbacks[0].host, std::string("::1"));
             QCOMPARE(rules.proxyProtocol, 2);

@@ -120,20 +120,22 @@ bool ProfileFileTooLarge(const std::string& path) {
 WriteError::WriteError(const std::string& path)
     : std::runtime_error("Unable to write to " + path), path_(path) {}
 
-std::string ReadString(const std::string& path, std::string_view section, std::string_view key) {
+std::string ReadWholeString(const std::string& path, std::string_view section, std::string_view key) {
     try {
         int error = 0;
         const auto document = LoadDocument(path, error);
-        std::optional<std::string> value = document->Value(section, key);
-        if (!value)
-            return {};
-        if (value->size() > kMaxProfileValueLength)
-            value->resize(kMaxProfileValueLength);
-        return std::move(*value);
+        return document->Value(section, key).value_or(std::string());
     } catch (...) {
         // Reading never fails: a file too large for memory reads as empty like any unreadable one.
         return {};
     }
+}
+
+std::string ReadString(const std::string& path, std::string_view section, std::string_view key) {
+    std::string value = ReadWholeString(path, section, key);
+    if (value.size() > kMaxProfileValueLength)
+        value.resize(kMaxProfileValueLength);
+    return value;
 }
 
 void WriteString(const std::string& path, std::string_view section, std::string_view key,

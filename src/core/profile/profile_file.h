@@ -31,6 +31,8 @@ private:
 // key does not exist or the file cannot be read or is too large. Never throws. The file is parsed once
 // for as long as it stays unchanged, however many keys are read.
 std::string ReadString(const std::string& path, std::string_view section, std::string_view key);
+// As ReadString, but the whole value however long: for the program's own lists, which may be long.
+std::string ReadWholeString(const std::string& path, std::string_view section, std::string_view key);
 
 // Stores the value (any bytes) under the key, creating the file, section and key as needed. The file is
 // replaced as a whole: on failure it is left exactly as it was and WriteError is thrown.
