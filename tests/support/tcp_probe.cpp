@@ -117,6 +117,18 @@ int ConnectLoopback(int port, std::chrono::milliseconds timeout) {
     return fd.Release();
 }
 
+int ConnectLoopbackFrom(const char* source, int port) {
+    Fd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    ::inet_pton(AF_INET, source, &from.sin_addr);
+    sockaddr_in to = Loopback(port);
+    if (::bind(fd.Get(), reinterpret_cast<sockaddr*>(&from), sizeof from) != 0 ||
+        ::connect(fd.Get(), reinterpret_cast<sockaddr*>(&to), sizeof to) != 0)
+        return -1;
+    return fd.Release();
+}
+
 bool SendAll(int fd, std::string_view data) {
     while (!data.empty()) {
         ssize_t n = ::send(fd, data.data(), data.size(), MSG_NOSIGNAL);

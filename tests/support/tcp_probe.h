@@ -44,6 +44,9 @@ int FreePort();
 
 // A blocking connection to 127.0.0.1:port; -1 when refused or not made within the time.
 int ConnectLoopback(int port, std::chrono::milliseconds timeout = std::chrono::seconds(5));
+// A blocking connection from `source` (another loopback address, such as 127.0.0.2) to
+// 127.0.0.1:port; -1 when refused.
+int ConnectLoopbackFrom(const char* source, int port);
 bool SendAll(int fd, std::string_view data);
 // Reads until the peer ends the stream, fails, or the time runs out. eof tells which.
 std::string ReadToEnd(int fd, std::chrono::milliseconds timeout, bool* eof = nullptr);

@@ -1,0 +1,148 @@
+// The mapping rules window as a user works it, through real mappings on 127.0.0.1, and the rules
+// travelling with the configuration: saved, read at start, cleared by an older file, sent to a
+// remote client.
+#include <QAction>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <algorithm>
+#include <fstream>
+
+#include "remote/remote_protocol.h"
+#include "rules/rules_window.h"
+#include "service/mapping_rules.h"
+#include "service/mapping_service.h"
+#include "service/rules_book.h"
+#include "support/echo_server.h"
+#include "support/qt_test_main.h"
+#include "support/roster_fixture.h"
+#include "support/tcp_probe.h"
+
+using namespace qvtest;
+using namespace std::chrono_literals;
+
+namespace {
+
+struct Program : RosterFixture {
+    Program() {
+        StoreCurrentMarker();
+        Start();
+    }
+    // Mapping 2 from a free port to 127.0.0.1:destination, switched on; its port.
+    int SwitchOnMapping2(int destination) const {
+        const int port = FreePort();
+        Find<QLineEdit>("IncommingPort2")->setText(QString::number(port));
+        Find<QLineEdit>("OutcommingPort2")->setText(QString::number(destination));
+        Find<QLineEdit>("OutcommingIp2")->setText(QStringLiteral("127.0.0.1"));
+        Find<QPushButton>("MappingEnable2")->click();
+        return port;
+    }
+    // The window opened from the Options menu, with mapping 2 chosen.
+    qv::TMappingRulesForm& OpenForMapping2() const {
+        Find<QAction>("MappingRules1")->trigger();
+        qv::TMappingRulesForm& window = roster->MappingRules();
+        window.findChild<QComboBox*>(QStringLiteral("RulesMapping"))->setCurrentIndex(1);
+        return window;
+    }
+    template <class T> T* In(const char* name) const {
+        return roster->MappingRules().findChild<T*>(QString::fromLatin1(name));
+    }
+    QString Message() const { return In<QLabel>("RulesMessage")->text(); }
+};
+
+// Whether a client from `source` gets its bytes echoed through the mapping's port.
+bool Echoes(const char* source, int port) {
+    Fd client(ConnectLoopbackFrom(source, port));
+    return client.Get() >= 0 && SendAll(client.Get(), "hi") && ReadExactly(client.Get(), 2, 5s) == "hi";
+}
+
+} // namespace
+
+class RulesTest : public QObject {
+    Q_OBJECT
+private slots:
+    // Typed, checked, applied to a running mapping at once; the refused client shows among the ended
+    // links; a new listen choice waits for the next "Enable", and says so.
+    void windowPutsRulesInForce() {
+        Program p;
+        LocalServer echo(ServerMode::Echo);
+        const int port = p.SwitchOnMapping2(echo.Port());
+        QVERIFY(p.roster->Service().Running(2));
+        p.OpenForMapping2();
+        QVERIFY(p.roster->MappingRules().isVisible());
+
+        auto* allow = p.In<QPlainTextEdit>("RulesAllow");
+        auto* apply = p.In<QPushButton>("RulesApply");
+        allow->setPlainText(QStringLiteral("127.0.0.1\n127.0.0.300"));
+        QVERIFY2(p.Message().startsWith(QStringLiteral("Allow, line 2:")), qPrintable(p.Message()));
+        QVERIFY(!apply->isEnabled());
+        allow->setPlainText(QStringLiteral("127.0.0.1"));
+        QVERIFY(p.Message().isEmpty() && apply->isEnabled());
+        apply->click();
+        QCOMPARE(p.Message(), QStringLiteral("Applied to Mapping #2."));
+        QVERIFY(Echoes("127.0.0.1", port));
+        QVERIFY(!Echoes("127.0.0.2", port));
+        QTRY_VERIFY(std::ranges::any_of(p.roster->Service().EndedLinks(), [](const qv::MappingLink& link) {
+            return link.figures.reason == qv::RelayEndReason::DeniedByRule;
+        }));
+        QVERIFY(p.Find<QPushButton>("SaveIni")->isEnabled());
+
+        p.In<QComboBox>("RulesListenOn")->setCurrentIndex(2); // this machine only
+        apply->click();
+        QVERIFY2(p.Message().contains(QStringLiteral("next \"Enable\"")), qPrintable(p.Message()));
+        QCOMPARE(p.roster->RulesBook().Rules(2).listenOn, 2);
+    }
+
+    // Saved with the configuration and in force at the next start; an older file leaves none; a
+    // remote client receives them, while the 31 lines read as ever for a client that knows no rules.
+    void rulesTravelWithTheConfiguration() {
+        qv::MappingRules rules;
+        rules.deny = QStringLiteral("192.0.2.0/24\n2001:db8::/32");
+        rules.maxConnections = QStringLiteral("3");
+        rules.proxyProtocol = 1;
+        qv::AllMappingRules expected;
+        expected[1] = rules;
+        Program p;
+        p.OpenForMapping2();
+        p.In<QPlainTextEdit>("RulesDeny")->setPlainText(rules.deny);
+        p.In<QLineEdit>("RulesMaxConnections")->setText(rules.maxConnections);
+        p.In<QComboBox>("RulesProxyProtocol")->setCurrentIndex(rules.proxyProtocol);
+        p.In<QPushButton>("RulesApply")->click();
+        p.Find<QAction>("SaveIni2")->trigger();
+        QVERIFY(qv::ReadMappingRules(p.ConfigPath()) == expected);
+        p.Stop();
+        p.Start();
+        QVERIFY(p.roster->RulesBook().All() == expected);
+        p.OpenForMapping2();
+        QCOMPARE(p.In<QLineEdit>("RulesMaxConnections")->text(), QStringLiteral("3"));
+
+        const auto reply = [&](const qv::RuleEntries& sent) {
+            qv::ReceiveBuffer buffer;
+            buffer.Reset("127.0.0.1");
+            buffer.Append(
+                qv::GreetingLines("server", "1.0") +
+                qv::ConfigurationLines([](const std::string& control) { return control + "!"; }, sent));
+            const std::string exchange = p.dir.File("exchange.qrvd");
+            qv::SaveExchangeFile(exchange, buffer);
+            return exchange;
+        };
+        const std::string withRules = reply(qv::StoredRuleEntries(expected));
+        QVERIFY(qv::ReadMappingRules(withRules) == expected);
+        QCOMPARE(qv::ReadConfiguration(withRules), qv::ReadConfiguration(reply({})));
+        QVERIFY(qv::CheckLogin(withRules, "ServerLogin!", "ServerPassword!").verdict ==
+                qv::LoginVerdict::Accepted);
+
+        const std::string old = p.dir.File("old.qrvd");
+        std::ofstream(old) << "[QuorvaneDataMapping]\r\nIncommingPort=80\r\n";
+        p.platform.SetFileNames({QString::fromStdString(old)});
+        p.platform.Answer(qv::Answer::Yes);
+        p.Find<QAction>("Loadaolderconfiguration1")->trigger();
+        QVERIFY(p.roster->RulesBook().All() == qv::AllMappingRules{});
+    }
+};
+
+QV_TEST_MAIN(RulesTest)
+#include "rules_test.moc"
