@@ -84,6 +84,8 @@ TMappingRulesForm::TMappingRulesForm(TRoster& roster)
     message_ = new QLabel(page);
     message_->setObjectName(QStringLiteral("RulesMessage"));
     message_->setWordWrap(true);
+    // Room for two lines at all times, so the buttons stay where they are as messages come and go.
+    message_->setMinimumHeight(2 * message_->fontMetrics().lineSpacing());
     apply_ = NewButton(page, QStringLiteral("RulesApply"), "Apply",
                        "Apply|Put the rules in force for this mapping");
     QPushButton* close = NewButton(page, QStringLiteral("RulesClose"), "Close", "Close|Close this windows");
