@@ -27,8 +27,12 @@ using namespace std::chrono_literals;
 namespace {
 
 struct Program : RosterFixture {
-    Program() {
+    explicit Program(const char* storedAllow2 = nullptr) {
         StoreCurrentMarker();
+        if (storedAllow2) {
+            Store("QuorvaneDataRules", "Allow2", storedAllow2, "137");
+            platform.ExpectBox(qv::BoxKind::Notice);
+        }
         Start();
     }
     // Mapping 2 from a free port to 127.0.0.1:destination, switched on; its port.
@@ -94,6 +98,22 @@ private slots:
         apply->click();
         QVERIFY2(p.Message().contains(QStringLiteral("next \"Enable\"")), qPrintable(p.Message()));
         QCOMPARE(p.roster->RulesBook().Rules(2).listenOn, 2);
+    }
+
+    // Rules broken in the file by hand: said after start, and the mapping refuses every client until
+    // they are mended, rather than letting in those a deny list was to keep out.
+    void brokenStoredRulesRefuseEveryone() {
+        Program p("10.0.0.0/8\nnot a network");
+        QVERIFY2(p.platform.BoxTexts().size() == 1 &&
+                     p.platform.BoxTexts()[0].startsWith(QStringLiteral("Mapping #2, rules: Allow, line 2:")),
+                 qPrintable(p.platform.BoxTexts().join('|')));
+        LocalServer echo(ServerMode::Echo);
+        const int port = p.SwitchOnMapping2(echo.Port());
+        QVERIFY(!Echoes("127.0.0.1", port));
+        p.OpenForMapping2();
+        p.In<QPlainTextEdit>("RulesAllow")->setPlainText(QStringLiteral("127.0.0.0/8"));
+        p.In<QPushButton>("RulesApply")->click();
+        QVERIFY(Echoes("127.0.0.1", port));
     }
 
     // Saved with the configuration and in force at the next start; an older file leaves none; a
