@@ -81,6 +81,10 @@ TMappingRulesForm::TMappingRulesForm(TRoster& roster)
     for (QLineEdit* edit : {fallback1_, fallback2_})
         edit->setPlaceholderText(QStringLiteral("host:port, tried when the destination cannot be reached"));
     proxyProtocol_ = NewChoice(page, "RulesProxyProtocol", {"Off", "Version 1 (text)", "Version 2 (binary)"});
+    proxyProtocol_->setToolTip(QStringLiteral("For TCP connections only: UDP sessions send no header"));
+    protocol_ = NewChoice(page, "RulesProtocol", {"TCP", "UDP", "TCP and UDP"});
+    udpIdle_ = NewEdit(page, QStringLiteral("RulesUdpIdle"), "", nullptr, 5);
+    udpIdle_->setPlaceholderText(QString::number(kUdpIdleDefault.count()));
     message_ = new QLabel(page);
     message_->setObjectName(QStringLiteral("RulesMessage"));
     message_->setWordWrap(true);
@@ -93,6 +97,8 @@ TMappingRulesForm::TMappingRulesForm(TRoster& roster)
     auto* form = new QFormLayout;
     form->addRow(QStringLiteral("Mapping:"), mapping_);
     form->addRow(QStringLiteral("Listen on:"), listenOn_);
+    form->addRow(QStringLiteral("Protocol:"), protocol_);
+    form->addRow(QStringLiteral("UDP session ends after (seconds idle):"), udpIdle_);
     form->addRow(QStringLiteral("Allow:"), allow_);
     form->addRow(QStringLiteral("Deny:"), deny_);
     form->addRow(QStringLiteral("At most (connections at once):"), maxConnections_);
@@ -100,7 +106,7 @@ TMappingRulesForm::TMappingRulesForm(TRoster& roster)
     form->addRow(QStringLiteral("Bandwidth down (KiB/s):"), bandwidthDown_);
     form->addRow(QStringLiteral("Fallback 1:"), fallback1_);
     form->addRow(QStringLiteral("Fallback 2:"), fallback2_);
-    form->addRow(QStringLiteral("PROXY protocol:"), proxyProtocol_);
+    form->addRow(QStringLiteral("PROXY protocol (TCP only):"), proxyProtocol_);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
     buttons->addWidget(apply_);
@@ -117,11 +123,11 @@ TMappingRulesForm::TMappingRulesForm(TRoster& roster)
         shown_ = Slot();
         ShowRules(drafts_[shown_ - 1]);
     });
-    for (QComboBox* choice : {listenOn_, proxyProtocol_})
+    for (QComboBox* choice : {listenOn_, proxyProtocol_, protocol_})
         OnSignal(choice, &QComboBox::currentIndexChanged, this, platform, [this] { Check(); });
     for (QPlainTextEdit* list : {allow_, deny_})
         OnSignal(list, &QPlainTextEdit::textChanged, this, platform, [this] { Check(); });
-    for (QLineEdit* edit : {maxConnections_, bandwidthUp_, bandwidthDown_, fallback1_, fallback2_})
+    for (QLineEdit* edit : {maxConnections_, bandwidthUp_, bandwidthDown_, fallback1_, fallback2_, udpIdle_})
         OnSignal(edit, &QLineEdit::textChanged, this, platform, [this] { Check(); });
     OnSignal(apply_, &QPushButton::clicked, this, platform, [this] { ApplyClick(); });
     OnSignal(close, &QPushButton::clicked, this, platform, [this] { hide(); });
@@ -179,6 +185,8 @@ void TMappingRulesForm::ShowRules(const MappingRules& rules) {
     fallback1_->setText(rules.fallback1);
     fallback2_->setText(rules.fallback2);
     proxyProtocol_->setCurrentIndex(rules.proxyProtocol);
+    protocol_->setCurrentIndex(rules.protocol);
+    udpIdle_->setText(rules.udpIdle);
     filling_ = false;
     Check();
 }
@@ -197,6 +205,8 @@ MappingRules TMappingRulesForm::Typed() const {
     rules.fallback1 = fallback1_->text();
     rules.fallback2 = fallback2_->text();
     rules.proxyProtocol = proxyProtocol_->currentIndex();
+    rules.protocol = protocol_->currentIndex();
+    rules.udpIdle = udpIdle_->text();
     return rules;
 }
 
@@ -209,6 +219,8 @@ void TMappingRulesForm::Check() {
     if (filling_)
         return;
     const MappingRules typed = Typed();
+    udpIdle_->setEnabled(typed.protocol != 0);
+    proxyProtocol_->setEnabled(typed.protocol != 1);
     RelayRules relay;
     const QString error = CheckMappingRules(typed, relay);
     Say(error, true);
@@ -226,8 +238,8 @@ void TMappingRulesForm::ApplyClick() {
     roster_.FileControls().Changed(TFileControls::kMain);
     apply_->setEnabled(false);
     Say(outcome.listenWaits
-            ? QStringLiteral("Applied to Mapping #%1. It still listens where it did: the new listen address "
-                             "takes effect at its next \"Enable\".")
+            ? QStringLiteral("Applied to Mapping #%1. It still listens as before: the new listen address, "
+                             "protocol and UDP idle time take effect at its next \"Enable\".")
                   .arg(slot)
             : QStringLiteral("Applied to Mapping #%1.").arg(slot),
         false);

@@ -54,6 +54,8 @@ private:
     QLineEdit* fallback1_;
     QLineEdit* fallback2_;
     QComboBox* proxyProtocol_;
+    QComboBox* protocol_;
+    QLineEdit* udpIdle_;
     QLabel* message_;
     QPushButton* apply_;
 };

@@ -16,6 +16,7 @@ namespace qv {
 namespace {
 constexpr int kLastListenOn = static_cast<int>(RelayListenOn::Kind::OneAddress);
 constexpr qulonglong kMaxBandwidthKiB = 1ULL << 30; // a tebibyte a second: more is no limit at all
+constexpr int kMaxUdpIdleSeconds = 86400;
 
 // A rule's key for mapping N ("Allow3"); the same texts name the fields in messages.
 const char* const kListenOn = "ListenOn";
@@ -28,6 +29,8 @@ const char* const kBandwidthDown = "BandwidthDown";
 const char* const kFallback1 = "Fallback1_";
 const char* const kFallback2 = "Fallback2_";
 const char* const kProxyProtocol = "ProxyProtocol";
+const char* const kProtocol = "Protocol";
+const char* const kUdpIdle = "UdpIdle";
 
 QString Key(const char* base, int slot) {
     return QString::fromLatin1(base) + QString::number(slot);
@@ -104,6 +107,9 @@ AllMappingRules ReadMappingRules(const std::string& path) {
         r.fallback2 = read(kFallback2);
         const int proxy = read(kProxyProtocol).toInt();
         r.proxyProtocol = proxy == 1 || proxy == 2 ? proxy : 0;
+        const int protocol = read(kProtocol).toInt();
+        r.protocol = protocol == 1 || protocol == 2 ? protocol : 0;
+        r.udpIdle = read(kUdpIdle);
     }
     return all;
 }
@@ -118,7 +124,8 @@ std::vector<std::pair<QString, QString>> RuleTexts(const MappingRules& r, int sl
           std::pair{kAllow, r.allow}, std::pair{kDeny, r.deny}, std::pair{kMaxConnections, r.maxConnections},
           std::pair{kBandwidthUp, r.bandwidthUp}, std::pair{kBandwidthDown, r.bandwidthDown},
           std::pair{kFallback1, r.fallback1}, std::pair{kFallback2, r.fallback2},
-          std::pair{kProxyProtocol, number(r.proxyProtocol)}})
+          std::pair{kProxyProtocol, number(r.proxyProtocol)}, std::pair{kProtocol, number(r.protocol)},
+          std::pair{kUdpIdle, r.udpIdle}})
         texts.emplace_back(Key(base, slot), value);
     return texts;
 }
@@ -170,6 +177,16 @@ QString CheckMappingRules(const MappingRules& rules, RelayRules& out) {
     }
     if (QString error = ListenOn(rules, out.listenOn); !error.isEmpty())
         return error;
+    if (!rules.udpIdle.trimmed().isEmpty()) {
+        bool ok = false;
+        const int seconds = rules.udpIdle.trimmed().toInt(&ok);
+        if (!ok || seconds < 1 || seconds > kMaxUdpIdleSeconds)
+            return QStringLiteral("UDP idle: '%1' is no number of seconds from 1 to %2")
+                .arg(rules.udpIdle)
+                .arg(kMaxUdpIdleSeconds);
+        out.udpIdle = std::chrono::seconds(seconds);
+    }
+    out.protocol = rules.protocol;
     for (const QString& text : {rules.fallback1, rules.fallback2}) {
         if (text.trimmed().isEmpty())
             continue;

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -17,6 +18,8 @@ namespace qv {
 
 class ProfileBatch;
 
+inline constexpr std::chrono::seconds kUdpIdleDefault{60};
+
 // The rules of one mapping as the user types them and the configuration keeps them; all empty means
 // no rules, which is what a file without them gives.
 struct MappingRules {
@@ -30,6 +33,8 @@ struct MappingRules {
     QString fallback1;      // host:port, tried when the destination cannot be connected
     QString fallback2;
     int proxyProtocol = 0; // 0: off, 1 or 2
+    int protocol = 0;      // 0: TCP, 1: UDP, 2: both on the same port number
+    QString udpIdle;       // seconds a UDP session lasts without a datagram; empty: kUdpIdleDefault
 
     bool operator==(const MappingRules&) const = default;
 };
@@ -51,6 +56,8 @@ struct RelayRules {
     std::uint64_t bandwidthDown = 0;
     std::vector<RelayDestination> fallbacks;
     int proxyProtocol = 0;
+    int protocol = 0;
+    std::chrono::seconds udpIdle = kUdpIdleDefault;
 };
 
 // Checks what was typed; the message names the field and, in a list, the first bad line ("Allow,

@@ -16,7 +16,8 @@ TRulesBook::Outcome TRulesBook::Put(int slot, const MappingRules& rules) {
         return outcome;
     const MappingRules& before = rules_.at(slot - 1);
     outcome.listenWaits = service_.Running(slot) &&
-                          (rules.listenOn != before.listenOn || rules.listenAddress != before.listenAddress);
+                          (rules.listenOn != before.listenOn || rules.listenAddress != before.listenAddress ||
+                           rules.protocol != before.protocol || rules.udpIdle != before.udpIdle);
     ApplyMappingRules(service_, slot, relay);
     rules_[slot - 1] = rules;
     return outcome;

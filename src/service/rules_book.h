@@ -23,7 +23,7 @@ public:
     // What putting one mapping's rules in force gave.
     struct Outcome {
         QString error;            // nothing changed: the first thing wrong with what was typed
-        bool listenWaits = false; // the mapping runs on where it listened until its next start
+        bool listenWaits = false; // the mapping listens as it did (where, what for) until its next start
     };
     Outcome Apply(int slot, const MappingRules& rules);
     // Every mapping's rules at once (a file, a remote configuration). Rules that cannot be read are

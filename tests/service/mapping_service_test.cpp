@@ -161,16 +161,17 @@ private slots:
         qvtest::TempDir dir;
         const std::string path = dir.File("rules.qrvd");
         qv::AllMappingRules written;
-        written[2] = {.listenOn = listenAddress.isEmpty() ? 2 : 3,
-                      .listenAddress = listenAddress,
-                      .allow = allow,
-                      .deny = QStringLiteral("192.0.2.1"),
-                      .maxConnections = maxConnections,
-                      .bandwidthUp = bandwidth,
-                      .bandwidthDown = {},
-                      .fallback1 = fallback,
-                      .fallback2 = {},
-                      .proxyProtocol = 2};
+        qv::MappingRules& r = written[2];
+        r.listenOn = listenAddress.isEmpty() ? 2 : 3;
+        r.listenAddress = listenAddress;
+        r.allow = allow;
+        r.deny = QStringLiteral("192.0.2.1");
+        r.maxConnections = maxConnections;
+        r.bandwidthUp = bandwidth;
+        r.fallback1 = fallback;
+        r.proxyProtocol = 2;
+        r.protocol = 2;
+        r.udpIdle = QStringLiteral("15");
         qv::ProfileBatch batch(path);
         qv::WriteMappingRules(batch, written);
         batch.Commit();
