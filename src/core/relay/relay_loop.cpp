@@ -69,8 +69,7 @@ bool TRelayLoop::Start() {
 
 void TRelayLoop::Stop() {
     stop_.store(true, std::memory_order_release);
-    std::uint64_t one = 1;
-    [[maybe_unused]] ssize_t n = ::write(wake_, &one, sizeof one);
+    Wake();
 }
 
 bool TRelayLoop::Watch(int fd, std::uint32_t events, TRelayLink& link, Role role) {
@@ -150,8 +149,7 @@ void TRelayLoop::RequestClose(std::uint64_t id) {
         std::lock_guard lock(closeMutex_);
         closeRequests_.push_back(id);
     }
-    std::uint64_t one = 1;
-    [[maybe_unused]] ssize_t n = ::write(wake_, &one, sizeof one);
+    Wake();
 }
 
 void TRelayLoop::Wake() {

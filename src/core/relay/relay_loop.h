@@ -46,7 +46,7 @@ public:
     void Snapshot(std::vector<RelayLinkFigures>& into) const;
     // Any thread: the link `id`, if it is one of this loop's, ends as a stop would end it.
     void RequestClose(std::uint64_t id);
-    // Any thread: the thread looks at the listener's settings again (its bandwidth limits).
+    // Any thread: the thread wakes and looks at the listener's settings again (its bandwidth limits).
     void Wake();
 
     // For the links of this loop, on its thread.
