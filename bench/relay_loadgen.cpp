@@ -1,8 +1,9 @@
 // Load generator of the relay benchmark; talks to relay_bench_server, directly or through a relay.
 // Prints one line of key=value figures.
 //
-//   relay_loadgen bulk-up   PORT CONNS SECONDS   client -> sink, bytes per second
-//   relay_loadgen bulk-down PORT CONNS SECONDS   source -> client
+//   relay_loadgen bulk-up   PORT CONNS SECONDS   client -> sink, bytes per second in all and of the
+//                                                slowest and the fastest connection
+//   relay_loadgen bulk-down PORT CONNS SECONDS   source -> client, the same
 //   relay_loadgen duplex    PORT E|D SECONDS     one connection sending and receiving at once
 //   relay_loadgen connrate  PORT CONCURRENCY SECONDS   connect, 1-byte echo, close
 //   relay_loadgen latency   PORT COUNT           1-byte ping-pong round trips
@@ -77,9 +78,10 @@ int Bulk(int port, bool up, int conns, double seconds) {
     std::atomic<int> failed{0};
     auto start = Clock::now();
     auto end = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    std::vector<uint64_t> each(static_cast<size_t>(conns));
     std::vector<std::thread> threads;
     for (int i = 0; i < conns; ++i)
-        threads.emplace_back([&] {
+        threads.emplace_back([&, i] {
             int fd = Connect(port);
             char mode = up ? 'S' : 'R';
             if (fd < 0 || !SendAll(fd, &mode, 1)) {
@@ -98,12 +100,15 @@ int Bulk(int port, bool up, int conns, double seconds) {
                 moved += static_cast<uint64_t>(n);
             }
             total += moved;
+            each[static_cast<size_t>(i)] = moved;
             close(fd);
         });
     for (auto& t : threads)
         t.join();
     double took = Seconds(Clock::now() - start);
-    printf("value=%.1f unit=MB/s failed=%d\n", total / took / 1e6, failed.load());
+    auto [slowest, fastest] = std::minmax_element(each.begin(), each.end());
+    printf("value=%.1f unit=MB/s failed=%d slowest=%.2f fastest=%.2f\n", total / took / 1e6, failed.load(),
+           *slowest / took / 1e6, *fastest / took / 1e6);
     return failed ? 1 : 0;
 }
 

@@ -175,6 +175,11 @@ void TMappingService::SetFallbacks(int slot, std::vector<RelayDestination> fallb
     Listener(slot).SetProxyProtocol(proxyProtocol);
 }
 
+void TMappingService::SetBandwidth(int slot, std::uint64_t upBytesPerSecond,
+                                   std::uint64_t downBytesPerSecond) {
+    Listener(slot).SetBandwidth(upBytesPerSecond, downBytesPerSecond);
+}
+
 void TMappingService::Record(int slot, const ConnectionEvent& event) {
     MappingTotals& totals = totals_[slot - 1];
     if (event.connected) {

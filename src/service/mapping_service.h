@@ -119,6 +119,9 @@ public:
     void SetAccessRules(int slot, std::shared_ptr<const RelayAccessRules> rules);
     // Its fallback destinations and PROXY protocol version, for the links that come from now on.
     void SetFallbacks(int slot, std::vector<RelayDestination> fallbacks, int proxyProtocol);
+    // Its bandwidth each way in bytes per second (0: no limit), in force at once, for the links already
+    // relaying too.
+    void SetBandwidth(int slot, std::uint64_t upBytesPerSecond, std::uint64_t downBytesPerSecond);
     static constexpr std::size_t kEndedKept = 1000;
 
     TConnectionEventQueue& Events() const { return *events_; }

@@ -4,6 +4,7 @@
 #include "core/relay/relay_proxy_header.h"
 #include "core/relay/relay_socket.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <sys/epoll.h>
 #include <sys/socket.h>
@@ -30,6 +31,16 @@ TRelayLink::TRelayLink(TRelayLoop& loop, int inFd, std::uint64_t id, const Relay
       down_(loop.Pipes(), loop.Scratch()), id_(id), client_(client) {
     up_.CountInto(&bytesUp_);
     down_.CountInto(&bytesDown_);
+    up_.Limit(loop.Limit(true));
+    down_.Limit(loop.Limit(false));
+}
+
+void TRelayLink::Limit(TRelayBandwidth* up, TRelayBandwidth* down) {
+    const bool held = up_.Held() || down_.Held();
+    up_.Limit(up);
+    down_.Limit(down);
+    if (held && stage_ == Stage::Relaying)
+        loop_.RunAgain(*this);
 }
 
 RelayLinkFigures TRelayLink::Figures() const {
@@ -246,10 +257,26 @@ void TRelayLink::OnDeadline(Clock::time_point now) {
         return ConnectNext();
     }
     // Half-closed and quiet both ways for the whole timeout: ended.
-    const auto timeout = listener_.HalfClosedTimeout();
-    if (now - lastActivity_ >= timeout)
-        return Finish(false, RelayEndReason::HalfClosedTimeout);
-    loop_.SetDeadline(*this, lastActivity_ + timeout);
+    if (outShut_ || inShut_) {
+        const auto timeout = listener_.HalfClosedTimeout();
+        if (now - lastActivity_ >= timeout)
+            return Finish(false, RelayEndReason::HalfClosedTimeout);
+        if (!up_.Held() && !down_.Held())
+            return loop_.SetDeadline(*this, lastActivity_ + timeout);
+    }
+    // A grant of bandwidth is due.
+    Pump();
+}
+
+void TRelayLink::WaitForBandwidth() {
+    Clock::time_point due = Clock::time_point::max();
+    if (up_.Held())
+        due = up_.ReadAt();
+    if (down_.Held())
+        due = std::min(due, down_.ReadAt());
+    // A later deadline (the half-closed timeout) is set again when this one has passed.
+    if (!hasDeadline_ || due < deadline_)
+        loop_.SetDeadline(*this, due);
 }
 
 void TRelayLink::Pump() {
@@ -286,6 +313,8 @@ void TRelayLink::Pump() {
         if (!hasDeadline_)
             loop_.SetDeadline(*this, lastActivity_ + listener_.HalfClosedTimeout());
     }
+    if (up_.Held() || down_.Held())
+        WaitForBandwidth();
     if (moving && (inReadable_ || outReadable_))
         loop_.RunAgain(*this);
 }

@@ -60,6 +60,10 @@ private:
     // A socket failed while relaying: which side, from the direction that failed.
     RelayEndReason ResetBy(const TRelayChannel& failed, bool upward) const;
     void SetState(RelayLinkState state) { state_.store(state, std::memory_order_relaxed); }
+    // The mapping's bandwidth limits have changed: each direction takes its new one (null: none).
+    void Limit(TRelayBandwidth* up, TRelayBandwidth* down);
+    // A direction waiting for its grant is woken by the link's deadline when the grant is due.
+    void WaitForBandwidth();
     void CloseIncoming();
 
     enum class Stage { Connecting, Relaying, Done };

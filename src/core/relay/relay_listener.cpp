@@ -192,6 +192,20 @@ void TRelayListener::SetAccessRules(std::shared_ptr<const RelayAccessRules> rule
     rulesGeneration_.fetch_add(1, std::memory_order_release);
 }
 
+void TRelayListener::SetBandwidth(std::uint64_t upBytesPerSecond, std::uint64_t downBytesPerSecond) {
+    {
+        std::lock_guard lock(bandwidthMutex_);
+        bandwidth_[0].SetRate(upBytesPerSecond);
+        bandwidth_[1].SetRate(downBytesPerSecond);
+        bandwidthGeneration_.fetch_add(1, std::memory_order_release);
+    }
+    // Links waiting for a grant booked at the old rate must not sleep on.
+    std::lock_guard loops(loopsMutex_);
+    for (const auto* group : {&loops_, &ending_})
+        for (const auto& loop : *group)
+            loop->Wake();
+}
+
 const RelayAccessRules* TRelayListener::AccessRules(std::shared_ptr<const RelayAccessRules>& cache,
                                                     std::uint64_t& seen) {
     const std::uint64_t generation = rulesGeneration_.load(std::memory_order_acquire);

@@ -1,4 +1,5 @@
 #pragma once
+#include "core/relay/relay_bandwidth.h"
 #include "core/relay/relay_connect.h"
 #include "core/relay/relay_figures.h"
 #include "core/relay/relay_link.h"
@@ -102,6 +103,10 @@ public:
     // Any thread: who may connect from now on, and how many at once (null: everyone, no limit). Links
     // already relaying are left alone.
     void SetAccessRules(std::shared_ptr<const RelayAccessRules> rules);
+    // Any thread: the bandwidth of the mapping in bytes per second, client to destination (up) and
+    // destination to client (down); 0: no limit. Shared fairly by its links, and in force at once for
+    // the links already relaying.
+    void SetBandwidth(std::uint64_t upBytesPerSecond, std::uint64_t downBytesPerSecond);
     // Called for each wait step of a stop instead of sleeping that long. Default: sleep.
     std::function<void(std::chrono::milliseconds)> StopWaitStep;
 
@@ -147,6 +152,9 @@ private:
     std::mutex rulesMutex_;
     std::shared_ptr<const RelayAccessRules> rules_;
     std::atomic<std::uint64_t> rulesGeneration_{0};
+    std::mutex bandwidthMutex_;    // both directions change together
+    TRelayBandwidth bandwidth_[2]; // up, down
+    std::atomic<std::uint64_t> bandwidthGeneration_{0};
 
     TRelayResolvers resolvers_;
     // Last, so they are destroyed first: they use all of the above. Loops of an earlier start whose links

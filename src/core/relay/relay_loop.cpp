@@ -69,8 +69,7 @@ bool TRelayLoop::Start() {
 
 void TRelayLoop::Stop() {
     stop_.store(true, std::memory_order_release);
-    std::uint64_t one = 1;
-    [[maybe_unused]] ssize_t n = ::write(wake_, &one, sizeof one);
+    Wake();
 }
 
 bool TRelayLoop::Watch(int fd, std::uint32_t events, TRelayLink& link, Role role) {
@@ -150,8 +149,22 @@ void TRelayLoop::RequestClose(std::uint64_t id) {
         std::lock_guard lock(closeMutex_);
         closeRequests_.push_back(id);
     }
+    Wake();
+}
+
+void TRelayLoop::Wake() {
     std::uint64_t one = 1;
     [[maybe_unused]] ssize_t n = ::write(wake_, &one, sizeof one);
+}
+
+void TRelayLoop::RefreshLimits() {
+    const std::uint64_t generation = listener_.bandwidthGeneration_.load(std::memory_order_acquire);
+    if (generation == limitsSeen_)
+        return;
+    limitsSeen_ = generation;
+    for (int i = 0; i < 2; ++i)
+        limits_[i] = listener_.bandwidth_[i].Rate() != 0 ? &listener_.bandwidth_[i] : nullptr;
+    links_.ForEach([this](TRelayLink& link) { link.Limit(limits_[0], limits_[1]); });
 }
 
 void TRelayLoop::CloseRequested() {
@@ -192,6 +205,7 @@ int TRelayLoop::WaitMs() const {
 void TRelayLoop::Turn() {
     epoll_event events[kMaxEvents];
     int n = ::epoll_wait(epoll_, events, kMaxEvents, WaitMs());
+    RefreshLimits();
     for (int i = 0; i < n; ++i) {
         const std::uintptr_t tag = events[i].data.u64;
         if (tag == kWakeTag) {

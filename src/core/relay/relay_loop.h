@@ -1,4 +1,5 @@
 #pragma once
+#include "core/relay/relay_bandwidth.h"
 #include "core/relay/relay_connect.h"
 #include "core/relay/relay_descriptors.h"
 #include "core/relay/relay_figures.h"
@@ -45,6 +46,8 @@ public:
     void Snapshot(std::vector<RelayLinkFigures>& into) const;
     // Any thread: the link `id`, if it is one of this loop's, ends as a stop would end it.
     void RequestClose(std::uint64_t id);
+    // Any thread: the thread wakes and looks at the listener's settings again (its bandwidth limits).
+    void Wake();
 
     // For the links of this loop, on its thread.
     enum Role : std::uintptr_t { kIncoming = 0, kOutgoing = 1, kLookup = 2 };
@@ -60,6 +63,8 @@ public:
     // Whether the relay may keep a descriptor just opened for a link (see TRelayDescriptorCeiling).
     bool Allows(int fd) { return ceiling_.Allows(fd); }
     char* Scratch() { return scratch_.get(); } // one chunk, for copies that end within a turn
+    // The listener's bandwidth limit of a direction as last fetched; null when there is none.
+    TRelayBandwidth* Limit(bool up) const { return limits_[up ? 0 : 1]; }
 
     static constexpr int kMaxEvents = 64;
 
@@ -77,6 +82,8 @@ private:
     void PauseAccepting(Clock::time_point until);
     void ResumeAccepting(Clock::time_point now);
     void EndEverything();
+    // Fetches the bandwidth limits when they changed, and hands them to every link.
+    void RefreshLimits();
     int WaitMs() const;
 
     TRelayListener& listener_;
@@ -100,6 +107,9 @@ private:
     TRelayLinkTable links_;
     std::shared_ptr<const RelayAccessRules> rules_; // the listener's, as last fetched
     std::uint64_t rulesSeen_ = ~std::uint64_t{0};
+    // Kept here, so a link without a limit checks a pointer of its own and nothing shared.
+    TRelayBandwidth* limits_[2] = {nullptr, nullptr};
+    std::uint64_t limitsSeen_ = ~std::uint64_t{0};
     std::mutex closeMutex_;
     std::vector<std::uint64_t> closeRequests_;
     std::set<std::pair<Clock::time_point, TRelayLink*>> deadlines_;

@@ -12,6 +12,8 @@
 namespace qv {
 
 TRelayChannel::~TRelayChannel() {
+    if (limit_ && grant_ > 0)
+        limit_->GiveBack(grant_);
     // A pipe with bytes still in it cannot serve another link.
     CloseFd(pipe_[0]);
     CloseFd(pipe_[1]);
@@ -41,35 +43,50 @@ bool TRelayChannel::MoveOn(bool& srcReadable, bool srcEnding, bool& dstWritable,
         }
         if (eof_ || !srcReadable || budget == 0)
             return true;
+        std::size_t want = kRelayChunk;
+        if (limit_ && !Granted(want))
+            return true;
         --budget;
-        switch (Fill(srcReadable, srcEnding)) {
-        case FillResult::Failed:
+        const FillResult result = Fill(srcReadable, srcEnding, want);
+        if (limit_) {
+            // What the read left of the grant goes back at once.
+            const std::size_t read = result == FillResult::Filled ? pending_ : 0;
+            if (grant_ > read)
+                limit_->GiveBack(grant_ - read);
+            grant_ = 0;
+        }
+        if (result == FillResult::Failed) {
             failedAtSource_ = true;
             return false;
-        case FillResult::Again:
-        case FillResult::Eof:
-        case FillResult::Filled:
-            break;
         }
     }
+}
+
+bool TRelayChannel::Granted(std::size_t& want) {
+    const auto now = TRelayBandwidth::Clock::now();
+    if (grant_ == 0)
+        grant_ = limit_->Book(want, now, readAt_);
+    held_ = readAt_ > now;
+    want = grant_;
+    return !held_;
 }
 
 // A copy that comes back short has emptied the socket: its next arrival is reported anew, so no read is
 // spent on finding it empty. Not so a splice, which also stops short when the pipe's slots run out with
 // segments still queued, nor the end of stream once reported: those are read until nothing comes.
-TRelayChannel::FillResult TRelayChannel::Fill(bool& srcReadable, bool srcEnding) {
+TRelayChannel::FillResult TRelayChannel::Fill(bool& srcReadable, bool srcEnding, std::size_t want) {
     if (bulk_ && pipe_[0] < 0 && !pipes_.Take(pipe_))
         bulk_ = false;
     for (;;) {
         spliced_ = bulk_;
-        ssize_t n =
-            bulk_ ? ::splice(src_, nullptr, pipe_[1], nullptr, kRelayChunk, SPLICE_F_MOVE | SPLICE_F_NONBLOCK)
-                  : ::recv(src_, scratch_, kRelayChunk, 0);
+        ssize_t n = bulk_
+                        ? ::splice(src_, nullptr, pipe_[1], nullptr, want, SPLICE_F_MOVE | SPLICE_F_NONBLOCK)
+                        : ::recv(src_, scratch_, want, 0);
         if (n > 0) {
             pending_ = static_cast<std::size_t>(n);
             data_ = spliced_ ? nullptr : scratch_;
             inScratch_ = !spliced_;
-            if (pending_ < kRelayChunk && !spliced_ && !srcEnding)
+            if (pending_ < want && !spliced_ && !srcEnding)
                 srcReadable = false;
             else
                 bulk_ = true;

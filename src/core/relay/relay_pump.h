@@ -1,9 +1,11 @@
 #pragma once
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 
+#include "core/relay/relay_bandwidth.h"
 #include "core/relay/relay_pipes.h"
 
 namespace qv {
@@ -18,6 +20,9 @@ inline constexpr std::size_t kRelayChunk = 32768;
 // destination does not take at once is kept in a buffer of the link's own until written. Once a read
 // fills a whole chunk the stream is a bulk one and moves through a pipe with splice, so its bytes never
 // enter this process. A link holds a pipe or a buffer only while bytes wait in it: idle links hold none.
+//
+// Under a bandwidth limit each read is granted first and reads no more than its grant; while the grant
+// is not yet due the channel is held. Writing what was read is never held back.
 class TRelayChannel {
 public:
     TRelayChannel(TRelayPipes& pipes, char* scratch) : pipes_(pipes), scratch_(scratch) {}
@@ -36,6 +41,16 @@ public:
     bool Writing() const { return pending_ > 0; }
     bool Eof() const { return eof_; }
 
+    // The limit of this direction (null: none). A grant in hand is dropped: the limit has changed.
+    void Limit(TRelayBandwidth* bandwidth) {
+        limit_ = bandwidth;
+        grant_ = 0;
+        held_ = false;
+    }
+    // Waiting for its grant, due at ReadAt.
+    bool Held() const { return held_; }
+    TRelayBandwidth::Clock::time_point ReadAt() const { return readAt_; }
+
     // Moves bytes on as far as the sockets allow, reading at most `budget` chunks. Clears srcReadable
     // once the source has nothing more and dstWritable once the destination is full; srcEnding says the
     // source's end of stream has been reported and waits behind its data. False on a failure.
@@ -43,7 +58,9 @@ public:
 
 private:
     enum class FillResult { Filled, Eof, Again, Failed };
-    FillResult Fill(bool& srcReadable, bool srcEnding);
+    FillResult Fill(bool& srcReadable, bool srcEnding, std::size_t want);
+    // Under a limit: whether a grant is due now, and its size.
+    bool Granted(std::size_t& want);
     bool Flush();
     void ReleasePipe();
 
@@ -61,6 +78,10 @@ private:
     bool eof_ = false;
     bool failedAtSource_ = false;
     std::atomic<std::uint64_t>* moved_ = nullptr;
+    TRelayBandwidth* limit_ = nullptr;
+    std::size_t grant_ = 0;
+    bool held_ = false;
+    TRelayBandwidth::Clock::time_point readAt_{};
 };
 
 } // namespace qv
