@@ -217,6 +217,7 @@ RelayRules RefusingEveryone() {
 void ApplyMappingRules(TMappingService& service, int slot, const RelayRules& rules) {
     service.SetAccessRules(slot, rules.access);
     service.SetFallbacks(slot, rules.fallbacks, rules.proxyProtocol);
+    service.SetBandwidth(slot, rules.bandwidthUp, rules.bandwidthDown);
     service.Listener(slot).SetListenOn(rules.listenOn);
 }
 
