@@ -55,22 +55,6 @@ TEST(RelayNetworkTest, LookupFindsEachFamilyAndPrefix) {
     EXPECT_NE(error.find("prefix length"), std::string::npos);
 }
 
-// A client connecting from `source` (127.0.0.1 or 127.0.0.2) to 127.0.0.1:port.
-int ConnectFrom(const char* source, int port) {
-    Fd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_in from{};
-    from.sin_family = AF_INET;
-    ::inet_pton(AF_INET, source, &from.sin_addr);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(static_cast<uint16_t>(port));
-    ::inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
-    if (::bind(fd.Get(), reinterpret_cast<sockaddr*>(&from), sizeof from) != 0 ||
-        ::connect(fd.Get(), reinterpret_cast<sockaddr*>(&to), sizeof to) != 0)
-        return -1;
-    return fd.Release();
-}
-
 struct Access {
     const char* name;
     std::vector<const char*> allow;
@@ -97,7 +81,7 @@ TEST_P(RelayAccessTest, RefusedClientsAreClosedAtOnceWithoutEvents) {
     StartRelay(listener, log, server.Port());
     for (const char* source : {"127.0.0.1", "127.0.0.2"}) {
         const bool relays = std::string(source) == "127.0.0.1" || GetParam().secondSourceRelays;
-        Fd client(ConnectFrom(source, listener.ListeningPort()));
+        Fd client(ConnectLoopbackFrom(source, listener.ListeningPort()));
         ASSERT_GE(client.Get(), 0) << source;
         if (relays) {
             EXPECT_TRUE(SendAll(client.Get(), "hi") && ReadExactly(client.Get(), 2, 5s) == "hi") << source;
