@@ -89,7 +89,8 @@ void THeadlessRunner::ApplyRules(std::array<bool, TMappingService::kSlots>& usab
             continue;
         }
         const MappingRules& before = rules_[slot - 1];
-        moved[slot - 1] = stored.listenOn != before.listenOn || stored.listenAddress != before.listenAddress;
+        moved[slot - 1] = stored.listenOn != before.listenOn || stored.listenAddress != before.listenAddress ||
+                          stored.protocol != before.protocol || stored.udpIdle != before.udpIdle;
         ApplyMappingRules(service_, slot, rules);
     }
     rules_ = all;

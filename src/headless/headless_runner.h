@@ -35,7 +35,7 @@ private:
     using Mappings = std::array<StoredMapping, TMappingService::kSlots>;
     bool ReadFile(Mappings& mappings);
     // Puts each mapping's stored rules in force; a mapping whose rules are wrong is not to run. `moved`:
-    // the mappings whose listen choice changed, which take it only as they start again.
+    // the mappings whose listen choice or protocol changed, which take it only as they start again.
     void ApplyRules(std::array<bool, TMappingService::kSlots>& usable,
                     std::array<bool, TMappingService::kSlots>& moved);
     // What a switched-on mapping is to run, or false with the reason printed.
