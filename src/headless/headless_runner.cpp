@@ -88,9 +88,7 @@ void THeadlessRunner::ApplyRules(std::array<bool, TMappingService::kSlots>& usab
             Complain(QStringLiteral("Mapping #%1, rules: %2").arg(slot).arg(error));
             continue;
         }
-        const MappingRules& before = rules_[slot - 1];
-        moved[slot - 1] = stored.listenOn != before.listenOn || stored.listenAddress != before.listenAddress ||
-                          stored.protocol != before.protocol || stored.udpIdle != before.udpIdle;
+        moved[slot - 1] = !ListensAlike(stored, rules_[slot - 1]);
         ApplyMappingRules(service_, slot, rules);
     }
     rules_ = all;

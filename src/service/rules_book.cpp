@@ -14,10 +14,7 @@ TRulesBook::Outcome TRulesBook::Put(int slot, const MappingRules& rules) {
     outcome.error = CheckMappingRules(rules, relay);
     if (!outcome.error.isEmpty())
         return outcome;
-    const MappingRules& before = rules_.at(slot - 1);
-    outcome.listenWaits = service_.Running(slot) &&
-                          (rules.listenOn != before.listenOn || rules.listenAddress != before.listenAddress ||
-                           rules.protocol != before.protocol || rules.udpIdle != before.udpIdle);
+    outcome.listenWaits = service_.Running(slot) && !ListensAlike(rules, rules_.at(slot - 1));
     ApplyMappingRules(service_, slot, relay);
     rules_[slot - 1] = rules;
     return outcome;
