@@ -133,21 +133,51 @@ void TRelayListener::Start() {
         std::lock_guard lock(hostMutex_);
         on = listenOn_;
     }
-    std::vector<int> fds = OpenListeningSockets(port != 0 ? port : defaultPort_.load(), on);
+    const RelayProtocol protocol = protocol_.load();
+    const int wanted = port != 0 ? port : defaultPort_.load();
+    std::vector<int> fds;
+    if (protocol != RelayProtocol::Udp)
+        fds = OpenListeningSockets(wanted, on);
+    std::vector<int> udp;
+    if (protocol != RelayProtocol::Tcp) {
+        try {
+            udp = OpenDatagramSockets(wanted, on);
+        } catch (const RelayError& error) {
+            for (int fd : fds)
+                ::close(fd);
+            throw RelayError(error.what(), error.Code(), true);
+        }
+    }
+    const int bound = BoundPort(fds.empty() ? udp.front() : fds.front());
     std::shared_ptr<const std::vector<int>> shared(new std::vector<int>(fds), [](const std::vector<int>* p) {
         for (int fd : *p)
             ::close(fd);
         delete p;
     });
+    udpSocketsOpen_.fetch_add(static_cast<int>(udp.size()), std::memory_order_acq_rel);
     const unsigned processors = std::thread::hardware_concurrency();
     const unsigned count = std::clamp(processors, 1u, kLoops);
     for (unsigned i = 0; i < count; ++i) {
-        auto loop = std::make_unique<TRelayLoop>(*this, shared);
+        // UDP socket j belongs to loop j % count, with all of its sessions.
+        std::vector<int> own;
+        for (std::size_t j = i; j < udp.size(); j += count)
+            own.push_back(udp[j]);
+        auto loop = std::make_unique<TRelayLoop>(*this, shared, own);
         if (!loop->Start()) {
             int error = errno;
-            loop.reset();
-            if (!loops_.empty())
+            loop.reset(); // which closes its own UDP sockets
+            if (!loops_.empty() && udp.empty())
                 break; // fewer threads than hoped for still relay
+            // Each UDP socket needs its loop: without all of them the start fails as a whole.
+            for (std::size_t j = 0; j < udp.size(); ++j)
+                if (j % count > i) {
+                    ::close(udp[j]);
+                    udpSocketsOpen_.fetch_sub(1, std::memory_order_acq_rel);
+                }
+            for (auto& started : loops_)
+                started->Stop();
+            std::lock_guard loops(loopsMutex_);
+            loops_.clear();
             throw RelayError(SocketErrorText(error), error);
         }
         std::lock_guard loops(loopsMutex_);
@@ -155,7 +185,7 @@ void TRelayListener::Start() {
     }
     listenFds_ = fds;
     if (port == 0)
-        endpointPort_.store(BoundPort(fds.front()));
+        endpointPort_.store(bound);
     active_.store(true);
 }
 

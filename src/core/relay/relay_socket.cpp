@@ -17,14 +17,18 @@ std::string SocketErrorText(int error) {
 }
 
 namespace {
+// Room for bursts of datagrams between two turns of the loop (the kernel cuts it down to its maximum).
+constexpr int kDatagramBuffer = 4 << 20;
+
 // One listening socket on an address whose port is set; `v6only` for an IPv6 socket that is not to take
 // IPv4 clients too.
-int OpenOne(sockaddr_storage address, socklen_t length, int port, bool v6only) {
+int OpenOne(sockaddr_storage address, socklen_t length, int port, bool v6only, bool datagram) {
     if (address.ss_family == AF_INET)
         reinterpret_cast<sockaddr_in*>(&address)->sin_port = htons(static_cast<uint16_t>(port));
     else
         reinterpret_cast<sockaddr_in6*>(&address)->sin6_port = htons(static_cast<uint16_t>(port));
-    int fd = ::socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    int fd =
+        ::socket(address.ss_family, (datagram ? SOCK_DGRAM : SOCK_STREAM) | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0)
         throw RelayError(SocketErrorText(errno));
     auto fail = [&fd](int error) {
@@ -35,21 +39,27 @@ int OpenOne(sockaddr_storage address, socklen_t length, int port, bool v6only) {
     };
     int one = 1;
     const int only = v6only ? 1 : 0;
-    if (::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0 || !WatchForDeadPeer(fd) ||
-        (address.ss_family == AF_INET6 &&
+    // No SO_REUSEADDR for UDP: there it would let a second socket share the port instead of failing.
+    if (datagram) {
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &kDatagramBuffer, sizeof kDatagramBuffer);
+        ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &kDatagramBuffer, sizeof kDatagramBuffer);
+    } else if (::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0 || !WatchForDeadPeer(fd)) {
+        fail(errno);
+    }
+    if ((address.ss_family == AF_INET6 &&
          ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &only, sizeof only) != 0))
         fail(errno);
     if (::bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0)
         fail(errno);
     // The system's maximum (the kernel cuts the request down to it): a short queue drops handshakes when
     // clients arrive together, and they retry only a second later.
-    if (::listen(fd, INT_MAX) != 0)
+    if (!datagram && ::listen(fd, INT_MAX) != 0)
         fail(errno);
     return fd;
 }
 
 // One listening socket on a numeric address.
-int OpenOn(const char* text, int port, bool v6only) {
+int OpenOn(const char* text, int port, bool v6only, bool datagram) {
     sockaddr_storage address{};
     socklen_t length = 0;
     if (::inet_pton(AF_INET, text, &reinterpret_cast<sockaddr_in*>(&address)->sin_addr) == 1) {
@@ -61,31 +71,26 @@ int OpenOn(const char* text, int port, bool v6only) {
     } else {
         throw RelayError(SocketErrorText(EINVAL), EINVAL);
     }
-    return OpenOne(address, length, port, v6only);
-}
-} // namespace
-
-int OpenListeningSocket(int port) {
-    return OpenListeningSockets(port, {}).front();
+    return OpenOne(address, length, port, v6only, datagram);
 }
 
-std::vector<int> OpenListeningSockets(int port, const RelayListenOn& on) {
+std::vector<int> OpenSockets(int port, const RelayListenOn& on, bool datagram) {
     if (port < 1 || port > 65535)
         throw RelayError(SocketErrorText(EINVAL));
     using Kind = RelayListenOn::Kind;
     switch (on.kind) {
     case Kind::AllIPv4:
-        return {OpenOn("0.0.0.0", port, false)};
+        return {OpenOn("0.0.0.0", port, false, datagram)};
     case Kind::AllAddresses:
-        return {OpenOn("::", port, false)};
+        return {OpenOn("::", port, false, datagram)};
     case Kind::OneAddress:
-        return {OpenOn(on.address.c_str(), port, true)};
+        return {OpenOn(on.address.c_str(), port, true, datagram)};
     case Kind::ThisMachine:
         break;
     }
-    std::vector<int> fds{OpenOn("127.0.0.1", port, false)};
+    std::vector<int> fds{OpenOn("127.0.0.1", port, false, datagram)};
     try {
-        fds.push_back(OpenOn("::1", port, true));
+        fds.push_back(OpenOn("::1", port, true, datagram));
     } catch (const RelayError& error) {
         // A machine without IPv6 has no ::1: this machine is 127.0.0.1 then.
         if (error.Code() != EADDRNOTAVAIL && error.Code() != EAFNOSUPPORT) {
@@ -94,6 +99,19 @@ std::vector<int> OpenListeningSockets(int port, const RelayListenOn& on) {
         }
     }
     return fds;
+}
+} // namespace
+
+int OpenListeningSocket(int port) {
+    return OpenListeningSockets(port, {}).front();
+}
+
+std::vector<int> OpenListeningSockets(int port, const RelayListenOn& on) {
+    return OpenSockets(port, on, false);
+}
+
+std::vector<int> OpenDatagramSockets(int port, const RelayListenOn& on) {
+    return OpenSockets(port, on, true);
 }
 
 int BoundPort(int fd) {
