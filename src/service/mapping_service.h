@@ -119,6 +119,9 @@ public:
     void SetAccessRules(int slot, std::shared_ptr<const RelayAccessRules> rules);
     // Its fallback destinations and PROXY protocol version, for the links that come from now on.
     void SetFallbacks(int slot, std::vector<RelayDestination> fallbacks, int proxyProtocol);
+    // What it listens for from its next start on, and how long its UDP sessions last idle.
+    void SetProtocol(int slot, RelayProtocol protocol,
+                     std::chrono::milliseconds udpIdle = std::chrono::milliseconds(60000));
     static constexpr std::size_t kEndedKept = 1000;
 
     TConnectionEventQueue& Events() const { return *events_; }

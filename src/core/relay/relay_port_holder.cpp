@@ -12,9 +12,11 @@ namespace qv {
 
 namespace {
 constexpr const char* kListenState = "0A";
+constexpr const char* kUnconnectedState = "07"; // a UDP socket bound and connected nowhere
 
 // Inodes of the sockets listening on port, from one of the kernel's socket tables.
-void ListeningInodes(const std::string& table, int port, std::vector<std::string>& inodes) {
+void ListeningInodes(const std::string& table, int port, std::vector<std::string>& inodes,
+                     const char* listenState = kListenState) {
     std::ifstream in(table);
     std::string line;
     std::getline(in, line); // the heading
@@ -25,7 +27,7 @@ void ListeningInodes(const std::string& table, int port, std::vector<std::string
               timeout >> inode))
             continue;
         const auto colon = local.rfind(':');
-        if (state != kListenState || colon == std::string::npos)
+        if (state != listenState || colon == std::string::npos)
             continue;
         if (std::strtol(local.c_str() + colon + 1, nullptr, 16) == port && inode != "0")
             inodes.push_back(inode);
@@ -74,10 +76,12 @@ std::optional<PortHolder> Holder(const std::string& procRoot, const std::vector<
 }
 } // namespace
 
-std::optional<PortHolder> FindPortHolder(int port, const std::string& procRoot) {
+std::optional<PortHolder> FindPortHolder(int port, const std::string& procRoot, bool udp) {
     std::vector<std::string> inodes;
-    ListeningInodes(procRoot + "/net/tcp", port, inodes);
-    ListeningInodes(procRoot + "/net/tcp6", port, inodes);
+    const std::string table = procRoot + (udp ? "/net/udp" : "/net/tcp");
+    const char* state = udp ? kUnconnectedState : kListenState;
+    ListeningInodes(table, port, inodes, state);
+    ListeningInodes(table + "6", port, inodes, state);
     if (inodes.empty())
         return std::nullopt;
     if (auto holder = Holder(procRoot, inodes))

@@ -1,96 +1,15 @@
 // UDP mappings: datagrams through a listener to a real echo on 127.0.0.1 or ::1 and back to the client
 // that sent them, whole or dropped; sessions and their events; the bounds a flood meets.
 #include "relay_harness.h"
+#include "support/udp_probe.h"
 
 #include <algorithm>
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <optional>
-#include <poll.h>
 #include <sys/socket.h>
 #include <thread>
 
 namespace qvtest {
 namespace {
-
-sockaddr_storage Address(const char* host, int port, socklen_t& length) {
-    sockaddr_storage a{};
-    auto* v4 = reinterpret_cast<sockaddr_in*>(&a);
-    auto* v6 = reinterpret_cast<sockaddr_in6*>(&a);
-    if (::inet_pton(AF_INET, host, &v4->sin_addr) == 1) {
-        v4->sin_family = AF_INET;
-        v4->sin_port = htons(static_cast<std::uint16_t>(port));
-        length = sizeof *v4;
-    } else {
-        ::inet_pton(AF_INET6, host, &v6->sin6_addr);
-        v6->sin6_family = AF_INET6;
-        v6->sin6_port = htons(static_cast<std::uint16_t>(port));
-        length = sizeof *v6;
-    }
-    return a;
-}
-
-// A UDP socket on `host`: bound to `port` (0: any), connected to `peer`:peerPort when that is given.
-Fd Udp(const char* host, int port = 0, int peerPort = 0, const char* peer = nullptr) {
-    socklen_t length = 0;
-    sockaddr_storage local = Address(host, port, length);
-    Fd fd(::socket(local.ss_family, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-    const int buffer = 1 << 20;
-    ::setsockopt(fd.Get(), SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
-    EXPECT_EQ(::bind(fd.Get(), reinterpret_cast<sockaddr*>(&local), length), 0) << host << " " << port;
-    if (peerPort) {
-        sockaddr_storage remote = Address(peer ? peer : host, peerPort, length);
-        EXPECT_EQ(::connect(fd.Get(), reinterpret_cast<sockaddr*>(&remote), length), 0);
-    }
-    return fd;
-}
-
-// One datagram, or nullopt when none came in time.
-std::optional<std::string> Receive(int fd, std::chrono::milliseconds timeout = 3s) {
-    pollfd p{fd, POLLIN, 0};
-    if (::poll(&p, 1, static_cast<int>(timeout.count())) != 1)
-        return std::nullopt;
-    std::string data(70000, '\0');
-    const ssize_t n = ::recv(fd, data.data(), data.size(), 0);
-    if (n < 0)
-        return std::nullopt;
-    data.resize(static_cast<std::size_t>(n));
-    return data;
-}
-
-// Sends every datagram back to where it came from, as it came, until destroyed.
-class UdpEcho {
-public:
-    explicit UdpEcho(const char* host, int port = 0) : fd_(Udp(host, port)) {
-        port_ = LocalPort(fd_.Get());
-        thread_ = std::thread([this] {
-            std::string data(70000, '\0');
-            while (!stop_.load()) {
-                pollfd p{fd_.Get(), POLLIN, 0};
-                if (::poll(&p, 1, 20) != 1)
-                    continue;
-                sockaddr_storage from{};
-                socklen_t length = sizeof from;
-                const ssize_t n = ::recvfrom(fd_.Get(), data.data(), data.size(), 0,
-                                             reinterpret_cast<sockaddr*>(&from), &length);
-                if (n >= 0)
-                    ::sendto(fd_.Get(), data.data(), static_cast<std::size_t>(n), 0,
-                             reinterpret_cast<sockaddr*>(&from), length);
-            }
-        });
-    }
-    ~UdpEcho() {
-        stop_.store(true);
-        thread_.join();
-    }
-    int Port() const { return port_; }
-
-private:
-    Fd fd_;
-    int port_ = 0;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-};
 
 qv::RelayListenOn On(qv::RelayListenOn::Kind kind) {
     return {kind, {}};
@@ -124,12 +43,12 @@ TEST_P(RelayUdpRouteTest, DatagramsComeBackWholeToTheirOwnClient) {
     StartUdp(listener, log, r.destination, echo.Port(), On(r.listenOn));
     std::vector<Fd> clients;
     for (int c = 0; c < 3; ++c)
-        clients.push_back(Udp(r.client, 0, listener.ListeningPort()));
+        clients.push_back(UdpSocket(r.client, 0, listener.ListeningPort()));
     for (std::size_t size : r.sizes)
         for (int c = 0; c < 3; ++c) {
             const std::string datagram(size, static_cast<char>('a' + c));
             ASSERT_EQ(::send(clients[c].Get(), datagram.data(), size, 0), static_cast<ssize_t>(size)) << size;
-            const auto back = Receive(clients[c].Get(), r.relayed ? 3s : 300ms);
+            const auto back = ReceiveDatagram(clients[c].Get(), r.relayed ? 3s : 300ms);
             if (r.relayed) {
                 ASSERT_TRUE(back) << "client " << c << ", " << size << " bytes";
                 EXPECT_EQ(*back, datagram) << "client " << c << ", " << size << " bytes";
@@ -194,7 +113,7 @@ TEST_P(RelayUdpEndingTest, SessionEndsOnceWithItsReason) {
     UdpEcho echo("127.0.0.1");
     int refusing = 0;
     {
-        Fd gone = Udp("127.0.0.1"); // a port where nothing listens once this is closed
+        Fd gone = UdpSocket("127.0.0.1"); // a port where nothing listens once this is closed
         refusing = LocalPort(gone.Get());
     }
     EventLog log;
@@ -203,10 +122,10 @@ TEST_P(RelayUdpEndingTest, SessionEndsOnceWithItsReason) {
     if (e.fallback)
         listener.SetFallbacks({{"127.0.0.1", echo.Port()}});
     StartUdp(listener, log, "127.0.0.1", e.refusingFirst ? refusing : echo.Port());
-    Fd client = Udp("127.0.0.1", 0, listener.ListeningPort());
+    Fd client = UdpSocket("127.0.0.1", 0, listener.ListeningPort());
     ASSERT_EQ(::send(client.Get(), "ping", 4, 0), 4);
     if (e.echoed) {
-        ASSERT_EQ(Receive(client.Get()), std::optional<std::string>("ping"));
+        ASSERT_EQ(ReceiveDatagram(client.Get()), std::optional<std::string>("ping"));
     }
     if (e.how == How::Close)
         listener.CloseLink(listener.Snapshot().at(0).id);
@@ -273,7 +192,7 @@ TEST_P(RelayUdpFloodTest, SessionsStayWithinTheirBounds) {
     StartUdp(listener, log, "127.0.0.1", echo.Port());
     std::vector<Fd> clients;
     for (int i = 0; i < kFlood; ++i) {
-        clients.push_back(Udp("127.0.0.1", 0, listener.ListeningPort()));
+        clients.push_back(UdpSocket("127.0.0.1", 0, listener.ListeningPort()));
         ::send(clients.back().Get(), "x", 1, 0);
     }
     ASSERT_TRUE(WaitUntil([&] {
@@ -293,7 +212,7 @@ TEST_P(RelayUdpFloodTest, SessionsStayWithinTheirBounds) {
     }));
     int answered = 0;
     for (Fd& client : clients)
-        answered += Receive(client.Get(), 0ms).has_value();
+        answered += ReceiveDatagram(client.Get(), 0ms).has_value();
     EXPECT_EQ(answered, f.sessions);
     listener.SetActive(false);
     EXPECT_TRUE(log.Paired());
@@ -316,11 +235,11 @@ TEST(RelayUdpTest, TcpAndUdpShareThePortNumber) {
     qv::TRelayListener listener;
     StartUdp(listener, log, "127.0.0.1", tcpEcho.Port(), {}, qv::RelayProtocol::Both);
     Fd tcp(ConnectLoopback(listener.ListeningPort()));
-    Fd udp = Udp("127.0.0.1", 0, listener.ListeningPort());
+    Fd udp = UdpSocket("127.0.0.1", 0, listener.ListeningPort());
     ASSERT_TRUE(SendAll(tcp.Get(), "stream"));
     ASSERT_EQ(::send(udp.Get(), "datagram", 8, 0), 8);
     EXPECT_EQ(ReadExactly(tcp.Get(), 6, 5s), "stream");
-    EXPECT_EQ(Receive(udp.Get()), std::optional<std::string>("datagram"));
+    EXPECT_EQ(ReceiveDatagram(udp.Get()), std::optional<std::string>("datagram"));
     std::vector<qv::RelayProtocol> protocols;
     for (const qv::RelayLinkFigures& f : listener.Snapshot())
         protocols.push_back(f.protocol);
