@@ -1,16 +1,18 @@
 // Runs one relay listener in the foreground until SIGINT or SIGTERM, for the benchmark.
 //
-//   relay_runner LISTEN_PORT DEST_HOST DEST_PORT
+//   relay_runner LISTEN_PORT DEST_HOST DEST_PORT [tcp|udp|both]
 #include "core/relay/relay_listener.h"
 
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <pthread.h>
+#include <string>
 
 int main(int argc, char** argv) {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: %s LISTEN_PORT DEST_HOST DEST_PORT\n", argv[0]);
+    const std::string protocol = argc == 5 ? argv[4] : "tcp";
+    if ((argc != 4 && argc != 5) || (protocol != "tcp" && protocol != "udp" && protocol != "both")) {
+        std::fprintf(stderr, "usage: %s LISTEN_PORT DEST_HOST DEST_PORT [tcp|udp|both]\n", argv[0]);
         return 2;
     }
     qv::RaiseDescriptorLimit();
@@ -26,6 +28,9 @@ int main(int argc, char** argv) {
     listener.SetMappedHost(argv[2]);
     listener.SetMappedPort(std::atoi(argv[3]));
     listener.SetTerminateWaitTime(1000);
+    listener.SetProtocol(protocol == "tcp"   ? qv::RelayProtocol::Tcp
+                         : protocol == "udp" ? qv::RelayProtocol::Udp
+                                             : qv::RelayProtocol::Both);
     try {
         listener.SetActive(true);
     } catch (const qv::RelayError& e) {

@@ -5,11 +5,15 @@
 #
 #   bench/run_relay_bench.sh BUILD_DIR        (REPS=5 SECS=1.5 BASE_PORT=17200 SOAK=100000 to change the run)
 #
-# Then the soak: SOAK short connections (default 100,000) through mapping #1 of the real main window,
-# offscreen, with the figures of its user-interface thread.
+# Then the UDP rows (run_udp_bench.sh), and the soak: SOAK short connections (default 100,000) through
+# mapping #1 of the real main window, offscreen, with the figures of its user-interface thread.
+# ONLY=udp runs the UDP rows alone.
 set -euo pipefail
 
 BUILD=${1:-build}
+if [ "${ONLY:-}" = udp ]; then
+  exec "$(dirname "$0")/run_udp_bench.sh" "$BUILD"
+fi
 BIN=$BUILD/bench
 REPS=${REPS:-5}
 SECS=${SECS:-1.5}
@@ -204,6 +208,8 @@ echo "Destination: relay_bench_server (sink, source, echo, echo twice; chosen by
 echo "Command lines:"
 for name in "${NAMES[@]}"; do echo "    ${CMD[$name]}"; done
 echo "    relay_loadgen bulk-up|bulk-down PORT 1|8 $SECS; duplex PORT E|D $SECS; connrate PORT 1|16 $SECS; latency PORT 20000; idle PORT N 3"
+echo
+"$(dirname "$0")/run_udp_bench.sh" "$BUILD"
 echo
 if [ "$SOAK" -gt 0 ]; then
   "$BIN/relay_soak" "$SERVER" "$SOAK" 16 2>/dev/null
