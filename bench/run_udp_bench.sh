@@ -41,7 +41,7 @@ cleanup() {
 trap cleanup EXIT
 ulimit -n "$(ulimit -Hn)"
 
-declare -A PORT=([direct]=$BASE [quorvane]=$((BASE + 1)) [socat]=$((BASE + 2)) [nginx]=$((BASE + 3)))
+declare -A PORT=([direct]=$BASE [quorvane]=$((BASE + 1)) [socat]=$((BASE + 2)) [nginx]=$((BASE + 3)) [quorvane.idle]=$((BASE + 4)))
 declare -A DEST=([quorvane]=$((BASE + 11)) [socat]=$((BASE + 12)) [nginx]=$((BASE + 13)))
 TARGETS=(direct quorvane nginx socat)
 declare -A MAINPID CMD
@@ -51,7 +51,7 @@ cat >"$WORK/nginx/nginx.conf" <<CFG
 load_module /usr/lib/nginx/modules/ngx_stream_module.so;
 daemon off;
 worker_processes auto;
-worker_rlimit_nofile 40000;
+worker_rlimit_nofile $(ulimit -Hn);
 pid $WORK/nginx/nginx.pid;
 error_log $WORK/nginx/nginx.err;
 events { worker_connections 30000; }
@@ -66,10 +66,13 @@ CFG
 
 CMD[direct]="$BIN/udp_bench echo ${PORT[direct]}"
 CMD[quorvane]="$BIN/relay_runner ${PORT[quorvane]} 127.0.0.1 ${DEST[quorvane]} udp"
+# The idle sessions get a relay of their own: the sessions the rate tests left (idle for a minute) would
+# count against its ceiling of 10,000.
+CMD[quorvane.idle]="$BIN/relay_runner ${PORT[quorvane.idle]} 127.0.0.1 ${DEST[quorvane]} udp"
 CMD[socat]="socat UDP-LISTEN:${PORT[socat]},fork,reuseaddr UDP:127.0.0.1:${DEST[socat]}"
 CMD[nginx]="nginx -c $WORK/nginx/nginx.conf -p $WORK/nginx"
 for t in quorvane socat nginx; do CMD[server.$t]="$BIN/udp_bench echo ${DEST[$t]}"; done
-NAMES=(direct server.quorvane server.socat server.nginx quorvane socat nginx)
+NAMES=(direct server.quorvane server.socat server.nginx quorvane socat nginx quorvane.idle)
 for name in "${NAMES[@]}"; do
   ${CMD[$name]} >"$WORK/$name.log" 2>&1 &
   MAINPID[$name]=$!
@@ -111,17 +114,20 @@ sum_status() { local s=0 p v; for p in $(family "$1"); do v=$(status "$p" "$2");
 for t in quorvane nginx socat; do
   n=$IDLE
   [ "$t" = socat ] && n=$SOCAT_IDLE
-  pid=${MAINPID[$t]}
+  target=$t
+  [ "$t" = quorvane ] && target=quorvane.idle
+  pid=${MAINPID[$target]}
   sleep 1
   before=$(sum_status "$pid" VmRSS)
-  "$BIN/udp_bench" idle "${PORT[$t]}" "$n" 3 >"$WORK/idle.out" 2>&1 &
+  "$BIN/udp_bench" idle "${PORT[$target]}" "$n" 3 >"$WORK/idle.$t.out" 2>&1 &
   gen=$!
-  for _ in $(seq 1200); do grep -q ready "$WORK/idle.out" && break; kill -0 $gen 2>/dev/null || break; sleep 0.1; done
+  for _ in $(seq 1200); do grep -q ready "$WORK/idle.$t.out" && break; kill -0 $gen 2>/dev/null || break; sleep 0.1; done
   sleep 0.5
   after=$(sum_status "$pid" VmRSS)
   RESULT[idlen.$t]=$n
   RESULT[rss.$t]=$(awk -v a="$after" -v b="$before" -v n="$n" 'BEGIN {printf "%.2f", (a - b) / n}')
-  RESULT[echo.$t]=$(field echoing <"$WORK/idle.out" | tail -1)
+  RESULT[echo.$t]=$(field echoing <"$WORK/idle.$t.out" | tail -1)
+  [ -n "${RESULT[echo.$t]}" ] || { echo "idle sessions through $t:" >&2; tail -3 "$WORK/idle.$t.out" >&2; }
   wait $gen || true
 done
 

@@ -135,13 +135,17 @@ void TRelayListener::Start() {
     }
     const RelayProtocol protocol = protocol_.load();
     const int wanted = port != 0 ? port : defaultPort_.load();
+    const unsigned processors = std::thread::hardware_concurrency();
+    const unsigned count = std::clamp(processors, 1u, kLoops);
     std::vector<int> fds;
     if (protocol != RelayProtocol::Udp)
         fds = OpenListeningSockets(wanted, on);
+    // A UDP socket per loop on each address, sharing the port: the system sends each client to one of
+    // them, always the same, and that loop runs the client's session.
     std::vector<int> udp;
     if (protocol != RelayProtocol::Tcp) {
         try {
-            udp = OpenDatagramSockets(wanted, on);
+            udp = OpenDatagramSockets(wanted, on, static_cast<int>(count));
         } catch (const RelayError& error) {
             for (int fd : fds)
                 ::close(fd);
@@ -155,10 +159,7 @@ void TRelayListener::Start() {
         delete p;
     });
     udpSocketsOpen_.fetch_add(static_cast<int>(udp.size()), std::memory_order_acq_rel);
-    const unsigned processors = std::thread::hardware_concurrency();
-    const unsigned count = std::clamp(processors, 1u, kLoops);
     for (unsigned i = 0; i < count; ++i) {
-        // UDP socket j belongs to loop j % count, with all of its sessions.
         std::vector<int> own;
         for (std::size_t j = i; j < udp.size(); j += count)
             own.push_back(udp[j]);
@@ -166,18 +167,14 @@ void TRelayListener::Start() {
         if (!loop->Start()) {
             int error = errno;
             loop.reset(); // which closes its own UDP sockets
-            if (!loops_.empty() && udp.empty())
-                break; // fewer threads than hoped for still relay
-            // Each UDP socket needs its loop: without all of them the start fails as a whole.
+            // Those of the loops not started close too: the system spreads the clients over the others.
             for (std::size_t j = 0; j < udp.size(); ++j)
                 if (j % count > i) {
                     ::close(udp[j]);
                     udpSocketsOpen_.fetch_sub(1, std::memory_order_acq_rel);
                 }
-            for (auto& started : loops_)
-                started->Stop();
-            std::lock_guard loops(loopsMutex_);
-            loops_.clear();
+            if (!loops_.empty())
+                break; // fewer threads than hoped for still relay
             throw RelayError(SocketErrorText(error), error);
         }
         std::lock_guard loops(loopsMutex_);

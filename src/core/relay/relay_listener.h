@@ -24,7 +24,10 @@ namespace qv {
 //
 // With UDP (SetProtocol) it also, or only, listens on that UDP port: every client address gets a session
 // towards the destination, which raises the same two events and counts against the same limit as a
-// connection. Each listening UDP socket belongs to one relay thread, which runs all of its sessions.
+// connection. Each relay thread has a UDP socket of its own on the port (they share it through
+// SO_REUSEPORT); the system hands each client address to one of them, always the same while the listener
+// runs, and that thread runs the client's session: no lock on the datagram path, every thread working.
+// At most kUdpSessionCeiling sessions (SetUdpSessionCeiling); idle ones end after kUdpIdleTimeout.
 class TRelayListener {
 public:
     TRelayListener();

@@ -1,10 +1,12 @@
 #include "core/relay/relay_port_holder.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <dirent.h>
 #include <fstream>
 #include <sstream>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -87,6 +89,38 @@ std::optional<PortHolder> FindPortHolder(int port, const std::string& procRoot, 
     if (auto holder = Holder(procRoot, inodes))
         return holder;
     return PortHolder{};
+}
+
+bool UdpPortShared(const std::vector<int>& fds, const std::string& procRoot) {
+    std::vector<std::string> ours;
+    for (int fd : fds) {
+        struct stat st {};
+        if (::fstat(fd, &st) == 0)
+            ours.push_back(std::to_string(st.st_ino));
+    }
+    // Local address and inode of every UDP socket.
+    std::vector<std::pair<std::string, std::string>> sockets;
+    for (const char* table : {"/net/udp", "/net/udp6"}) {
+        std::ifstream in(procRoot + table);
+        std::string line;
+        std::getline(in, line); // the heading
+        while (std::getline(in, line)) {
+            std::istringstream fields(line);
+            std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
+            if (fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >>
+                timeout >> inode)
+                sockets.emplace_back(local, inode);
+        }
+    }
+    auto isOurs = [&ours](const std::string& inode) {
+        return std::find(ours.begin(), ours.end(), inode) != ours.end();
+    };
+    for (const auto& [local, inode] : sockets)
+        if (isOurs(inode))
+            for (const auto& [otherLocal, otherInode] : sockets)
+                if (otherLocal == local && !isOurs(otherInode))
+                    return true;
+    return false;
 }
 
 std::string OwnExecutable() {

@@ -1,6 +1,7 @@
 #pragma once
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace qv {
 
@@ -13,6 +14,10 @@ struct PortHolder {
     std::string name; // the process's command name
 };
 std::optional<PortHolder> FindPortHolder(int port, const std::string& procRoot = "/proc", bool udp = false);
+
+// Whether a UDP socket other than `fds` is bound to the very address and port of one of them (as
+// /proc/net/udp and udp6 tell).
+bool UdpPortShared(const std::vector<int>& fds, const std::string& procRoot = "/proc");
 
 // This program's executable, links followed: what a capability has to be given to.
 std::string OwnExecutable();

@@ -1,5 +1,8 @@
 #include "core/relay/relay_socket.h"
 
+#include "core/relay/relay_port_holder.h"
+
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <climits>
@@ -22,7 +25,8 @@ constexpr int kDatagramBuffer = 4 << 20;
 
 // One listening socket on an address whose port is set; `v6only` for an IPv6 socket that is not to take
 // IPv4 clients too.
-int OpenOne(sockaddr_storage address, socklen_t length, int port, bool v6only, bool datagram) {
+// `shared`: one of a UDP socket's copies, each bound with SO_REUSEPORT.
+int OpenOne(sockaddr_storage address, socklen_t length, int port, bool v6only, bool datagram, bool shared) {
     if (address.ss_family == AF_INET)
         reinterpret_cast<sockaddr_in*>(&address)->sin_port = htons(static_cast<uint16_t>(port));
     else
@@ -43,6 +47,8 @@ int OpenOne(sockaddr_storage address, socklen_t length, int port, bool v6only, b
     if (datagram) {
         ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &kDatagramBuffer, sizeof kDatagramBuffer);
         ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &kDatagramBuffer, sizeof kDatagramBuffer);
+        if (shared && ::setsockopt(fd, SOL_SOCKET, SO_REUSEPORT, &one, sizeof one) != 0)
+            fail(errno);
     } else if (::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0 || !WatchForDeadPeer(fd)) {
         fail(errno);
     }
@@ -59,7 +65,7 @@ int OpenOne(sockaddr_storage address, socklen_t length, int port, bool v6only, b
 }
 
 // One listening socket on a numeric address.
-int OpenOn(const char* text, int port, bool v6only, bool datagram) {
+int OpenOn(const char* text, int port, bool v6only, bool datagram, bool shared) {
     sockaddr_storage address{};
     socklen_t length = 0;
     if (::inet_pton(AF_INET, text, &reinterpret_cast<sockaddr_in*>(&address)->sin_addr) == 1) {
@@ -71,32 +77,56 @@ int OpenOn(const char* text, int port, bool v6only, bool datagram) {
     } else {
         throw RelayError(SocketErrorText(EINVAL), EINVAL);
     }
-    return OpenOne(address, length, port, v6only, datagram);
+    return OpenOne(address, length, port, v6only, datagram, shared);
 }
 
-std::vector<int> OpenSockets(int port, const RelayListenOn& on, bool datagram) {
+// `copies` sockets on each address (more than one: UDP sockets sharing the port), the copies of one
+// address next to each other.
+std::vector<int> OpenSockets(int port, const RelayListenOn& on, bool datagram, int copies) {
     if (port < 1 || port > 65535)
         throw RelayError(SocketErrorText(EINVAL));
     using Kind = RelayListenOn::Kind;
+    struct Where {
+        const char* text;
+        bool v6only;
+        bool optional; // a machine without IPv6 has no ::1: this machine is 127.0.0.1 then
+    };
+    std::vector<Where> addresses;
     switch (on.kind) {
     case Kind::AllIPv4:
-        return {OpenOn("0.0.0.0", port, false, datagram)};
+        addresses = {{"0.0.0.0", false, false}};
+        break;
     case Kind::AllAddresses:
-        return {OpenOn("::", port, false, datagram)};
+        addresses = {{"::", false, false}};
+        break;
     case Kind::OneAddress:
-        return {OpenOn(on.address.c_str(), port, true, datagram)};
+        addresses = {{on.address.c_str(), true, false}};
+        break;
     case Kind::ThisMachine:
+        addresses = {{"127.0.0.1", false, false}, {"::1", true, true}};
         break;
     }
-    std::vector<int> fds{OpenOn("127.0.0.1", port, false, datagram)};
+    std::vector<int> fds;
     try {
-        fds.push_back(OpenOn("::1", port, true, datagram));
-    } catch (const RelayError& error) {
-        // A machine without IPv6 has no ::1: this machine is 127.0.0.1 then.
-        if (error.Code() != EADDRNOTAVAIL && error.Code() != EAFNOSUPPORT) {
-            CloseFd(fds.front());
-            throw;
-        }
+        for (const Where& where : addresses)
+            for (int copy = 0; copy < copies; ++copy) {
+                try {
+                    fds.push_back(OpenOn(where.text, port, where.v6only, datagram, copies > 1));
+                } catch (const RelayError& error) {
+                    if (!where.optional || copy > 0 ||
+                        (error.Code() != EADDRNOTAVAIL && error.Code() != EAFNOSUPPORT))
+                        throw;
+                    break;
+                }
+            }
+        // Copies bound with SO_REUSEPORT would let another program's socket of this user join them on
+        // the port: one found there is a port in use, as without them.
+        if (copies > 1 && UdpPortShared(fds))
+            throw RelayError(kAddressInUseText, EADDRINUSE);
+    } catch (...) {
+        for (int& fd : fds)
+            CloseFd(fd);
+        throw;
     }
     return fds;
 }
@@ -107,11 +137,11 @@ int OpenListeningSocket(int port) {
 }
 
 std::vector<int> OpenListeningSockets(int port, const RelayListenOn& on) {
-    return OpenSockets(port, on, false);
+    return OpenSockets(port, on, false, 1);
 }
 
-std::vector<int> OpenDatagramSockets(int port, const RelayListenOn& on) {
-    return OpenSockets(port, on, true);
+std::vector<int> OpenDatagramSockets(int port, const RelayListenOn& on, int copies) {
+    return OpenSockets(port, on, true, std::max(copies, 1));
 }
 
 int BoundPort(int fd) {

@@ -43,8 +43,11 @@ struct RelayListenOn {
 // The listening sockets for port, each as OpenListeningSocket makes them. Throws RelayError; nothing is
 // left open then.
 std::vector<int> OpenListeningSockets(int port, const RelayListenOn& on);
-// The UDP sockets for port on the same addresses, non-blocking, with large buffers. Throws RelayError.
-std::vector<int> OpenDatagramSockets(int port, const RelayListenOn& on);
+// The UDP sockets for port on the same addresses, non-blocking, with large buffers: `copies` of each
+// (next to each other), bound together with SO_REUSEPORT when more than one, so the system spreads the
+// clients over them, each client's datagrams always reaching the same copy. Throws RelayError, also when
+// a socket not among them shares the port through SO_REUSEPORT.
+std::vector<int> OpenDatagramSockets(int port, const RelayListenOn& on, int copies = 1);
 
 // The local port a socket is bound to, 0 when it cannot be told.
 int BoundPort(int fd);
