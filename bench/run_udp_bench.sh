@@ -129,6 +129,8 @@ for t in quorvane nginx socat; do
   RESULT[echo.$t]=$(field echoing <"$WORK/idle.$t.out" | tail -1)
   [ -n "${RESULT[echo.$t]}" ] || { echo "idle sessions through $t:" >&2; tail -3 "$WORK/idle.$t.out" >&2; }
   wait $gen || true
+  # Each session holds a port towards the destination: the next relay's sessions and clients need them.
+  [ "$t" = quorvane ] && kill "$pid"
 done
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN {if (b + 0 == 0 || a == "nan") print "-"; else printf "%.2f", a / b}'; }
