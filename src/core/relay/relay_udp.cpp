@@ -64,6 +64,7 @@ struct TRelayUdp::Session {
     int fd = -1;
     std::uint8_t listen = 0;
     bool done = false;
+    bool answered = false; // the destination has sent something back
     socklen_t clientLength = 0;
     Peer client{};
     Peer destination{}; // under the mutex; length 0 until connected
@@ -292,10 +293,9 @@ void TRelayUdp::FromDestination(Session& s) {
         }
         if (n == 0)
             return;
-        if (s.trying) {
-            // It answered: there is no going elsewhere now.
-            s.trying.reset();
-        }
+        // It answered: there is no going elsewhere now.
+        s.answered = true;
+        s.trying.reset();
         Touch(s, Clock::now());
         // Those that came cut are dropped; the others go to the client in place.
         int kept = 0;
@@ -512,8 +512,15 @@ void TRelayUdp::ConnectNext(Session& s) {
 }
 
 void TRelayUdp::DestinationFailed(Session& s, int error) {
-    if (!s.trying)
-        return Finish(s, ReasonOf(error)); // it had answered, or had nowhere else to go
+    if (!s.trying) {
+        // It had answered, or had nowhere else to go. One never answered never reached its destination,
+        // as a TCP link whose connect failed.
+        if (!s.answered) {
+            std::lock_guard lock(mutex_);
+            s.destinationLength = 0;
+        }
+        return Finish(s, ReasonOf(error));
+    }
     Trying& t = *s.trying;
     if (error != 0)
         t.lastError = error;

@@ -141,6 +141,7 @@ TEST_P(RelayUdpEndingTest, SessionEndsOnceWithItsReason) {
     EXPECT_EQ(end.reason, e.reason);
     EXPECT_EQ(end.protocol, qv::RelayProtocol::Udp);
     EXPECT_EQ(end.datagramsDown, e.echoed ? 1u : 0u);
+    EXPECT_EQ(end.destination.length != 0, e.echoed); // a refused one never reached its destination
 }
 
 using How = Ending::How;
