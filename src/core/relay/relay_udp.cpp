@@ -67,6 +67,7 @@ struct TRelayUdp::Session {
     bool answered = false; // the destination has sent something back
     socklen_t clientLength = 0;
     Peer client{};
+    Local local;
     Peer destination{}; // under the mutex; length 0 until connected
     socklen_t destinationLength = 0;
     std::atomic<RelayLinkState> state{RelayLinkState::Resolving};
@@ -129,10 +130,66 @@ bool TRelayUdp::Start() {
         errno = ENOMEM;
         return false;
     }
-    for (std::size_t i = 0; i < fds_.size(); ++i)
+    for (std::size_t i = 0; i < fds_.size(); ++i) {
+        Peer bound{};
+        socklen_t length = sizeof bound;
+        ::getsockname(fds_[i], reinterpret_cast<sockaddr*>(&bound), &length);
+        const bool wildcard = bound.v4.sin_family == AF_INET ? bound.v4.sin_addr.s_addr == htonl(INADDR_ANY)
+                                                             : IN6_IS_ADDR_UNSPECIFIED(&bound.v6.sin6_addr);
+        const int one = 1;
+        // A dual-stack socket tells the address of its IPv4 clients through the IPv4 option.
+        if (wildcard && (::setsockopt(fds_[i], IPPROTO_IP, IP_PKTINFO, &one, sizeof one) != 0 ||
+                         (bound.v4.sin_family == AF_INET6 &&
+                          ::setsockopt(fds_[i], IPPROTO_IPV6, IPV6_RECVPKTINFO, &one, sizeof one) != 0)))
+            return false;
+        wildcard_.push_back(wildcard);
         if (!loop_.WatchTag(fds_[i], EPOLLIN, TRelayLoop::kOwnRole | kUdpBit | kListenBit | i << 2))
             return false;
+    }
     return true;
+}
+
+TRelayUdp::Local TRelayUdp::LocalOf(const msghdr& h) {
+    Local local;
+    for (const cmsghdr* c = CMSG_FIRSTHDR(&h); c;
+         c = CMSG_NXTHDR(const_cast<msghdr*>(&h), const_cast<cmsghdr*>(c))) {
+        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
+            in_pktinfo info;
+            std::memcpy(&info, CMSG_DATA(c), sizeof info);
+            local.family = AF_INET;
+            std::memcpy(local.address.data(), &info.ipi_addr, 4);
+        } else if (c->cmsg_level == IPPROTO_IPV6 && c->cmsg_type == IPV6_PKTINFO) {
+            in6_pktinfo info;
+            std::memcpy(&info, CMSG_DATA(c), sizeof info);
+            local.family = AF_INET6;
+            local.ifindex = info.ipi6_ifindex;
+            std::memcpy(local.address.data(), &info.ipi6_addr, 16);
+        }
+    }
+    return local;
+}
+
+std::size_t TRelayUdp::ReplyControl(const Local& local, char* control) {
+    std::memset(control, 0, kControlSize);
+    auto* c = reinterpret_cast<cmsghdr*>(control);
+    if (local.family == AF_INET) {
+        // The source address only: the routing still picks the way out.
+        in_pktinfo info{};
+        std::memcpy(&info.ipi_spec_dst, local.address.data(), 4);
+        c->cmsg_level = IPPROTO_IP;
+        c->cmsg_type = IP_PKTINFO;
+        c->cmsg_len = CMSG_LEN(sizeof info);
+        std::memcpy(CMSG_DATA(c), &info, sizeof info);
+        return CMSG_SPACE(sizeof info);
+    }
+    in6_pktinfo info{};
+    std::memcpy(&info.ipi6_addr, local.address.data(), 16);
+    info.ipi6_ifindex = local.ifindex; // which link a link-local address is on
+    c->cmsg_level = IPPROTO_IPV6;
+    c->cmsg_type = IPV6_PKTINFO;
+    c->cmsg_len = CMSG_LEN(sizeof info);
+    std::memcpy(CMSG_DATA(c), &info, sizeof info);
+    return CMSG_SPACE(sizeof info);
 }
 
 void TRelayUdp::CloseListening() {
@@ -179,6 +236,10 @@ void TRelayUdp::FromClients(std::size_t listen) {
             messages_[i].msg_hdr.msg_namelen = sizeof(Peer);
             messages_[i].msg_hdr.msg_iov = &iovs_[i];
             messages_[i].msg_hdr.msg_iovlen = 1;
+            if (wildcard_[listen]) {
+                messages_[i].msg_hdr.msg_control = controls_[i].data();
+                messages_[i].msg_hdr.msg_controllen = kControlSize;
+            }
         }
         const int n = ::recvmmsg(fd, messages_.data(), kBatch, MSG_DONTWAIT, nullptr);
         if (n <= 0)
@@ -192,7 +253,8 @@ void TRelayUdp::FromClients(std::size_t listen) {
             if (i < n) {
                 const msghdr& h = messages_[i].msg_hdr;
                 auto found = sessions_.find(KeyOf(listen, peers_[i]));
-                s = found != sessions_.end() ? found->second : Admit(listen, peers_[i], h.msg_namelen, now);
+                s = found != sessions_.end() ? found->second
+                                             : Admit(listen, peers_[i], h.msg_namelen, LocalOf(h), now);
                 if (s && (h.msg_flags & MSG_TRUNC)) {
                     NoteDropped(s); // larger than any datagram can be: never passed on cut
                     s = nullptr;
@@ -232,6 +294,8 @@ void TRelayUdp::SendUp(Session& s, int first, int count) {
         iovs_[i].iov_len = messages_[i].msg_len;
         messages_[i].msg_hdr.msg_name = nullptr;
         messages_[i].msg_hdr.msg_namelen = 0;
+        messages_[i].msg_hdr.msg_control = nullptr;
+        messages_[i].msg_hdr.msg_controllen = 0;
     }
     int at = first;
     const int end = first + count;
@@ -297,7 +361,9 @@ void TRelayUdp::FromDestination(Session& s) {
         s.answered = true;
         s.trying.reset();
         Touch(s, Clock::now());
-        // Those that came cut are dropped; the others go to the client in place.
+        // Those that came cut are dropped; the others go to the client in place, from the address it
+        // sent to.
+        const std::size_t controlLength = s.local.family ? ReplyControl(s.local, controls_[0].data()) : 0;
         int kept = 0;
         for (int i = 0; i < n; ++i) {
             if (messages_[i].msg_hdr.msg_flags & MSG_TRUNC) {
@@ -312,6 +378,8 @@ void TRelayUdp::FromDestination(Session& s) {
             iovs_[kept].iov_len = messages_[kept].msg_len;
             messages_[kept].msg_hdr.msg_name = &s.client;
             messages_[kept].msg_hdr.msg_namelen = s.clientLength;
+            messages_[kept].msg_hdr.msg_control = controlLength ? controls_[0].data() : nullptr;
+            messages_[kept].msg_hdr.msg_controllen = controlLength;
             messages_[kept].msg_hdr.msg_flags = 0;
             ++kept;
         }
@@ -337,7 +405,7 @@ void TRelayUdp::FromDestination(Session& s) {
 }
 
 TRelayUdp::Session* TRelayUdp::Admit(std::size_t listen, const Peer& peer, socklen_t length,
-                                     Clock::time_point now) {
+                                     const Local& local, Clock::time_point now) {
     if (closed_)
         return nullptr;
     const int ceiling = listener_.UdpSessionCeiling();
@@ -365,6 +433,7 @@ TRelayUdp::Session* TRelayUdp::Admit(std::size_t listen, const Peer& peer, sockl
         s->listen = static_cast<std::uint8_t>(listen);
         s->client = peer;
         s->clientLength = length;
+        s->local = local;
         s->startedSteady = now;
         s->last = now;
         s->trying = std::move(trying);

@@ -81,6 +81,18 @@ private:
         sockaddr_in v4;
         sockaddr_in6 v6;
     };
+    // The address a client sent to, on a socket listening on every address: its replies leave from
+    // there, not from whichever address the routing would pick (a client whose socket is connected
+    // drops datagrams from any other). Family 0 on a socket bound to one address.
+    struct Local {
+        std::uint8_t family = 0;
+        std::uint32_t ifindex = 0;
+        std::array<std::uint8_t, 16> address{};
+    };
+    static constexpr std::size_t kControlSize = CMSG_SPACE(sizeof(in6_pktinfo));
+    static Local LocalOf(const msghdr& h);
+    // The control message of a reply from `local` into `control`; its length.
+    static std::size_t ReplyControl(const Local& local, char* control);
 
     static constexpr std::uint64_t kUdpBit = 1ull << 62;
     static constexpr std::uint64_t kListenBit = 1ull << 61;
@@ -92,7 +104,8 @@ private:
     void FromDestination(Session& s);
     // Datagrams [first, first + count) of the receive buffers, from the session's client.
     void SendUp(Session& s, int first, int count);
-    Session* Admit(std::size_t listen, const Peer& peer, socklen_t length, Clock::time_point now);
+    Session* Admit(std::size_t listen, const Peer& peer, socklen_t length, const Local& local,
+                   Clock::time_point now);
     void Refuse(const Peer& peer, socklen_t length, RelayEndReason reason, Clock::time_point now);
     void Resolve(Session& s);
     void ConnectNext(Session& s);
@@ -112,6 +125,7 @@ private:
     TRelayListener& listener_;
     std::vector<int> fds_;
     bool closed_ = false;
+    std::vector<bool> wildcard_; // per listening socket: bound to every address
 
     // Receive buffers and headers, shared by every socket of this thread: one system call fills them and
     // the next one sends from them.
@@ -119,6 +133,7 @@ private:
     std::array<mmsghdr, kBatch> messages_{};
     std::array<iovec, kBatch> iovs_{};
     std::array<Peer, kBatch> peers_{};
+    std::array<std::array<char, kControlSize>, kBatch> controls_{};
 
     mutable std::mutex mutex_; // the table of sessions and their destinations, for snapshots
     std::unordered_map<Key, Session*, KeyHash> sessions_;

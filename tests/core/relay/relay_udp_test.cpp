@@ -89,6 +89,11 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(Route{"IPv4", Kind::AllIPv4, "127.0.0.1", "127.0.0.1", {0, 1, 1400, 65507}, true},
                       Route{"IPv6", Kind::ThisMachine, "::1", "::1", {0, 1, 1400, 65527}, true},
                       Route{"IPv4ClientOnDualStack", Kind::AllAddresses, "127.0.0.1", "::1", {1, 1400}, true},
+                      // Replies leave from the address the client sent to, not from the one the routing
+                      // picks (127.0.0.1): the client's connected socket takes nothing else.
+                      Route{"SecondAddress", Kind::AllIPv4, "127.0.0.2", "127.0.0.1", {1, 1400}, true},
+                      Route{"SecondAddressOnDualStack", Kind::AllAddresses, "127.0.0.2", "::1", {1}, true},
+                      Route{"IPv6OnDualStack", Kind::AllAddresses, "::1", "::1", {1}, true},
                       // Beyond 65,507 bytes no IPv4 datagram can carry it.
                       Route{"TooLargeForIPv4", Kind::ThisMachine, "::1", "127.0.0.1", {65508, 65527}, false}),
     [](const auto& info) { return std::string(info.param.name); });
