@@ -133,7 +133,8 @@ private:
     std::array<mmsghdr, kBatch> messages_{};
     std::array<iovec, kBatch> iovs_{};
     std::array<Peer, kBatch> peers_{};
-    std::array<std::array<char, kControlSize>, kBatch> controls_{};
+    alignas(cmsghdr)
+        std::array<std::array<char, kControlSize>, kBatch> controls_{}; // kControlSize keeps each aligned
 
     mutable std::mutex mutex_; // the table of sessions and their destinations, for snapshots
     std::unordered_map<Key, Session*, KeyHash> sessions_;
