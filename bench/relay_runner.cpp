@@ -1,6 +1,6 @@
 // Runs one relay listener in the foreground until SIGINT or SIGTERM, for the benchmark.
 //
-//   relay_runner LISTEN_PORT DEST_HOST DEST_PORT [--rules] [--bandwidth UP DOWN]
+//   relay_runner LISTEN_PORT DEST_HOST DEST_PORT [tcp|udp|both] [--rules] [--bandwidth UP DOWN]
 //
 // --rules: an allow list of 10,000 networks that holds 127.0.0.1, a fallback destination and a
 // connection limit, none of which turns a client away: what the rules cost a mapping that passes them.
@@ -48,12 +48,16 @@ std::shared_ptr<qv::RelayAccessRules> WideRules() {
 } // namespace
 
 int main(int argc, char** argv) {
+    std::string protocol = "tcp";
     bool rules = false;
     std::uint64_t up = 0;
     std::uint64_t down = 0;
     int i = 4;
     for (; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--rules") == 0) {
+        if (std::strcmp(argv[i], "tcp") == 0 || std::strcmp(argv[i], "udp") == 0 ||
+            std::strcmp(argv[i], "both") == 0) {
+            protocol = argv[i];
+        } else if (std::strcmp(argv[i], "--rules") == 0) {
             rules = true;
         } else if (std::strcmp(argv[i], "--bandwidth") == 0 && i + 2 < argc) {
             up = std::strtoull(argv[++i], nullptr, 10);
@@ -63,8 +67,10 @@ int main(int argc, char** argv) {
         }
     }
     if (argc < 4 || i != argc) {
-        std::fprintf(stderr, "usage: %s LISTEN_PORT DEST_HOST DEST_PORT [--rules] [--bandwidth UP DOWN]\n",
-                     argv[0]);
+        std::fprintf(
+            stderr,
+            "usage: %s LISTEN_PORT DEST_HOST DEST_PORT [tcp|udp|both] [--rules] [--bandwidth UP DOWN]\n",
+            argv[0]);
         return 2;
     }
     qv::RaiseDescriptorLimit();
@@ -86,6 +92,9 @@ int main(int argc, char** argv) {
         listener.SetFallbacks({{argv[2], std::atoi(argv[3]) + 1}});
     }
     listener.SetBandwidth(up, down);
+    listener.SetProtocol(protocol == "tcp"   ? qv::RelayProtocol::Tcp
+                         : protocol == "udp" ? qv::RelayProtocol::Udp
+                                             : qv::RelayProtocol::Both);
     try {
         listener.SetActive(true);
     } catch (const qv::RelayError& e) {

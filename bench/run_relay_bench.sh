@@ -7,13 +7,17 @@
 #
 # Then the engine alone: the same mapping without and with rules that admit every client (what checking
 # them costs), and with a bandwidth limit of 10 MiB/s (how close it holds, how evenly links share it).
-# JUST_RULES=1 runs only these, without the peers and the soak.
+# JUST_RULES=1 runs only these, without the peers, the UDP rows and the soak.
 #
-# Then the soak: SOAK short connections (default 100,000) through mapping #1 of the real main window,
-# offscreen, with the figures of its user-interface thread.
+# Then the UDP rows (run_udp_bench.sh), and the soak: SOAK short connections (default 100,000) through
+# mapping #1 of the real main window, offscreen, with the figures of its user-interface thread.
+# ONLY=udp runs the UDP rows alone.
 set -euo pipefail
 
 BUILD=${1:-build}
+if [ "${ONLY:-}" = udp ]; then
+  exec "$(dirname "$0")/run_udp_bench.sh" "$BUILD"
+fi
 BIN=$BUILD/bench
 REPS=${REPS:-5}
 SECS=${SECS:-1.5}
@@ -272,6 +276,10 @@ echo "Command lines:"
 for name in "${ENGINE_NAMES[@]}"; do echo "    ${CMD[$name]}"; done
 echo "    relay_loadgen connrate PORT 1|16 $SECS; bulk-up|bulk-down PORT 1 $SECS; bulk-down PORT 1|8 $BW_SECS"
 echo
+if [ "$JUST_RULES" != 1 ]; then
+  "$(dirname "$0")/run_udp_bench.sh" "$BUILD"
+  echo
+fi
 if [ "$SOAK" -gt 0 ] && [ "$JUST_RULES" != 1 ]; then
   "$BIN/relay_soak" "$SERVER" "$SOAK" 16 2>/dev/null
 fi

@@ -34,7 +34,12 @@ QString Line(const MappingLink& link, bool live, std::chrono::system_clock::time
         Time(f.started),
         live ? QString() : Time(link.ended),
         QString::number(std::chrono::duration<double>(end - f.started).count(), 'f', 3),
+        QString::fromLatin1(ProtocolText(f.protocol)),
     };
+    // Datagrams: UDP sessions only.
+    const bool udp = f.protocol == RelayProtocol::Udp;
+    for (std::uint64_t n : {f.datagramsUp, f.datagramsDown, f.datagramsDropped})
+        fields << (udp ? QString::number(n) : QString());
     for (QString& field : fields)
         field = Field(field);
     return fields.join(QLatin1Char(',')) + QLatin1String("\r\n");
@@ -44,7 +49,8 @@ QString Line(const MappingLink& link, bool live, std::chrono::system_clock::time
 QString LinksCsv(const std::vector<MappingLink>& live, const std::deque<MappingLink>& ended,
                  std::chrono::system_clock::time_point now) {
     QString text = QStringLiteral("status,mapping,client,destination,state,reason,bytes sent,bytes received,"
-                                  "started,ended,seconds\r\n");
+                                  "started,ended,seconds,protocol,datagrams sent,datagrams received,"
+                                  "datagrams dropped\r\n");
     for (const MappingLink& link : live)
         text += Line(link, true, now);
     for (const MappingLink& link : ended)

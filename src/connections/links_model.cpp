@@ -30,6 +30,8 @@ const char* Caption(Column column) {
     switch (column) {
     case Column::Mapping:
         return "Mapping";
+    case Column::Protocol:
+        return "Protocol";
     case Column::Client:
         return "Client";
     case Column::Destination:
@@ -53,15 +55,34 @@ const char* Caption(Column column) {
     }
     return "";
 }
+bool IsUdp(const RelayLinkFigures& f) {
+    return f.protocol == RelayProtocol::Udp;
+}
+
+// Bytes, and for a UDP session its datagrams too.
+QString Carried(const RelayLinkFigures& f, std::uint64_t bytes, std::uint64_t datagrams) {
+    if (!IsUdp(f))
+        return HumanBytes(bytes);
+    return QStringLiteral("%1 (%2 dgrams)").arg(HumanBytes(bytes)).arg(datagrams);
+}
+
+QString CarriedExactly(const RelayLinkFigures& f, std::uint64_t bytes, std::uint64_t datagrams) {
+    const QLocale locale;
+    const QString text = QStringLiteral("%1 bytes").arg(locale.toString(static_cast<qulonglong>(bytes)));
+    if (!IsUdp(f))
+        return text;
+    return QStringLiteral("%1 in %2 datagrams")
+        .arg(text, locale.toString(static_cast<qulonglong>(datagrams)));
+}
 } // namespace
 
 TLinksModel::TLinksModel(Kind kind, QObject* parent) : QAbstractTableModel(parent) {
     if (kind == Kind::Live)
-        columns_ = {Column::Mapping,  Column::Client, Column::Destination, Column::State,   Column::Sent,
-                    Column::Received, Column::RateUp, Column::RateDown,    Column::Duration};
+        columns_ = {Column::Mapping, Column::Protocol, Column::Client, Column::Destination, Column::State,
+                    Column::Sent,    Column::Received, Column::RateUp, Column::RateDown,    Column::Duration};
     else
-        columns_ = {Column::Mapping, Column::Client,   Column::Destination, Column::Reason,
-                    Column::Sent,    Column::Received, Column::Duration,    Column::Ended};
+        columns_ = {Column::Mapping, Column::Protocol, Column::Client,   Column::Destination, Column::Reason,
+                    Column::Sent,    Column::Received, Column::Duration, Column::Ended};
 }
 
 void TLinksModel::UpdateLive(std::vector<MappingLink> links, std::chrono::steady_clock::time_point now) {
@@ -155,6 +176,8 @@ QVariant TLinksModel::Display(const Row& row, Column column) const {
     switch (column) {
     case Column::Mapping:
         return MappingName(row.link.slot);
+    case Column::Protocol:
+        return QString::fromLatin1(ProtocolText(f.protocol));
     case Column::Client:
         return Text(EndpointText(f.client));
     case Column::Destination:
@@ -164,9 +187,9 @@ QVariant TLinksModel::Display(const Row& row, Column column) const {
     case Column::Reason:
         return QString::fromLatin1(ReasonText(f.reason));
     case Column::Sent:
-        return HumanBytes(f.bytesUp);
+        return Carried(f, f.bytesUp, f.datagramsUp);
     case Column::Received:
-        return HumanBytes(f.bytesDown);
+        return Carried(f, f.bytesDown, f.datagramsDown);
     case Column::RateUp:
         return HumanRate(row.rateUp);
     case Column::RateDown:
@@ -184,10 +207,14 @@ QVariant TLinksModel::Exact(const Row& row, Column column) const {
     const RelayLinkFigures& f = row.link.figures;
     const QLocale locale;
     switch (column) {
+    case Column::Protocol:
+        return IsUdp(f) ? QStringLiteral("%1 datagrams dropped (too large for the way on, or no room)")
+                              .arg(locale.toString(static_cast<qulonglong>(f.datagramsDropped)))
+                        : QVariant();
     case Column::Sent:
-        return QStringLiteral("%1 bytes").arg(locale.toString(static_cast<qulonglong>(f.bytesUp)));
+        return CarriedExactly(f, f.bytesUp, f.datagramsUp);
     case Column::Received:
-        return QStringLiteral("%1 bytes").arg(locale.toString(static_cast<qulonglong>(f.bytesDown)));
+        return CarriedExactly(f, f.bytesDown, f.datagramsDown);
     case Column::RateUp:
         return QStringLiteral("%1 bytes/s").arg(locale.toString(row.rateUp, 'f', 0));
     case Column::RateDown:

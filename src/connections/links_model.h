@@ -11,12 +11,13 @@ namespace qv {
 
 // The links of the connections window as a table: the live ones, updated in place from each snapshot,
 // or the ended ones, newest first. Each cell shows human units; its tool tip has the exact value and
-// Qt::UserRole the value to sort by.
+// Qt::UserRole the value to sort by. A UDP session's bytes come with its datagrams: "1.2 KiB (14 dgrams)".
 class TLinksModel : public QAbstractTableModel {
     Q_OBJECT
 public:
     enum class Column {
         Mapping,
+        Protocol,
         Client,
         Destination,
         State,

@@ -93,9 +93,9 @@ void TConnectionEventQueue::DrainFor(std::chrono::milliseconds wait) {
 void AttachListener(TRelayListener& listener, int number, int stopWaitMs, TConnectionEventQueue& events) {
     // Relay threads only post; the user-interface thread applies the events in order.
     listener.SetTerminateWaitTime(stopWaitMs);
-    listener.OnConnect = [&events, number](TRelayLink&) { events.Post({number, true}); };
-    listener.OnDisconnect = [&events, number](TRelayLink& link) {
-        events.Post({number, false, link.Figures()});
+    listener.OnConnect = [&events, number](const RelayLinkFigures&) { events.Post({number, true}); };
+    listener.OnDisconnect = [&events, number](const RelayLinkFigures& figures) {
+        events.Post({number, false, figures});
     };
     listener.OnRefused = [&events, number](const RelayLinkFigures& figures) {
         events.Post({number, false, figures, true});

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 
+#include "core/relay/relay_listener.h"
 #include "core/relay/relay_port_holder.h"
 #include "service/mapping_service.h"
 
@@ -21,32 +22,43 @@ QString PrivilegedPortDetail(int port) {
         .arg(port);
 }
 
-QString PortInUseDetail(int port, int slot, const TMappingService& service) {
+// Whether a mapping listens for TCP (or else UDP) on its port.
+bool Listens(const TMappingService& service, int slot, bool udp) {
+    const RelayProtocol protocol = service.Listener(slot).Protocol();
+    return protocol == RelayProtocol::Both || (protocol == RelayProtocol::Udp) == udp;
+}
+
+QString PortInUseDetail(int port, int slot, const TMappingService& service, bool udp) {
+    const QString what = udp ? QStringLiteral("UDP port") : QStringLiteral("Port");
     for (int other = 1; other <= TMappingService::kTimedSlot; ++other)
-        if (other != slot && service.Running(other) && service.Target(other).listenPort == port)
+        if (other != slot && service.Running(other) && service.Target(other).listenPort == port &&
+            Listens(service, other, udp))
             return other == TMappingService::kTimedSlot
-                       ? QStringLiteral("Port %1 is already used by the timed mapping of this program.")
+                       ? QStringLiteral("%1 %2 is already used by the timed mapping of this program.")
+                             .arg(what)
                              .arg(port)
-                       : QStringLiteral("Port %1 is already used by Mapping #%2 of this program.")
+                       : QStringLiteral("%1 %2 is already used by Mapping #%3 of this program.")
+                             .arg(what)
                              .arg(port)
                              .arg(other);
-    const std::optional<PortHolder> holder = FindPortHolder(port);
+    const std::optional<PortHolder> holder = FindPortHolder(port, "/proc", udp);
     if (!holder)
-        return QStringLiteral("Port %1 is already used by another program.").arg(port);
+        return QStringLiteral("%1 %2 is already used by another program.").arg(what).arg(port);
     if (holder->pid == 0)
-        return QStringLiteral("Port %1 is already used by another user's program.").arg(port);
-    return QStringLiteral("Port %1 is already used by %2 (process %3). Stop it, or choose another port.")
+        return QStringLiteral("%1 %2 is already used by another user's program.").arg(what).arg(port);
+    return QStringLiteral("%1 %2 is already used by %3 (process %4). Stop it, or choose another port.")
+        .arg(what)
         .arg(port)
         .arg(QString::fromLocal8Bit(holder->name.c_str()))
         .arg(holder->pid);
 }
 } // namespace
 
-QString ListenFailureDetail(int error, int port, int slot, const TMappingService& service) {
+QString ListenFailureDetail(int error, int port, int slot, const TMappingService& service, bool udp) {
     if ((error == EACCES || error == EPERM) && port < kFirstUnprivilegedPort)
         return PrivilegedPortDetail(port);
     if (error == EADDRINUSE)
-        return PortInUseDetail(port, slot, service);
+        return PortInUseDetail(port, slot, service, udp);
     return {};
 }
 

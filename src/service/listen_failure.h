@@ -19,7 +19,8 @@ private:
 
 // What to do when mapping `slot` cannot listen on `port`, in plain words, from the system's error code:
 // the right a port below 1024 needs and how to give it; who holds a port in use (one of the other
-// mappings, a program of this user's, another user's). Empty when there is nothing to add.
-QString ListenFailureDetail(int error, int port, int slot, const TMappingService& service);
+// mappings, a program of this user's, another user's). Empty when there is nothing to add. `udp`: the
+// UDP port failed (of a UDP mapping, or of one listening for both).
+QString ListenFailureDetail(int error, int port, int slot, const TMappingService& service, bool udp = false);
 
 } // namespace qv

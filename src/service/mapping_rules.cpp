@@ -218,6 +218,7 @@ void ApplyMappingRules(TMappingService& service, int slot, const RelayRules& rul
     service.SetAccessRules(slot, rules.access);
     service.SetFallbacks(slot, rules.fallbacks, rules.proxyProtocol);
     service.SetBandwidth(slot, rules.bandwidthUp, rules.bandwidthDown);
+    service.SetProtocol(slot, static_cast<RelayProtocol>(rules.protocol), rules.udpIdle);
     service.Listener(slot).SetListenOn(rules.listenOn);
 }
 

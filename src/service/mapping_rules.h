@@ -63,7 +63,7 @@ struct RelayRules {
     std::uint64_t bandwidthDown = 0;
     std::vector<RelayDestination> fallbacks;
     int proxyProtocol = 0;
-    int protocol = 0;
+    int protocol = 0; // a RelayProtocol
     std::chrono::seconds udpIdle = kUdpIdleDefault;
 };
 

@@ -55,8 +55,9 @@ void TMappingService::Start(int slot, const MappingTarget& target) {
     try {
         listener.SetActive(true);
     } catch (const RelayError& error) {
-        failures_[slot - 1] = {QString::fromLatin1(error.what()),
-                               ListenFailureDetail(error.Code(), target.listenPort, slot, *this)};
+        failures_[slot - 1] = {
+            QString::fromLatin1(error.what()),
+            ListenFailureDetail(error.Code(), target.listenPort, slot, *this, error.Udp())};
         throw ListenError(error.what(), failures_[slot - 1].detail);
     }
     failures_[slot - 1] = {};
@@ -178,6 +179,11 @@ void TMappingService::SetFallbacks(int slot, std::vector<RelayDestination> fallb
 void TMappingService::SetBandwidth(int slot, std::uint64_t upBytesPerSecond,
                                    std::uint64_t downBytesPerSecond) {
     Listener(slot).SetBandwidth(upBytesPerSecond, downBytesPerSecond);
+}
+
+void TMappingService::SetProtocol(int slot, RelayProtocol protocol, std::chrono::milliseconds udpIdle) {
+    Listener(slot).SetProtocol(protocol);
+    Listener(slot).SetUdpIdleTimeout(udpIdle);
 }
 
 void TMappingService::Record(int slot, const ConnectionEvent& event) {

@@ -122,6 +122,9 @@ public:
     // Its bandwidth each way in bytes per second (0: no limit), in force at once, for the links already
     // relaying too.
     void SetBandwidth(int slot, std::uint64_t upBytesPerSecond, std::uint64_t downBytesPerSecond);
+    // What it listens for from its next start on, and how long its UDP sessions last idle.
+    void SetProtocol(int slot, RelayProtocol protocol,
+                     std::chrono::milliseconds udpIdle = std::chrono::milliseconds(60000));
     static constexpr std::size_t kEndedKept = 1000;
 
     TConnectionEventQueue& Events() const { return *events_; }

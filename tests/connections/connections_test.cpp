@@ -8,21 +8,26 @@
 #include <QTableView>
 #include <QTest>
 #include <csignal>
+#include <cstring>
 #include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "connections/connections_window.h"
 #include "connections/human_units.h"
 #include "connections/mapping_summary.h"
+#include "core/relay/relay_listener.h"
 #include "core/relay/relay_port_holder.h"
 #include "core/relay/relay_socket.h"
+#include "mapping/mapping_slot.h"
 #include "service/listen_failure.h"
 #include "shell/main_window.h"
 #include "support/echo_server.h"
 #include "support/qt_test_main.h"
 #include "support/roster_fixture.h"
 #include "support/tcp_probe.h"
+#include "support/udp_probe.h"
 
 using namespace qvtest;
 using namespace std::chrono_literals;
@@ -145,6 +150,40 @@ private slots:
         QVERIFY(lines[2].startsWith(QStringLiteral("ended,2,")) &&
                 lines[2].contains(QStringLiteral(",5,5,")));
         QVERIFY(lines[3].contains(QStringLiteral(",destination refused,0,0,")));
+        QVERIFY(lines[1].endsWith(QStringLiteral(",TCP,,,")));
+    }
+
+    // A UDP session is listed as such, its bytes with its datagrams, live and then ended, and exported
+    // with its datagram counts.
+    void udpSessionShowsItsDatagrams() {
+        Program p;
+        UdpEcho echo("127.0.0.1");
+        p.roster->Mapping().Slot(4).Listener().SetProtocol(qv::RelayProtocol::Udp);
+        p.roster->Mapping().Slot(4).Listener().SetUdpIdleTimeout(3s);
+        const int port = p.SwitchOn(4, echo.Port());
+        p.roster->Mapping().findChild<QAction*>(QStringLiteral("Connections1"))->trigger();
+        Fd client = UdpSocket("127.0.0.1", 0, port);
+        for (const char* datagram : {"0123456789", "abcdefghij", ""}) {
+            QCOMPARE(::send(client.Get(), datagram, std::strlen(datagram), 0),
+                     ssize_t(std::strlen(datagram)));
+            QCOMPARE(ReceiveDatagram(client.Get()), std::optional<std::string>(datagram));
+        }
+        QTRY_COMPARE(p.Column("ConnectionsView", "Protocol"), QStringList{"UDP"});
+        QTRY_COMPARE(p.Column("ConnectionsView", "Received"), QStringList{"20 B (3 dgrams)"});
+        QTRY_COMPARE_WITH_TIMEOUT(p.Column("EndedConnectionsView", "Reason"), QStringList{"idle timeout"},
+                                  8000);
+        QCOMPARE(p.Column("EndedConnectionsView", "Sent"), QStringList{"20 B (3 dgrams)"});
+
+        p.platform.SetFileNames({QString::fromStdString(p.dir.File("links.csv"))});
+        p.Window().findChild<QPushButton*>(QStringLiteral("ExportConnections"))->click();
+        const QStringList lines = QString::fromUtf8(ReadAll(p.dir.File("links.csv")))
+                                      .split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 2);
+        QVERIFY(lines[0].endsWith(
+            QStringLiteral(",protocol,datagrams sent,datagrams received,datagrams dropped")));
+        QVERIFY2(lines[1].startsWith(QStringLiteral("ended,4,127.0.0.1:")) &&
+                     lines[1].endsWith(QStringLiteral(",UDP,3,3,0")),
+                 qPrintable(lines[1]));
     }
 
     // "Enable" on a port someone holds: the box's text is the listener's as ever, its details say who

@@ -202,7 +202,7 @@ private slots:
         const int port = p.SwitchOn(2, echo.Port());
         qv::TRelayListener& listener = p.roster->Mapping().Slot(2).Listener();
         listener.SetTerminateWaitTime(0);
-        listener.OnDisconnect = [post = listener.OnDisconnect](qv::TRelayLink& link) {
+        listener.OnDisconnect = [post = listener.OnDisconnect](const qv::RelayLinkFigures& link) {
             std::this_thread::sleep_for(1s);
             post(link);
         };

@@ -3,16 +3,19 @@
 #include <QCoreApplication>
 #include <QSignalSpy>
 #include <QTest>
+#include <sys/socket.h>
 
 #include "core/profile/profile_file.h"
 #include "core/relay/relay_listener.h"
 #include "platform/ui_timer.h"
+#include "service/listen_failure.h"
 #include "service/mapping_rules.h"
 #include "service/mapping_service.h"
 #include "support/echo_server.h"
 #include "support/qt_test_main.h"
 #include "support/tcp_probe.h"
 #include "support/temp_dir.h"
+#include "support/udp_probe.h"
 
 using namespace std::chrono_literals;
 
@@ -95,6 +98,37 @@ private slots:
         QCOMPARE(service.Totals(5).failures.at(qv::RelayEndReason::LimitReached), 1u);
         QCOMPARE(connected.count(), 1);
         QCOMPARE(service.Connections(5), 1);
+    }
+
+    // A UDP mapping: a session counts as a connection until its idle time ends it, and is listed with
+    // its datagrams. A second UDP mapping on that port cannot start and says who has it; a TCP one can.
+    void udpSessionsCountLikeConnections() {
+        qvtest::TempDir dir;
+        qvtest::UdpEcho echo("127.0.0.1");
+        qv::TMappingService service(dir.File("CLogs.txt"));
+        service.SetProtocol(3, qv::RelayProtocol::Udp, 300ms);
+        service.SetProtocol(4, qv::RelayProtocol::Udp);
+        const int port = qvtest::FreePort();
+        service.Start(3, {port, "127.0.0.1", echo.Port()});
+        qvtest::Fd client = qvtest::UdpSocket("127.0.0.1", 0, port);
+        QCOMPARE(::send(client.Get(), "ping", 4, 0), 4);
+        QCOMPARE(qvtest::ReceiveDatagram(client.Get()), std::optional<std::string>("ping"));
+        QTRY_COMPARE(service.Connections(3), 1);
+        try {
+            service.Start(4, {port, "127.0.0.1", echo.Port()});
+            QFAIL("a second UDP mapping took the port");
+        } catch (const qv::ListenError& error) {
+            QCOMPARE(error.Detail(),
+                     QStringLiteral("UDP port %1 is already used by Mapping #3 of this program.").arg(port));
+        }
+        service.Start(5, {port, "127.0.0.1", echo.Port()});
+        QTRY_COMPARE(service.Connections(3), 0);
+        const qv::RelayLinkFigures& ended = service.EndedLinks().front().figures;
+        QCOMPARE(ended.protocol, qv::RelayProtocol::Udp);
+        QCOMPARE(ended.reason, qv::RelayEndReason::IdleTimeout);
+        QCOMPARE(ended.datagramsUp, 1u);
+        QCOMPARE(ended.datagramsDown, 1u);
+        QCOMPARE(service.Totals(3).endedBytesDown, 4u);
     }
 
     // Rules as typed: kept in the file exactly, however long a list, and checked with a message naming

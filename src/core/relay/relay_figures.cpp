@@ -21,6 +21,18 @@ const char* StateText(RelayLinkState state) {
     return "";
 }
 
+const char* ProtocolText(RelayProtocol protocol) {
+    switch (protocol) {
+    case RelayProtocol::Tcp:
+        return "TCP";
+    case RelayProtocol::Udp:
+        return "UDP";
+    case RelayProtocol::Both:
+        return "TCP+UDP";
+    }
+    return "";
+}
+
 const char* ReasonText(RelayEndReason reason) {
     switch (reason) {
     case RelayEndReason::None:
@@ -53,6 +65,8 @@ const char* ReasonText(RelayEndReason reason) {
         return "denied by rule";
     case RelayEndReason::LimitReached:
         return "limit reached";
+    case RelayEndReason::IdleTimeout:
+        return "idle timeout";
     }
     return "";
 }

@@ -7,6 +7,9 @@
 
 namespace qv {
 
+// What a mapping relays: TCP connections, UDP datagrams, or both on the same port number.
+enum class RelayProtocol : std::uint8_t { Tcp, Udp, Both };
+
 // Where a link is in its life.
 enum class RelayLinkState : std::uint8_t { Resolving, Connecting, Relaying, HalfClosed, Ending };
 
@@ -27,21 +30,29 @@ enum class RelayEndReason : std::uint8_t {
     Failed,       // no descriptor, no memory, no lookup thread
     DeniedByRule, // refused at the accept: the client is not allowed
     LimitReached, // refused at the accept: the mapping has as many links as it may
+    IdleTimeout,  // a UDP session that carried no datagram either way for its idle time
 };
 
 const char* StateText(RelayLinkState state);
 const char* ReasonText(RelayEndReason reason);
+const char* ProtocolText(RelayProtocol protocol); // "TCP", "UDP", "TCP+UDP"
 
-// A link as its loop's thread last wrote it: read through a listener's snapshot while it lives, and
-// handed to the disconnect handler at its end.
+// A link (a TCP connection or a UDP session) as its loop's thread last wrote it: read through a
+// listener's snapshot while it lives, and handed to the event handlers.
 struct RelayLinkFigures {
-    std::uint64_t id = 0; // unique within its listener
+    std::uint64_t id = 0;                        // unique within its listener
+    RelayProtocol protocol = RelayProtocol::Tcp; // Tcp or Udp
     RelayAddress client;
     RelayAddress destination; // length 0 until connected
     RelayLinkState state = RelayLinkState::Resolving;
     RelayEndReason reason = RelayEndReason::None;
     std::uint64_t bytesUp = 0;   // client to destination
     std::uint64_t bytesDown = 0; // destination to client
+    // UDP only: datagrams relayed each way, and those dropped (too large for the way out, or no room in
+    // the sending socket).
+    std::uint64_t datagramsUp = 0;
+    std::uint64_t datagramsDown = 0;
+    std::uint64_t datagramsDropped = 0;
     std::chrono::system_clock::time_point started;
     std::chrono::steady_clock::time_point startedSteady;
 };

@@ -91,7 +91,7 @@ void TRelayLink::Begin() {
     bool ok = loop_.Watch(inFd_, kSocketEvents, *this, TRelayLoop::kIncoming);
     try {
         if (listener_.OnConnect)
-            listener_.OnConnect(*this);
+            listener_.OnConnect(Figures());
     } catch (...) {
         ok = false;
     }
@@ -341,7 +341,7 @@ void TRelayLink::Finish(bool ended, RelayEndReason reason) {
     }
     try {
         if (listener_.OnDisconnect)
-            listener_.OnDisconnect(*this);
+            listener_.OnDisconnect(Figures());
     } catch (...) {
         // Whatever the handler does, the link ends.
     }

@@ -15,7 +15,7 @@ namespace qv {
 class TRelayListener;
 
 // One accepted connection and its outgoing connection, run by one loop of the listener from the accept
-// to the disconnect. It is the argument of the listener's events.
+// to the disconnect. Its figures are the argument of the listener's events.
 class TRelayLink {
 public:
     TRelayLink(const TRelayLink&) = delete;

@@ -133,19 +133,46 @@ void TRelayListener::Start() {
         std::lock_guard lock(hostMutex_);
         on = listenOn_;
     }
-    std::vector<int> fds = OpenListeningSockets(port != 0 ? port : defaultPort_.load(), on);
+    const RelayProtocol protocol = protocol_.load();
+    const int wanted = port != 0 ? port : defaultPort_.load();
+    const unsigned processors = std::thread::hardware_concurrency();
+    const unsigned count = std::clamp(processors, 1u, kLoops);
+    std::vector<int> fds;
+    if (protocol != RelayProtocol::Udp)
+        fds = OpenListeningSockets(wanted, on);
+    // A UDP socket per loop on each address, sharing the port: the system sends each client to one of
+    // them, always the same, and that loop runs the client's session.
+    std::vector<int> udp;
+    if (protocol != RelayProtocol::Tcp) {
+        try {
+            udp = OpenDatagramSockets(wanted, on, static_cast<int>(count));
+        } catch (const RelayError& error) {
+            for (int fd : fds)
+                ::close(fd);
+            throw RelayError(error.what(), error.Code(), true);
+        }
+    }
+    const int bound = BoundPort(fds.empty() ? udp.front() : fds.front());
     std::shared_ptr<const std::vector<int>> shared(new std::vector<int>(fds), [](const std::vector<int>* p) {
         for (int fd : *p)
             ::close(fd);
         delete p;
     });
-    const unsigned processors = std::thread::hardware_concurrency();
-    const unsigned count = std::clamp(processors, 1u, kLoops);
+    udpSocketsOpen_.fetch_add(static_cast<int>(udp.size()), std::memory_order_acq_rel);
     for (unsigned i = 0; i < count; ++i) {
-        auto loop = std::make_unique<TRelayLoop>(*this, shared);
+        std::vector<int> own;
+        for (std::size_t j = i; j < udp.size(); j += count)
+            own.push_back(udp[j]);
+        auto loop = std::make_unique<TRelayLoop>(*this, shared, own);
         if (!loop->Start()) {
             int error = errno;
-            loop.reset();
+            loop.reset(); // which closes its own UDP sockets
+            // Those of the loops not started close too: the system spreads the clients over the others.
+            for (std::size_t j = 0; j < udp.size(); ++j)
+                if (j % count > i) {
+                    ::close(udp[j]);
+                    udpSocketsOpen_.fetch_sub(1, std::memory_order_acq_rel);
+                }
             if (!loops_.empty())
                 break; // fewer threads than hoped for still relay
             throw RelayError(SocketErrorText(error), error);
@@ -155,7 +182,7 @@ void TRelayListener::Start() {
     }
     listenFds_ = fds;
     if (port == 0)
-        endpointPort_.store(BoundPort(fds.front()));
+        endpointPort_.store(bound);
     active_.store(true);
 }
 

@@ -22,6 +22,13 @@ namespace qv {
 // Listens on one local TCP port and relays every accepted connection to MappedHost:MappedPort, raising
 // OnConnect and then OnDisconnect exactly once per connection. A few relay threads (kLoops at most) share
 // the connections; each connection stays on the thread that accepted it, and its events run there.
+//
+// With UDP (SetProtocol) it also, or only, listens on that UDP port: every client address gets a session
+// towards the destination, which raises the same two events and counts against the same limit as a
+// connection. Each relay thread has a UDP socket of its own on the port (they share it through
+// SO_REUSEPORT); the system hands each client address to one of them, always the same while the listener
+// runs, and that thread runs the client's session: no lock on the datagram path, every thread working.
+// At most kUdpSessionCeiling sessions (SetUdpSessionCeiling); idle ones end after kUdpIdleTimeout.
 class TRelayListener {
 public:
     TRelayListener();
@@ -39,6 +46,23 @@ public:
     int MappedPort() const { return mappedPort_.load(); }
     // Where the next start listens (all IPv4 addresses until set).
     void SetListenOn(RelayListenOn on);
+    // What the next start listens for: TCP until set.
+    void SetProtocol(RelayProtocol protocol) { protocol_.store(protocol); }
+    RelayProtocol Protocol() const { return protocol_.load(); }
+    // A UDP session that carries no datagram either way for this long ends ("idle timeout"). Read afresh
+    // as sessions go idle; may change while active.
+    void SetUdpIdleTimeout(std::chrono::milliseconds t) { udpIdleTimeout_.store(t.count()); }
+    std::chrono::milliseconds UdpIdleTimeout() const {
+        return std::chrono::milliseconds(udpIdleTimeout_.load(std::memory_order_relaxed));
+    }
+    // UDP sessions at most, whatever the access rules' limit: a flood from many addresses or ports
+    // cannot make more. A new client's datagrams beyond it are dropped (and counted below) until a
+    // session has ended; live sessions are never pushed out for it.
+    void SetUdpSessionCeiling(int sessions) { udpCeiling_.store(sessions); }
+    int UdpSessionCeiling() const { return udpCeiling_.load(std::memory_order_relaxed); }
+    // Datagrams of clients that got no session (the ceiling, the limit, the allow and deny lists, no
+    // descriptor left), since the listener was made.
+    std::uint64_t DatagramsDroppedWithoutSession() const { return udpDropped_.load(); }
 
     // Up to two more destinations, tried in order when the mapped one cannot be connected (refused,
     // unreachable, timed out, name not found). A destination that failed goes last for
@@ -92,12 +116,14 @@ public:
     // happens when it has already ended.
     void CloseLink(std::uint64_t id);
 
-    // Set before the first start; called on the link's relay thread, each running to its end before the
-    // link goes on. The other links of that thread wait meanwhile: handlers are to be short.
-    std::function<void(TRelayLink&)> OnConnect;
-    std::function<void(TRelayLink&)> OnDisconnect;
+    // Set before the first start; called on the link's relay thread with its figures, each running to its
+    // end before the link goes on. The other links of that thread wait meanwhile: handlers are to be
+    // short. A UDP session raises them as it is made and as it ends.
+    std::function<void(const RelayLinkFigures&)> OnConnect;
+    std::function<void(const RelayLinkFigures&)> OnDisconnect;
     // A client refused at the accept by the access rules: it raises neither event above, only this
-    // one, with the figures it had (its address, the reason), on the thread that accepted it.
+    // one, with the figures it had (its address, the reason), on the thread that accepted it. A UDP
+    // client that goes on sending is reported at most once a second.
     std::function<void(const RelayLinkFigures&)> OnRefused;
 
     // Any thread: who may connect from now on, and how many at once (null: everyone, no limit). Links
@@ -115,15 +141,21 @@ public:
     static constexpr unsigned kLoops = 4;        // relay threads at most; no more than the processors
     static constexpr std::chrono::milliseconds kHalfClosedTimeout{60000};
     static constexpr std::chrono::milliseconds kConnectTimeout{20000};
+    static constexpr std::chrono::milliseconds kUdpIdleTimeout{60000};
+    static constexpr int kUdpSessionCeiling = 10000;
 
 private:
     friend class TRelayLink;
     friend class TRelayLoop;
+    friend class TRelayUdp;
     void Start();
     void BeginStop();  // ends accepting, and every loop ends its links
     void FinishStop(); // after the wait: joins the loops that have left, marks the listener inactive
     void JoinFinishedLoops();
-    bool LinksEmpty() const { return linkCount_.load(std::memory_order_acquire) == 0; }
+    bool LinksEmpty() const {
+        return linkCount_.load(std::memory_order_acquire) == 0 &&
+               udpSocketsOpen_.load(std::memory_order_acquire) == 0;
+    }
     std::uint64_t NextLinkId() { return nextLinkId_.fetch_add(1, std::memory_order_relaxed); }
     // On a relay thread, at each accept: the rules in force, fetched again only when they changed.
     const RelayAccessRules* AccessRules(std::shared_ptr<const RelayAccessRules>& cache, std::uint64_t& seen);
@@ -140,6 +172,14 @@ private:
     std::vector<Destination> fallbacks_;
     std::vector<std::pair<std::string, std::chrono::steady_clock::time_point>> failedDestinations_;
     std::atomic<int> proxyProtocol_{0};
+    std::atomic<RelayProtocol> protocol_{RelayProtocol::Tcp};
+    std::atomic<long long> udpIdleTimeout_{kUdpIdleTimeout.count()};
+    std::atomic<int> udpCeiling_{kUdpSessionCeiling};
+    std::atomic<int> udpSessions_{0};
+    // Listening UDP sockets not yet closed by their thread: a stop waits for them, so the port is free
+    // when it returns.
+    std::atomic<int> udpSocketsOpen_{0};
+    std::atomic<std::uint64_t> udpDropped_{0};
 
     std::mutex controlMutex_;       // one start or stop at a time
     mutable std::mutex loopsMutex_; // the lists of loops below, for snapshots from other threads

@@ -4,6 +4,7 @@
 #include "core/relay/relay_listener.h"
 #include "core/relay/relay_pump.h"
 #include "core/relay/relay_socket.h"
+#include "core/relay/relay_udp.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -22,7 +23,7 @@ namespace {
 
 // Tags of the epoll entries that are no link's: the one role no link has; above it, 0 for the wake-up
 // and 1 + i for listening socket i.
-constexpr std::uint64_t kOwnRole = 3;
+constexpr std::uint64_t kOwnRole = TRelayLoop::kOwnRole;
 constexpr std::uint64_t kWakeTag = kOwnRole;
 constexpr std::uint64_t ListenTag(std::size_t i) {
     return kOwnRole | (i + 1) << TRelayLinkTable::kRoleBits;
@@ -30,12 +31,18 @@ constexpr std::uint64_t ListenTag(std::size_t i) {
 
 } // namespace
 
-TRelayLoop::TRelayLoop(TRelayListener& listener, std::shared_ptr<const std::vector<int>> listenFds)
-    : listener_(listener), listenFds_(std::move(listenFds)) {}
+TRelayLoop::TRelayLoop(TRelayListener& listener, std::shared_ptr<const std::vector<int>> listenFds,
+                       std::vector<int> udpFds)
+    : listener_(listener), listenFds_(std::move(listenFds)), udpFds_(std::move(udpFds)) {}
 
 TRelayLoop::~TRelayLoop() {
     if (thread_.joinable())
         thread_.join();
+    udp_.reset();
+    for (int& fd : udpFds_) {
+        CloseFd(fd);
+        listener_.udpSocketsOpen_.fetch_sub(1, std::memory_order_acq_rel);
+    }
     CloseFd(epoll_);
     CloseFd(wake_);
     CloseFd(parked_);
@@ -52,6 +59,17 @@ bool TRelayLoop::Start() {
     epoll_event wake{EPOLLIN, {.u64 = kWakeTag}};
     if (epoll_ < 0 || wake_ < 0 || ::epoll_ctl(epoll_, EPOLL_CTL_ADD, wake_, &wake) != 0 || !WatchListening())
         return false;
+    if (!udpFds_.empty()) {
+        udp_.reset(new (std::nothrow) TRelayUdp(*this, udpFds_));
+        if (udp_)
+            udpFds_.clear(); // udp_ closes them now
+        if (!udp_ || !udp_->Start()) {
+            if (!udp_)
+                errno = ENOMEM;
+            UnwatchListening();
+            return false;
+        }
+    }
     accepting_ = true;
     // Relay threads take no signals: SIGINT and friends belong to the main thread, and the SIGPIPE a
     // splice into a closed peer raises stays blocked here instead of ending the process.
@@ -74,6 +92,11 @@ void TRelayLoop::Stop() {
 
 bool TRelayLoop::Watch(int fd, std::uint32_t events, TRelayLink& link, Role role) {
     epoll_event e{events, {.u64 = links_.Tag(link.slot_, role)}};
+    return ::epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &e) == 0;
+}
+
+bool TRelayLoop::WatchTag(int fd, std::uint32_t events, std::uint64_t tag) {
+    epoll_event e{events, {.u64 = tag}};
     return ::epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &e) == 0;
 }
 
@@ -142,6 +165,8 @@ void TRelayLoop::Snapshot(std::vector<RelayLinkFigures>& into) const {
     std::lock_guard lock(figuresMutex_);
     into.reserve(into.size() + links_.Count());
     links_.ForEach([&into](const TRelayLink& link) { into.push_back(link.Figures()); });
+    if (udp_)
+        udp_->Snapshot(into);
 }
 
 void TRelayLoop::RequestClose(std::uint64_t id) {
@@ -178,6 +203,9 @@ void TRelayLoop::CloseRequested() {
             if (link.Id() == id && !link.Done())
                 link.Abort(RelayEndReason::ClosedByUser);
         });
+    if (udp_)
+        for (std::uint64_t id : ids)
+            udp_->Close(id);
 }
 
 void TRelayLoop::Run() {
@@ -196,6 +224,8 @@ int TRelayLoop::WaitMs() const {
         next = deadlines_.begin()->first;
     if (!accepting_ && !stopping_)
         next = std::min(next, acceptPausedUntil_);
+    if (udp_)
+        next = std::min(next, udp_->NextDeadline());
     if (next == Clock::time_point::max())
         return -1;
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(next - Clock::now()).count();
@@ -214,6 +244,9 @@ void TRelayLoop::Turn() {
             if (stop_.load(std::memory_order_acquire) && !stopping_)
                 EndEverything();
             CloseRequested();
+        } else if (TRelayLinkTable::Role(tag) == kOwnRole && TRelayUdp::Owns(tag)) {
+            if (udp_)
+                udp_->OnEvent(tag, events[i].events);
         } else if (TRelayLinkTable::Role(tag) == kOwnRole) {
             const std::size_t index = (tag >> TRelayLinkTable::kRoleBits) - 1;
             if (!stopping_ && index < listenFds_->size())
@@ -231,6 +264,8 @@ void TRelayLoop::Turn() {
     }
     if (!accepting_ && !stopping_ && now >= acceptPausedUntil_)
         ResumeAccepting(now);
+    if (udp_)
+        udp_->OnTime(now);
     running_.swap(again_);
     for (TRelayLink* link : running_) {
         link->queuedAgain_ = false;
@@ -241,6 +276,8 @@ void TRelayLoop::Turn() {
     for (TRelayLink* link : removed_)
         delete link;
     removed_.clear();
+    if (udp_)
+        udp_->Collect();
 }
 
 // One connection per wake-up: the listening socket reports again at once while more wait, and meanwhile
@@ -356,6 +393,8 @@ void TRelayLoop::EndEverything() {
         UnwatchListening();
     accepting_ = false;
     links_.ForEach([](TRelayLink& link) { link.Abort(); });
+    if (udp_)
+        udp_->EndAll(RelayEndReason::Stopped);
 }
 
 } // namespace qv

@@ -21,6 +21,7 @@ namespace qv {
 
 class TRelayLink;
 class TRelayListener;
+class TRelayUdp;
 
 // One thread of a listener: it accepts connections from the shared listening socket and runs their links
 // to the end, waking only when one of its sockets has something to do. A thread for several links costs
@@ -30,7 +31,10 @@ class TRelayLoop {
 public:
     using Clock = std::chrono::steady_clock;
 
-    TRelayLoop(TRelayListener& listener, std::shared_ptr<const std::vector<int>> listenFds);
+    // The TCP listening sockets are shared with the other loops; the UDP ones (none for a TCP mapping)
+    // are this loop's alone.
+    TRelayLoop(TRelayListener& listener, std::shared_ptr<const std::vector<int>> listenFds,
+               std::vector<int> udpFds = {});
     ~TRelayLoop(); // joins the thread: call Stop first
     TRelayLoop(const TRelayLoop&) = delete;
     TRelayLoop& operator=(const TRelayLoop&) = delete;
@@ -51,6 +55,9 @@ public:
 
     // For the links of this loop, on its thread.
     enum Role : std::uintptr_t { kIncoming = 0, kOutgoing = 1, kLookup = 2 };
+    // The role of the loop's own entries (the wake-up, listening sockets, UDP), which no link has.
+    static constexpr std::uint64_t kOwnRole = 3;
+    bool WatchTag(int fd, std::uint32_t events, std::uint64_t tag);
     bool Watch(int fd, std::uint32_t events, TRelayLink& link, Role role);
     void Unwatch(int fd);
     void SetDeadline(TRelayLink& link, Clock::time_point when);
@@ -118,6 +125,8 @@ private:
     std::vector<TRelayLink*> removed_;
     TRelayPipes pipes_{&ceiling_};
     std::unique_ptr<char[]> scratch_;
+    std::vector<int> udpFds_;        // until Start hands them to udp_
+    std::unique_ptr<TRelayUdp> udp_; // null for a TCP mapping
 };
 
 } // namespace qv

@@ -1,10 +1,12 @@
 #include "core/relay/relay_port_holder.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <dirent.h>
 #include <fstream>
 #include <sstream>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -12,9 +14,11 @@ namespace qv {
 
 namespace {
 constexpr const char* kListenState = "0A";
+constexpr const char* kUnconnectedState = "07"; // a UDP socket bound and connected nowhere
 
 // Inodes of the sockets listening on port, from one of the kernel's socket tables.
-void ListeningInodes(const std::string& table, int port, std::vector<std::string>& inodes) {
+void ListeningInodes(const std::string& table, int port, std::vector<std::string>& inodes,
+                     const char* listenState = kListenState) {
     std::ifstream in(table);
     std::string line;
     std::getline(in, line); // the heading
@@ -25,7 +29,7 @@ void ListeningInodes(const std::string& table, int port, std::vector<std::string
               timeout >> inode))
             continue;
         const auto colon = local.rfind(':');
-        if (state != kListenState || colon == std::string::npos)
+        if (state != listenState || colon == std::string::npos)
             continue;
         if (std::strtol(local.c_str() + colon + 1, nullptr, 16) == port && inode != "0")
             inodes.push_back(inode);
@@ -74,15 +78,49 @@ std::optional<PortHolder> Holder(const std::string& procRoot, const std::vector<
 }
 } // namespace
 
-std::optional<PortHolder> FindPortHolder(int port, const std::string& procRoot) {
+std::optional<PortHolder> FindPortHolder(int port, const std::string& procRoot, bool udp) {
     std::vector<std::string> inodes;
-    ListeningInodes(procRoot + "/net/tcp", port, inodes);
-    ListeningInodes(procRoot + "/net/tcp6", port, inodes);
+    const std::string table = procRoot + (udp ? "/net/udp" : "/net/tcp");
+    const char* state = udp ? kUnconnectedState : kListenState;
+    ListeningInodes(table, port, inodes, state);
+    ListeningInodes(table + "6", port, inodes, state);
     if (inodes.empty())
         return std::nullopt;
     if (auto holder = Holder(procRoot, inodes))
         return holder;
     return PortHolder{};
+}
+
+bool UdpPortShared(const std::vector<int>& fds, const std::string& procRoot) {
+    std::vector<std::string> ours;
+    for (int fd : fds) {
+        struct stat st {};
+        if (::fstat(fd, &st) == 0)
+            ours.push_back(std::to_string(st.st_ino));
+    }
+    // Local address and inode of every UDP socket.
+    std::vector<std::pair<std::string, std::string>> sockets;
+    for (const char* table : {"/net/udp", "/net/udp6"}) {
+        std::ifstream in(procRoot + table);
+        std::string line;
+        std::getline(in, line); // the heading
+        while (std::getline(in, line)) {
+            std::istringstream fields(line);
+            std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
+            if (fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >>
+                timeout >> inode)
+                sockets.emplace_back(local, inode);
+        }
+    }
+    auto isOurs = [&ours](const std::string& inode) {
+        return std::find(ours.begin(), ours.end(), inode) != ours.end();
+    };
+    for (const auto& [local, inode] : sockets)
+        if (isOurs(inode))
+            for (const auto& [otherLocal, otherInode] : sockets)
+                if (otherLocal == local && !isOurs(otherInode))
+                    return true;
+    return false;
 }
 
 std::string OwnExecutable() {

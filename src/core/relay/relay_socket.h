@@ -6,14 +6,17 @@
 namespace qv {
 
 // A listener that cannot start; the text is shown to the user as it stands, the system's error code
-// (0 when there is none) says what to do about it.
+// (0 when there is none) says what to do about it, and `udp` whether it was the UDP port that failed.
 class RelayError : public std::runtime_error {
 public:
-    explicit RelayError(const std::string& text, int code = 0) : runtime_error(text), code_(code) {}
+    explicit RelayError(const std::string& text, int code = 0, bool udp = false)
+        : runtime_error(text), code_(code), udp_(udp) {}
     int Code() const { return code_; }
+    bool Udp() const { return udp_; }
 
 private:
     int code_;
+    bool udp_;
 };
 
 inline constexpr const char* kAddressInUseText =
@@ -40,6 +43,11 @@ struct RelayListenOn {
 // The listening sockets for port, each as OpenListeningSocket makes them. Throws RelayError; nothing is
 // left open then.
 std::vector<int> OpenListeningSockets(int port, const RelayListenOn& on);
+// The UDP sockets for port on the same addresses, non-blocking, with large buffers: `copies` of each
+// (next to each other), bound together with SO_REUSEPORT when more than one, so the system spreads the
+// clients over them, each client's datagrams always reaching the same copy. Throws RelayError, also when
+// a socket not among them shares the port through SO_REUSEPORT.
+std::vector<int> OpenDatagramSockets(int port, const RelayListenOn& on, int copies = 1);
 
 // The local port a socket is bound to, 0 when it cannot be told.
 int BoundPort(int fd);

@@ -20,18 +20,18 @@ using namespace std::chrono_literals;
 class EventLog {
 public:
     void Attach(qv::TRelayListener& listener) {
-        listener.OnConnect = [this](qv::TRelayLink& link) { Add('C', &link); };
-        listener.OnDisconnect = [this](qv::TRelayLink& link) {
+        listener.OnConnect = [this](const qv::RelayLinkFigures& link) { Add('C', link); };
+        listener.OnDisconnect = [this](const qv::RelayLinkFigures& link) {
             {
                 std::lock_guard lock(mutex_);
-                ended_.push_back(link.Figures());
+                ended_.push_back(link);
             }
-            Add('D', &link);
+            Add('D', link);
         };
     }
-    void Add(char kind, const qv::TRelayLink* link) {
+    void Add(char kind, const qv::RelayLinkFigures& link) {
         std::lock_guard lock(mutex_);
-        events_.push_back({kind, link});
+        events_.push_back({kind, link.id});
         (kind == 'C' ? connects_ : disconnects_)++;
     }
     // The figures each link ended with, in the order they ended.
@@ -42,11 +42,10 @@ public:
     int Connects() const { return connects_.load(); }
     int Disconnects() const { return disconnects_.load(); }
 
-    // Every link raised one connect and then one disconnect. A freed link's address may come back for a
-    // later link, so per address the events must go C, D, C, D, ...
+    // Every link raised one connect and then one disconnect, in that order.
     ::testing::AssertionResult Paired() const {
         std::lock_guard lock(mutex_);
-        std::map<const qv::TRelayLink*, char> last;
+        std::map<std::uint64_t, char> last;
         for (const Event& e : events_) {
             char before = last.count(e.link) ? last[e.link] : 'D';
             if (before == e.kind)
@@ -62,7 +61,7 @@ public:
 private:
     struct Event {
         char kind;
-        const qv::TRelayLink* link;
+        std::uint64_t link;
     };
     mutable std::mutex mutex_;
     std::vector<Event> events_;

@@ -216,8 +216,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(RelayLinkTest, FailingConnectHandlerSkipsTheOutgoingConnectionButStillDisconnects) {
     LocalServer server(ServerMode::Echo);
     StartRelay(listener, log, server.Port());
-    listener.OnConnect = [this](qv::TRelayLink& link) {
-        log.Add('C', &link);
+    listener.OnConnect = [this](const qv::RelayLinkFigures& link) {
+        log.Add('C', link);
         throw std::runtime_error("log file full");
     };
     Fd client(Connect());
@@ -231,8 +231,8 @@ TEST_F(RelayLinkTest, FailingConnectHandlerSkipsTheOutgoingConnectionButStillDis
 TEST_F(RelayLinkTest, FailingDisconnectHandlerStillLetsTheLinkLeave) {
     LocalServer server(ServerMode::Echo);
     StartRelay(listener, log, server.Port());
-    listener.OnDisconnect = [this](qv::TRelayLink& link) {
-        log.Add('D', &link);
+    listener.OnDisconnect = [this](const qv::RelayLinkFigures& link) {
+        log.Add('D', link);
         throw std::runtime_error("log file full");
     };
     stops.Attach(listener);

@@ -120,9 +120,9 @@ TEST(RelayStopTest, ListenersStoppedTogetherShareOneWait) {
         ASSERT_EQ(ReadExactly(clients.back().Get(), 1, 5s), "x");
     }
     // The third listener's link cannot end: the wait lasts its four steps and no more.
-    listeners[2].OnDisconnect = [&](qv::TRelayLink& link) {
+    listeners[2].OnDisconnect = [&](const qv::RelayLinkFigures& link) {
         gate.Pass();
-        logs[2].Add('D', &link);
+        logs[2].Add('D', link);
     };
     qv::TRelayListener* all[] = {&listeners[0], &listeners[1], &listeners[2]};
     qv::TRelayListener::StopTogether(all);
@@ -175,7 +175,7 @@ TEST(RelayStopTest, StopGivesUpAfterTerminateWaitTimeAndTheLateLinkEndsByItself)
         stops.Attach(listener);
         listener.SetTerminateWaitTime(1100); // four whole steps
         StartRelay(listener, log, server.Port());
-        listener.OnDisconnect = [&](qv::TRelayLink&) {
+        listener.OnDisconnect = [&](const qv::RelayLinkFigures&) {
             gate.Pass();
             ++late;
         };

@@ -1,0 +1,271 @@
+// UDP mappings: datagrams through a listener to a real echo on 127.0.0.1 or ::1 and back to the client
+// that sent them, whole or dropped; sessions and their events; the bounds a flood meets.
+#include "relay_harness.h"
+#include "support/udp_probe.h"
+
+#include <algorithm>
+#include <optional>
+#include <sys/socket.h>
+#include <thread>
+
+namespace qvtest {
+namespace {
+
+qv::RelayListenOn On(qv::RelayListenOn::Kind kind) {
+    return {kind, {}};
+}
+
+void StartUdp(qv::TRelayListener& listener, EventLog& log, const std::string& host, int destPort,
+              qv::RelayListenOn on = {}, qv::RelayProtocol protocol = qv::RelayProtocol::Udp) {
+    listener.SetProtocol(protocol);
+    listener.SetListenOn(std::move(on));
+    StartRelay(listener, log, destPort, host);
+}
+
+struct Route {
+    const char* name;
+    qv::RelayListenOn::Kind listenOn;
+    const char* client;      // where the clients are, and the address of the mapping they send to
+    const char* destination; // where the echo is
+    std::vector<std::size_t> sizes;
+    bool relayed; // false: every datagram is too large for the way to the destination
+};
+
+class RelayUdpRouteTest : public ::testing::TestWithParam<Route> {};
+
+// Several clients at once, each with datagrams of its own: every one comes back whole to the client that
+// sent it, or (too large for an IPv4 destination) is dropped and counted, never cut.
+TEST_P(RelayUdpRouteTest, DatagramsComeBackWholeToTheirOwnClient) {
+    const Route& r = GetParam();
+    UdpEcho echo(r.destination);
+    EventLog log;
+    qv::TRelayListener listener;
+    StartUdp(listener, log, r.destination, echo.Port(), On(r.listenOn));
+    std::vector<Fd> clients;
+    for (int c = 0; c < 3; ++c)
+        clients.push_back(UdpSocket(r.client, 0, listener.ListeningPort()));
+    for (std::size_t size : r.sizes)
+        for (int c = 0; c < 3; ++c) {
+            const std::string datagram(size, static_cast<char>('a' + c));
+            ASSERT_EQ(::send(clients[c].Get(), datagram.data(), size, 0), static_cast<ssize_t>(size)) << size;
+            const auto back = ReceiveDatagram(clients[c].Get(), r.relayed ? 3s : 300ms);
+            if (r.relayed) {
+                ASSERT_TRUE(back) << "client " << c << ", " << size << " bytes";
+                EXPECT_EQ(*back, datagram) << "client " << c << ", " << size << " bytes";
+            } else {
+                EXPECT_FALSE(back) << size;
+            }
+        }
+    // The client may have its last reply before the relay has counted it.
+    std::vector<qv::RelayLinkFigures> live;
+    WaitUntil([&] {
+        live = listener.Snapshot();
+        return std::all_of(live.begin(), live.end(), [&](const qv::RelayLinkFigures& f) {
+            return f.datagramsDown + f.datagramsDropped == r.sizes.size();
+        });
+    });
+    ASSERT_EQ(live.size(), 3u);
+    std::uint64_t bytes = 0;
+    for (std::size_t size : r.sizes)
+        bytes += size;
+    for (const qv::RelayLinkFigures& f : live) {
+        EXPECT_EQ(f.protocol, qv::RelayProtocol::Udp);
+        EXPECT_EQ(f.datagramsUp, r.relayed ? r.sizes.size() : 0);
+        EXPECT_EQ(f.datagramsDown, r.relayed ? r.sizes.size() : 0);
+        EXPECT_EQ(f.bytesDown, r.relayed ? bytes : 0);
+        EXPECT_EQ(f.datagramsDropped, r.relayed ? 0 : r.sizes.size());
+    }
+    listener.SetActive(false);
+    EXPECT_EQ(log.Connects(), 3);
+    EXPECT_EQ(log.Disconnects(), 3);
+    EXPECT_TRUE(log.Paired());
+    for (const qv::RelayLinkFigures& f : log.Ended())
+        EXPECT_EQ(f.reason, qv::RelayEndReason::Stopped);
+}
+
+using Kind = qv::RelayListenOn::Kind;
+INSTANTIATE_TEST_SUITE_P(
+    Routes, RelayUdpRouteTest,
+    ::testing::Values(Route{"IPv4", Kind::AllIPv4, "127.0.0.1", "127.0.0.1", {0, 1, 1400, 65507}, true},
+                      Route{"IPv6", Kind::ThisMachine, "::1", "::1", {0, 1, 1400, 65527}, true},
+                      Route{"IPv4ClientOnDualStack", Kind::AllAddresses, "127.0.0.1", "::1", {1, 1400}, true},
+                      // Replies leave from the address the client sent to, not from the one the routing
+                      // picks (127.0.0.1): the client's connected socket takes nothing else.
+                      Route{"SecondAddress", Kind::AllIPv4, "127.0.0.2", "127.0.0.1", {1, 1400}, true},
+                      Route{"SecondAddressOnDualStack", Kind::AllAddresses, "127.0.0.2", "::1", {1}, true},
+                      Route{"IPv6OnDualStack", Kind::AllAddresses, "::1", "::1", {1}, true},
+                      // Beyond 65,507 bytes no IPv4 datagram can carry it.
+                      Route{"TooLargeForIPv4", Kind::ThisMachine, "::1", "127.0.0.1", {65508, 65527}, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct Ending {
+    const char* name;
+    bool refusingFirst; // the mapped destination refuses: nothing listens on its port
+    bool fallback;      // the echo as the fallback
+    enum class How { Idle, Close, Stop, Nothing } how;
+    qv::RelayEndReason reason;
+    bool echoed;
+};
+
+class RelayUdpEndingTest : public ::testing::TestWithParam<Ending> {};
+
+// A session ends once, with one disconnect event naming why: gone idle, closed from the window, stopped,
+// or its destination refused with no other to try. A destination that refuses first makes the session
+// go on to the fallback, which gets what the client sent.
+TEST_P(RelayUdpEndingTest, SessionEndsOnceWithItsReason) {
+    using How = Ending::How;
+    const Ending& e = GetParam();
+    UdpEcho echo("127.0.0.1");
+    int refusing = 0;
+    {
+        Fd gone = UdpSocket("127.0.0.1"); // a port where nothing listens once this is closed
+        refusing = LocalPort(gone.Get());
+    }
+    EventLog log;
+    qv::TRelayListener listener;
+    listener.SetUdpIdleTimeout(e.how == How::Idle ? 300ms : 60s);
+    if (e.fallback)
+        listener.SetFallbacks({{"127.0.0.1", echo.Port()}});
+    StartUdp(listener, log, "127.0.0.1", e.refusingFirst ? refusing : echo.Port());
+    Fd client = UdpSocket("127.0.0.1", 0, listener.ListeningPort());
+    ASSERT_EQ(::send(client.Get(), "ping", 4, 0), 4);
+    if (e.echoed) {
+        ASSERT_EQ(ReceiveDatagram(client.Get()), std::optional<std::string>("ping"));
+    }
+    if (e.how == How::Close)
+        listener.CloseLink(listener.Snapshot().at(0).id);
+    if (e.how == How::Stop)
+        listener.SetActive(false);
+    ASSERT_TRUE(WaitUntil([&] { return log.Disconnects() == 1; }));
+    std::this_thread::sleep_for(400ms); // long enough for a second idle timeout
+    listener.SetActive(false);
+    EXPECT_EQ(log.Connects(), 1);
+    EXPECT_EQ(log.Disconnects(), 1);
+    EXPECT_TRUE(log.Paired());
+    const qv::RelayLinkFigures end = log.Ended().at(0);
+    EXPECT_EQ(end.reason, e.reason);
+    EXPECT_EQ(end.protocol, qv::RelayProtocol::Udp);
+    EXPECT_EQ(end.datagramsDown, e.echoed ? 1u : 0u);
+    EXPECT_EQ(end.destination.length != 0, e.echoed); // a refused one never reached its destination
+}
+
+using How = Ending::How;
+INSTANTIATE_TEST_SUITE_P(
+    Endings, RelayUdpEndingTest,
+    ::testing::Values(
+        Ending{"IdleTimeout", false, false, How::Idle, qv::RelayEndReason::IdleTimeout, true},
+        Ending{"ClosedByUser", false, false, How::Close, qv::RelayEndReason::ClosedByUser, true},
+        Ending{"Stopped", false, false, How::Stop, qv::RelayEndReason::Stopped, true},
+        Ending{"Refused", true, false, How::Nothing, qv::RelayEndReason::Refused, false},
+        Ending{"RefusedThenFallback", true, true, How::Stop, qv::RelayEndReason::Stopped, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct Flood {
+    const char* name;
+    int ceiling;
+    int limit;                  // the access rules' limit, 0: none
+    bool denied;                // 127.0.0.1 in the deny list
+    int sessions;               // made out of kFlood clients
+    qv::RelayEndReason refusal; // None: the rest are dropped without a word
+};
+
+class RelayUdpFloodTest : public ::testing::TestWithParam<Flood> {};
+
+// Many source ports at once make no more sessions than the ceiling, the limit and the lists allow; the
+// datagrams of the others are dropped and counted, and clients refused by the rules are reported.
+TEST_P(RelayUdpFloodTest, SessionsStayWithinTheirBounds) {
+    constexpr int kFlood = 120;
+    const Flood& f = GetParam();
+    UdpEcho echo("127.0.0.1");
+    EventLog log;
+    std::atomic<int> refused{0};
+    std::atomic<int> wrongReason{0};
+    qv::TRelayListener listener;
+    listener.SetUdpSessionCeiling(f.ceiling);
+    if (f.limit > 0 || f.denied) {
+        auto rules = std::make_shared<qv::RelayAccessRules>();
+        rules->maxConnections = f.limit;
+        qv::RelayNetwork network;
+        std::string error;
+        if (f.denied && qv::ParseNetwork("127.0.0.0/8", network, error))
+            rules->deny.Add(network);
+        listener.SetAccessRules(rules);
+    }
+    listener.OnRefused = [&](const qv::RelayLinkFigures& figures) {
+        ++refused;
+        wrongReason += figures.reason != f.refusal;
+    };
+    StartUdp(listener, log, "127.0.0.1", echo.Port());
+    std::vector<Fd> clients;
+    for (int i = 0; i < kFlood; ++i) {
+        clients.push_back(UdpSocket("127.0.0.1", 0, listener.ListeningPort()));
+        ::send(clients.back().Get(), "x", 1, 0);
+    }
+    ASSERT_TRUE(WaitUntil([&] {
+        return listener.DatagramsDroppedWithoutSession() + static_cast<std::uint64_t>(log.Connects()) ==
+               kFlood;
+    })) << listener.DatagramsDroppedWithoutSession()
+        << " dropped, " << log.Connects() << " sessions";
+    EXPECT_EQ(log.Connects(), f.sessions);
+    EXPECT_EQ(listener.Snapshot().size(), static_cast<std::size_t>(f.sessions));
+    EXPECT_EQ(refused.load(), f.refusal == qv::RelayEndReason::None ? 0 : kFlood - f.sessions);
+    EXPECT_EQ(wrongReason.load(), 0);
+    ASSERT_TRUE(WaitUntil([&] {
+        std::uint64_t echoed = 0;
+        for (const qv::RelayLinkFigures& live : listener.Snapshot())
+            echoed += live.datagramsDown;
+        return echoed == static_cast<std::uint64_t>(f.sessions);
+    }));
+    int answered = 0;
+    for (Fd& client : clients)
+        answered += ReceiveDatagram(client.Get(), 0ms).has_value();
+    EXPECT_EQ(answered, f.sessions);
+    listener.SetActive(false);
+    EXPECT_TRUE(log.Paired());
+}
+
+INSTANTIATE_TEST_SUITE_P(Floods, RelayUdpFloodTest,
+                         ::testing::Values(Flood{"Ceiling", 40, 0, false, 40, qv::RelayEndReason::None},
+                                           Flood{"LimitBelowCeiling", 40, 25, false, 25,
+                                                 qv::RelayEndReason::LimitReached},
+                                           Flood{"Denied", 40, 0, true, 0, qv::RelayEndReason::DeniedByRule}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// TCP and UDP on one port number at once, each to its own kind of echo on the destination's port; the
+// snapshot tells them apart. The UDP port, once taken, fails a second UDP listener with the text of a
+// port in use, marked as UDP's.
+TEST(RelayUdpTest, TcpAndUdpShareThePortNumber) {
+    LocalServer tcpEcho(ServerMode::Echo);
+    UdpEcho udpEcho("127.0.0.1", tcpEcho.Port());
+    EventLog log;
+    qv::TRelayListener listener;
+    StartUdp(listener, log, "127.0.0.1", tcpEcho.Port(), {}, qv::RelayProtocol::Both);
+    Fd tcp(ConnectLoopback(listener.ListeningPort()));
+    Fd udp = UdpSocket("127.0.0.1", 0, listener.ListeningPort());
+    ASSERT_TRUE(SendAll(tcp.Get(), "stream"));
+    ASSERT_EQ(::send(udp.Get(), "datagram", 8, 0), 8);
+    EXPECT_EQ(ReadExactly(tcp.Get(), 6, 5s), "stream");
+    EXPECT_EQ(ReceiveDatagram(udp.Get()), std::optional<std::string>("datagram"));
+    std::vector<qv::RelayProtocol> protocols;
+    for (const qv::RelayLinkFigures& f : listener.Snapshot())
+        protocols.push_back(f.protocol);
+    std::sort(protocols.begin(), protocols.end());
+    EXPECT_EQ(protocols, (std::vector{qv::RelayProtocol::Tcp, qv::RelayProtocol::Udp}));
+
+    qv::TRelayListener second;
+    second.SetProtocol(qv::RelayProtocol::Udp);
+    second.SetDefaultPort(listener.ListeningPort());
+    try {
+        second.SetActive(true);
+        FAIL() << "a second UDP listener took the port";
+    } catch (const qv::RelayError& error) {
+        EXPECT_EQ(error.Code(), EADDRINUSE);
+        EXPECT_TRUE(error.Udp());
+    }
+    listener.SetActive(false);
+    EXPECT_EQ(log.Disconnects(), 2);
+    EXPECT_TRUE(log.Paired());
+}
+
+} // namespace
+} // namespace qvtest
