@@ -10,6 +10,8 @@
 #include <QTest>
 #include <algorithm>
 #include <fstream>
+#include <optional>
+#include <sys/socket.h>
 
 #include "remote/remote_protocol.h"
 #include "rules/rules_window.h"
@@ -20,6 +22,7 @@
 #include "support/qt_test_main.h"
 #include "support/roster_fixture.h"
 #include "support/tcp_probe.h"
+#include "support/udp_probe.h"
 
 using namespace qvtest;
 using namespace std::chrono_literals;
@@ -98,6 +101,31 @@ private slots:
         apply->click();
         QVERIFY2(p.Message().contains(QStringLiteral("next \"Enable\"")), qPrintable(p.Message()));
         QCOMPARE(p.roster->RulesBook().Rules(2).listenOn, 2);
+    }
+
+    // "TCP and UDP" chosen before "Enable": the mapping relays both on its port, and a UDP session
+    // ends after the idle time typed.
+    void protocolChosenInTheWindow() {
+        Program p;
+        LocalServer echo(ServerMode::Echo);
+        UdpEcho udpEcho("127.0.0.1", echo.Port());
+        p.OpenForMapping2();
+        p.In<QComboBox>("RulesProtocol")->setCurrentIndex(2);
+        p.In<QLineEdit>("RulesUdpIdle")->setText(QStringLiteral("1"));
+        p.In<QPushButton>("RulesApply")->click();
+        QCOMPARE(p.Message(), QStringLiteral("Applied to Mapping #2."));
+        const int port = p.SwitchOnMapping2(echo.Port());
+        QVERIFY(Echoes("127.0.0.1", port));
+        Fd client = UdpSocket("127.0.0.1", 0, port);
+        QCOMPARE(::send(client.Get(), "ping", 4, 0), 4);
+        QCOMPARE(ReceiveDatagram(client.Get()), std::optional<std::string>("ping"));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            std::ranges::any_of(p.roster->Service().EndedLinks(),
+                                [](const qv::MappingLink& link) {
+                                    return link.figures.protocol == qv::RelayProtocol::Udp &&
+                                           link.figures.reason == qv::RelayEndReason::IdleTimeout;
+                                }),
+            5000);
     }
 
     // Rules broken in the file by hand: said after start, and the mapping refuses every client until
