@@ -87,15 +87,19 @@ QTableView* TConnectionsForm::NewTable(const char* name, TLinksModel* model, QSo
     // Unsorted until a header is clicked: the live links in the order they came, the ended newest first.
     view->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
     proxy->sort(-1);
-    // Addresses and reasons are the widest texts; the rest fits the default.
+    // Addresses, reasons and a UDP session's bytes with its datagrams are the widest texts; the rest fits
+    // the default.
     for (int column = 0; column < model->columnCount(); ++column) {
         const TLinksModel::Column kind = model->ColumnAt(column);
+        const auto widthOf = [view](const char* text) {
+            return view->fontMetrics().horizontalAdvance(QString::fromLatin1(text));
+        };
         if (kind == TLinksModel::Column::Client || kind == TLinksModel::Column::Destination)
-            view->setColumnWidth(
-                column, view->fontMetrics().horizontalAdvance(QStringLiteral("[2001:db8::1]:65535__")));
+            view->setColumnWidth(column, widthOf("[2001:db8::1]:65535__"));
         else if (kind == TLinksModel::Column::Reason)
-            view->setColumnWidth(column, view->fontMetrics().horizontalAdvance(
-                                             QStringLiteral("closed from the connections window__")));
+            view->setColumnWidth(column, widthOf("closed from the connections window__"));
+        else if (kind == TLinksModel::Column::Sent || kind == TLinksModel::Column::Received)
+            view->setColumnWidth(column, widthOf("1023 KiB (99999 dgrams)__"));
     }
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);

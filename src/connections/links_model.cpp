@@ -63,7 +63,10 @@ bool IsUdp(const RelayLinkFigures& f) {
 QString Carried(const RelayLinkFigures& f, std::uint64_t bytes, std::uint64_t datagrams) {
     if (!IsUdp(f))
         return HumanBytes(bytes);
-    return QStringLiteral("%1 (%2 dgrams)").arg(HumanBytes(bytes)).arg(datagrams);
+    return QStringLiteral("%1 (%2 %3)")
+        .arg(HumanBytes(bytes))
+        .arg(datagrams)
+        .arg(datagrams == 1 ? QStringLiteral("dgram") : QStringLiteral("dgrams"));
 }
 
 QString CarriedExactly(const RelayLinkFigures& f, std::uint64_t bytes, std::uint64_t datagrams) {
