@@ -1,0 +1,274 @@
+// The life of a UDP session: refused or admitted, its destination looked up and connected (the
+// fallbacks in turn), its idle time, its end and its figures.
+#include "core/relay/relay_udp.h"
+#include "core/relay/relay_udp_session.h"
+
+#include "core/relay/relay_listener.h"
+#include "core/relay/relay_loop.h"
+#include "core/relay/relay_socket.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <sys/epoll.h>
+#include <unistd.h>
+
+namespace qv {
+
+using namespace udp_detail;
+
+void TRelayUdp::Refuse(const Peer& peer, socklen_t length, RelayEndReason reason, Clock::time_point now) {
+    NoteDropped(nullptr);
+    const Key key = KeyOf(0, peer);
+    Refused& last = refused_[KeyHash()(key) % refused_.size()];
+    if (last.key == key && now - last.when < std::chrono::seconds(1))
+        return;
+    last = {key, now};
+    if (!listener_.OnRefused)
+        return;
+    RelayLinkFigures figures;
+    figures.id = listener_.NextLinkId();
+    figures.protocol = RelayProtocol::Udp;
+    std::memcpy(&figures.client.addr, &peer, std::min<std::size_t>(length, sizeof peer));
+    figures.client.length = length;
+    figures.state = RelayLinkState::Ending;
+    figures.reason = reason;
+    figures.started = std::chrono::system_clock::now();
+    figures.startedSteady = now;
+    try {
+        listener_.OnRefused(figures);
+    } catch (...) {
+        // The datagram is dropped either way.
+    }
+}
+
+void TRelayUdp::Resolve(Session& s) {
+    Trying& t = *s.trying;
+    if (t.destinations.empty())
+        t.destinations = listener_.DestinationsNow();
+    const RelayDestination& destination = t.destinations[t.nextDestination++];
+    t.port = destination.port;
+    t.nextAddress = 0;
+    t.lastError = 0;
+    s.state.store(RelayLinkState::Resolving, std::memory_order_relaxed);
+    if (t.port < 1 || t.port > 65535 || destination.host.empty())
+        return Finish(s, RelayEndReason::Failed);
+    t.addresses.resize(1);
+    if (ParseNumericHost(destination.host, t.addresses[0]))
+        return ConnectNext(s);
+    t.addresses.clear();
+    if (LooksNumeric(destination.host))
+        return DestinationFailed(s, 0);
+    t.lookup = listener_.resolvers_.Start(destination.host);
+    if (!t.lookup || !loop_.Allows(t.lookup->pipe[1]) ||
+        !loop_.WatchTag(t.lookup->pipe[0], EPOLLIN, SessionTag(s, true))) {
+        t.lookup.reset();
+        return Finish(s, RelayEndReason::Failed);
+    }
+}
+
+void TRelayUdp::OnLookupDone(Session& s) {
+    Trying& t = *s.trying;
+    loop_.Unwatch(t.lookup->pipe[0]);
+    if (t.lookup->ready.load(std::memory_order_acquire))
+        t.addresses = t.lookup->addresses;
+    t.lookup.reset();
+    if (t.addresses.empty())
+        return DestinationFailed(s, 0);
+    ConnectNext(s);
+}
+
+void TRelayUdp::ConnectNext(Session& s) {
+    Trying& t = *s.trying;
+    while (t.nextAddress < t.addresses.size()) {
+        RelayAddress address = t.addresses[t.nextAddress++];
+        const auto port = htons(static_cast<std::uint16_t>(t.port));
+        if (address.addr.ss_family == AF_INET)
+            reinterpret_cast<sockaddr_in*>(&address.addr)->sin_port = port;
+        else
+            reinterpret_cast<sockaddr_in6*>(&address.addr)->sin6_port = port;
+        int fd = ::socket(address.addr.ss_family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (fd < 0 || !loop_.Allows(fd)) {
+            CloseFd(fd);
+            return Finish(s, RelayEndReason::Failed); // no descriptor: another address would fare no better
+        }
+        if (::connect(fd, reinterpret_cast<const sockaddr*>(&address.addr), address.length) != 0) {
+            t.lastError = errno;
+            CloseFd(fd);
+            continue;
+        }
+        if (!loop_.WatchTag(fd, EPOLLIN, SessionTag(s, false))) {
+            CloseFd(fd);
+            return Finish(s, RelayEndReason::Failed);
+        }
+        s.fd = fd;
+        {
+            std::lock_guard lock(mutex_);
+            std::memcpy(&s.destination, &address.addr, std::min<std::size_t>(address.length, sizeof(Peer)));
+            s.destinationLength = address.length;
+        }
+        s.state.store(RelayLinkState::Relaying, std::memory_order_relaxed);
+        // What the client sent before this destination was known (or to one that refused) goes now.
+        std::vector<std::string> kept;
+        kept.swap(t.kept);
+        t.keptBytes = 0;
+        const bool keep = t.NextChoice();
+        for (const std::string& datagram : kept) {
+            if (::send(fd, datagram.data(), datagram.size(), MSG_DONTWAIT) < 0) {
+                NoteDropped(&s);
+                continue;
+            }
+            Add(s.bytesUp, datagram.size());
+            Add(s.datagramsUp, 1);
+            if (keep)
+                Keep(s, datagram.data(), datagram.size());
+        }
+        if (!keep)
+            s.trying.reset(); // nowhere else to go: nothing more to keep
+        return;
+    }
+    DestinationFailed(s, 0);
+}
+
+void TRelayUdp::DestinationFailed(Session& s, int error) {
+    if (!s.trying) {
+        // It had answered, or had nowhere else to go. One never answered never reached its destination,
+        // as a TCP link whose connect failed.
+        if (!s.answered) {
+            std::lock_guard lock(mutex_);
+            s.destinationLength = 0;
+        }
+        return Finish(s, ReasonOf(error));
+    }
+    Trying& t = *s.trying;
+    if (error != 0)
+        t.lastError = error;
+    if (s.fd >= 0) {
+        loop_.Unwatch(s.fd);
+        CloseFd(s.fd);
+        std::lock_guard lock(mutex_);
+        s.destinationLength = 0;
+    }
+    if (t.nextAddress < t.addresses.size())
+        return ConnectNext(s);
+    const RelayEndReason reason =
+        t.lastError == 0 && t.addresses.empty() ? RelayEndReason::NameNotFound : ReasonOf(t.lastError);
+    listener_.NoteFailedDestination(t.destinations[t.nextDestination - 1]);
+    if (t.nextDestination < t.destinations.size())
+        return Resolve(s);
+    Finish(s, reason);
+}
+
+void TRelayUdp::Touch(Session& s, Clock::time_point now) {
+    s.last = now;
+    if (newest_ == &s)
+        return;
+    Unlink(s);
+    s.older = newest_;
+    if (newest_)
+        newest_->newer = &s;
+    newest_ = &s;
+    if (!oldest_)
+        oldest_ = &s;
+}
+
+void TRelayUdp::Unlink(Session& s) {
+    if (s.older)
+        s.older->newer = s.newer;
+    else if (oldest_ == &s)
+        oldest_ = s.newer;
+    if (s.newer)
+        s.newer->older = s.older;
+    else if (newest_ == &s)
+        newest_ = s.older;
+    s.older = s.newer = nullptr;
+}
+
+TRelayUdp::Clock::time_point TRelayUdp::NextDeadline() const {
+    return oldest_ ? oldest_->last + listener_.UdpIdleTimeout() : Clock::time_point::max();
+}
+
+void TRelayUdp::OnTime(Clock::time_point now) {
+    const auto idle = listener_.UdpIdleTimeout();
+    while (oldest_ && now - oldest_->last >= idle)
+        Finish(*oldest_, RelayEndReason::IdleTimeout);
+}
+
+void TRelayUdp::Finish(Session& s, RelayEndReason reason) {
+    if (s.done)
+        return;
+    s.done = true;
+    s.reason.store(reason, std::memory_order_relaxed);
+    s.state.store(RelayLinkState::Ending, std::memory_order_relaxed);
+    if (s.trying && s.trying->lookup) {
+        // The lookup finishes on its own; its answer goes nowhere.
+        loop_.Unwatch(s.trying->lookup->pipe[0]);
+        s.trying->lookup.reset();
+    }
+    try {
+        if (listener_.OnDisconnect)
+            listener_.OnDisconnect(Figures(s));
+    } catch (...) {
+        // Whatever the handler does, the session ends.
+    }
+    Unlink(s);
+    {
+        std::lock_guard lock(mutex_);
+        sessions_.erase(KeyOf(s.listen, s.client));
+    }
+    if (s.fd >= 0) {
+        loop_.Unwatch(s.fd); // events already fetched for it this turn find it done
+        CloseFd(s.fd);
+    }
+    s.trying.reset();
+    dead_.push_back(&s);
+    listener_.udpSessions_.fetch_sub(1, std::memory_order_relaxed);
+    listener_.linkCount_.fetch_sub(1, std::memory_order_acq_rel);
+}
+
+void TRelayUdp::Collect() {
+    for (Session* s : dead_)
+        delete s;
+    dead_.clear();
+}
+
+void TRelayUdp::EndAll(RelayEndReason reason) {
+    CloseListening();
+    while (oldest_)
+        Finish(*oldest_, reason);
+}
+
+void TRelayUdp::Close(std::uint64_t id) {
+    for (Session* s = oldest_; s; s = s->newer)
+        if (s->id == id)
+            return Finish(*s, RelayEndReason::ClosedByUser);
+}
+
+RelayLinkFigures TRelayUdp::Figures(const Session& s) const {
+    RelayLinkFigures f;
+    f.id = s.id;
+    f.protocol = RelayProtocol::Udp;
+    std::memcpy(&f.client.addr, &s.client, sizeof s.client);
+    f.client.length = s.clientLength;
+    std::memcpy(&f.destination.addr, &s.destination, sizeof s.destination);
+    f.destination.length = s.destinationLength;
+    f.state = s.state.load(std::memory_order_relaxed);
+    f.reason = s.reason.load(std::memory_order_relaxed);
+    f.bytesUp = s.bytesUp.load(std::memory_order_relaxed);
+    f.bytesDown = s.bytesDown.load(std::memory_order_relaxed);
+    f.datagramsUp = s.datagramsUp.load(std::memory_order_relaxed);
+    f.datagramsDown = s.datagramsDown.load(std::memory_order_relaxed);
+    f.datagramsDropped = s.dropped.load(std::memory_order_relaxed);
+    f.started = s.started;
+    f.startedSteady = s.startedSteady;
+    return f;
+}
+
+void TRelayUdp::Snapshot(std::vector<RelayLinkFigures>& into) const {
+    std::lock_guard lock(mutex_);
+    into.reserve(into.size() + sessions_.size());
+    for (const auto& [key, s] : sessions_)
+        into.push_back(Figures(*s));
+}
+
+} // namespace qv
