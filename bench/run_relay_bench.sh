@@ -13,6 +13,8 @@
 # mapping #1 of the real main window, offscreen, with the figures of its user-interface thread.
 # ONLY=udp runs the UDP rows alone.
 set -euo pipefail
+# shellcheck source=bench/bench_lib.sh
+. "$(dirname "$0")/bench_lib.sh"
 
 BUILD=${1:-build}
 if [ "${ONLY:-}" = udp ]; then
@@ -126,8 +128,6 @@ for t in "${TARGETS[@]}" rules limited; do
 done
 sleep 0.5
 
-median() { sort -g | awk '{v[NR] = $1} END {if (NR == 0) print "nan"; else if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
-field() { tr ' ' '\n' | awk -F= -v k="$1" '$1 == k {print $2}'; }
 
 declare -A RESULT
 # run KEY FIELD loadgen-args...: REPS rounds, the targets taking turns within each round. The order turns
@@ -194,7 +194,6 @@ if [ "$JUST_RULES" != 1 ]; then
     done
   done
 
-  ratio() { awk -v a="$1" -v b="$2" 'BEGIN {if (b + 0 == 0 || a == "nan") print "-"; else printf "%.2f", a / b}'; }
   best() { awk -v a="$1" -v b="$2" -v m="$3" 'BEGIN {if (m == "min") print (a < b ? a : b); else print (a > b ? a : b)}'; }
 
   row() { # label key better(max|min) against(peers|haproxy)

@@ -8,6 +8,8 @@
 #
 # Run by run_relay_bench.sh after the TCP rows, or alone with ONLY=udp make bench.
 set -euo pipefail
+# shellcheck source=bench/bench_lib.sh
+. "$(dirname "$0")/bench_lib.sh"
 
 BUILD=${1:-build}
 BIN=$BUILD/bench
@@ -80,8 +82,6 @@ for name in "${NAMES[@]}"; do
 done
 sleep 1
 
-median() { sort -g | awk '{v[NR] = $1} END {if (NR == 0) print "nan"; else if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
-field() { tr ' ' '\n' | awk -F= -v k="$1" '$1 == k {print $2}'; }
 
 declare -A RESULT
 # run KEY FIELD udp_bench-args...: REPS rounds, the targets taking turns, the order turning every round.
@@ -133,7 +133,6 @@ for t in quorvane nginx socat; do
   [ "$t" = quorvane ] && kill "$pid"
 done
 
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN {if (b + 0 == 0 || a == "nan") print "-"; else printf "%.2f", a / b}'; }
 best() { awk -v a="$1" -v b="$2" -v m="$3" 'BEGIN {if (m == "min") print (a < b ? a : b); else print (a > b ? a : b)}'; }
 row() { # label key better(max|min)
   local ref

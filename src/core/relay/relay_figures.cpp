@@ -1,5 +1,7 @@
 #include "core/relay/relay_figures.h"
 
+#include <cerrno>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 
@@ -83,6 +85,22 @@ std::string EndpointText(const RelayAddress& address) {
     const auto* v6 = reinterpret_cast<const sockaddr_in6*>(&address.addr);
     ::inet_ntop(AF_INET6, &v6->sin6_addr, text, sizeof text);
     return "[" + std::string(text) + "]:" + std::to_string(ntohs(v6->sin6_port));
+}
+
+RelayEndReason ReasonOfConnectError(int error) {
+    switch (error) {
+    case ECONNREFUSED:
+        return RelayEndReason::Refused;
+    case ETIMEDOUT:
+        return RelayEndReason::TimedOut;
+    case EHOSTUNREACH:
+    case ENETUNREACH:
+    case EHOSTDOWN:
+    case ENETDOWN:
+        return RelayEndReason::Unreachable;
+    default:
+        return RelayEndReason::Failed;
+    }
 }
 
 } // namespace qv

@@ -60,4 +60,8 @@ struct RelayLinkFigures {
 // "192.0.2.1:80" or "[2001:db8::1]:80"; empty for an address of length 0.
 std::string EndpointText(const RelayAddress& address);
 
+// Why a destination could not be reached, from the error of an attempt (nonzero): refused, timed out,
+// unreachable, or failed.
+RelayEndReason ReasonOfConnectError(int error);
+
 } // namespace qv

@@ -58,21 +58,9 @@ RelayLinkFigures TRelayLink::Figures() const {
 }
 
 RelayEndReason TRelayLink::ConnectFailure() const {
-    switch (lastConnectError_) {
-    case 0:
+    if (lastConnectError_ == 0)
         return lookedUp_ ? RelayEndReason::NameNotFound : RelayEndReason::Failed;
-    case ECONNREFUSED:
-        return RelayEndReason::Refused;
-    case ETIMEDOUT:
-        return RelayEndReason::TimedOut;
-    case EHOSTUNREACH:
-    case ENETUNREACH:
-    case EHOSTDOWN:
-    case ENETDOWN:
-        return RelayEndReason::Unreachable;
-    default:
-        return RelayEndReason::Failed;
-    }
+    return ReasonOfConnectError(lastConnectError_);
 }
 
 RelayEndReason TRelayLink::ResetBy(const TRelayChannel& failed, bool upward) const {

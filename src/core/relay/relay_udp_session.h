@@ -18,25 +18,11 @@ inline void Add(std::atomic<std::uint64_t>& counter, std::uint64_t n) {
     counter.store(counter.load(std::memory_order_relaxed) + n, std::memory_order_relaxed);
 }
 
-inline RelayEndReason ReasonOf(int error) {
-    switch (error) {
-    case ECONNREFUSED:
-        return RelayEndReason::Refused;
-    case EHOSTUNREACH:
-    case ENETUNREACH:
-    case EHOSTDOWN:
-    case ENETDOWN:
-        return RelayEndReason::Unreachable;
-    default:
-        return RelayEndReason::Failed;
-    }
-}
-
 // Errors a connected datagram socket reports from the ICMP answers to what it sent: the destination is
 // not there.
 inline bool DestinationGone(int error) {
-    return error == ECONNREFUSED || error == EHOSTUNREACH || error == ENETUNREACH || error == EHOSTDOWN ||
-           error == ENETDOWN;
+    const RelayEndReason reason = ReasonOfConnectError(error);
+    return reason == RelayEndReason::Refused || reason == RelayEndReason::Unreachable;
 }
 } // namespace udp_detail
 

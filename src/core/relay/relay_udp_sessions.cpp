@@ -138,7 +138,7 @@ void TRelayUdp::DestinationFailed(Session& s, int error) {
             std::lock_guard lock(mutex_);
             s.destinationLength = 0;
         }
-        return Finish(s, ReasonOf(error));
+        return Finish(s, ReasonOfConnectError(error));
     }
     Trying& t = *s.trying;
     if (error != 0)
@@ -151,8 +151,8 @@ void TRelayUdp::DestinationFailed(Session& s, int error) {
     }
     if (t.nextAddress < t.addresses.size())
         return ConnectNext(s);
-    const RelayEndReason reason =
-        t.lastError == 0 && t.addresses.empty() ? RelayEndReason::NameNotFound : ReasonOf(t.lastError);
+    const RelayEndReason reason = t.lastError == 0 && t.addresses.empty() ? RelayEndReason::NameNotFound
+                                                                          : ReasonOfConnectError(t.lastError);
     listener_.NoteFailedDestination(t.destinations[t.nextDestination - 1]);
     if (t.nextDestination < t.destinations.size())
         return Resolve(s);
