@@ -107,8 +107,9 @@ void TRoster::SetLockItemsEnabled(bool enabled) const {
 
 void TRoster::LockUserInterface() {
     HidingSequence(*this);
-    // What the connections window shows and does is locked away with the rest.
+    // What the connections and rules windows show and do is locked away with the rest.
     connections_->hide();
+    mappingRules_->hide();
     for (QAction* item : {tray_->Restart(), tray_->Exit(), tray_->About3(), tray_->Minimize(), tray_->Show(),
                           tray_->Connections3()})
         item->setEnabled(false);

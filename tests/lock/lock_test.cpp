@@ -12,6 +12,7 @@
 #include "info/about_window.h"
 #include "lock/lock_window.h"
 #include "lock/unlock_window.h"
+#include "rules/rules_window.h"
 #include "shell/main_window.h"
 #include "shell/tray_window.h"
 #include "support/qt_test_main.h"
@@ -159,6 +160,7 @@ private slots:
         qv::TQuorvaneTray& tray = roster->Tray();
         qv::TQuorvaneMapping& mapping = roster->Mapping();
 
+        roster->ShowMappingRules(1);
         qv::TQuorvaneMappingLock& lock = f.OpenLock();
         QVERIFY(!mapping.Lock1()->isEnabled() && !mapping.Button4()->isEnabled() &&
                 !tray.Lock1()->isEnabled());
@@ -173,6 +175,7 @@ private slots:
         QCOMPARE(TrayState(tray), fileExisted ? QStringLiteral("heddddd") : QStringLiteral("eeddddd"));
         QCOMPARE(tray.PopupMenu1()->defaultAction(), tray.Unlock1());
         QVERIFY(!mapping.isVisible() && !f.platform.TaskbarVisible() && mapping.Button5()->isEnabled());
+        QVERIFY(!roster->MappingRules().isVisible());
 
         if (restart) {
             f.Stop();
