@@ -94,6 +94,14 @@ int HexDigit(char c) {
     return -1;
 }
 
+// A rule's key as this program writes them ("Allow3", "Fallback1_2"): nothing a peer could use to
+// write other lines or sections into the exchange file.
+bool RuleKey(std::string_view key) {
+    return !key.empty() && std::all_of(key.begin(), key.end(), [](char c) {
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
+    });
+}
+
 // The rules a reply's line 4 carries; a malformed entry ends the reading there.
 RuleEntries ReadRulesLine(std::string_view value) {
     RuleEntries rules;
@@ -106,7 +114,8 @@ RuleEntries ReadRulesLine(std::string_view value) {
         const std::string_view entry = rest.substr(0, rest.find(','));
         rest.remove_prefix(std::min(rest.size(), entry.size() + 1));
         const size_t equals = entry.find('=');
-        if (equals == std::string_view::npos || (entry.size() - equals - 1) % 2 != 0)
+        if (equals == std::string_view::npos || !RuleKey(entry.substr(0, equals)) ||
+            (entry.size() - equals - 1) % 2 != 0)
             break;
         std::string bytes;
         for (size_t i = equals + 1; i < entry.size(); i += 2) {

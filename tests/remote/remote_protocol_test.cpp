@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <map>
 
+#include "core/profile/profile_file.h"
 #include "core/profile/scramble.h"
 #include "remote/remote_protocol.h"
 #include "support/temp_dir.h"
@@ -142,4 +143,21 @@ TEST(RemoteProtocol, AcceptanceRules) {
     EXPECT_EQ(applied.front().first, "TimerStart");
     for (const auto& [control, value] : applied)
         EXPECT_EQ(value, values.at(control)) << control;
+}
+
+// The rules line: what a server sends arrives in the exchange file's rules section, and a key that
+// would write lines of its own there ends the reading, so a server cannot forge other sections.
+TEST(RemoteProtocol, RulesLineCannotWriteOtherLines) {
+    const auto values = TrickyConfiguration();
+    std::string reply = ReplyOf(values);
+    const std::string forged = "RulesQRVN =Allow1=61,x\n[Forged]\nKey=62\r\n";
+    reply.insert(reply.find("SQRVN PNG\r\n"), forged);
+    qvtest::TempDir dir;
+    const std::string path = dir.File("DataQRVNServ.qrvd");
+    ReceiveBuffer buffer;
+    buffer.Reset("example.host");
+    buffer.Append(reply);
+    SaveExchangeFile(path, buffer);
+    EXPECT_EQ(ReadWholeString(path, "QuorvaneDataRules", "Allow1"), "a");
+    EXPECT_EQ(ReadWholeString(path, "Forged", "Key"), "");
 }
