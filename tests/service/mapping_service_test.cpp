@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QSignalSpy>
 #include <QTest>
+#include <algorithm>
+#include <netinet/in.h>
 #include <sys/socket.h>
 
 #include "core/profile/profile_file.h"
@@ -59,7 +61,14 @@ private slots:
         service.CloseLink(slot, live.front().figures.id);
         QTRY_COMPARE(service.Connections(slot), 2);
         QCOMPARE(service.EndedLinks().front().figures.reason, qv::RelayEndReason::ClosedByUser);
-        clients.pop_back();
+        // The client that ends its stream is one whose link is still live: the snapshot's order is the
+        // relay threads', not the clients'.
+        const auto& closed = reinterpret_cast<const sockaddr_in&>(live.front().figures.client.addr);
+        const auto other = std::ranges::find_if(clients, [&](const qvtest::Fd& client) {
+            return qvtest::LocalPort(client.Get()) != ntohs(closed.sin_port);
+        });
+        QVERIFY(other != clients.end());
+        clients.erase(other);
         QTRY_COMPARE(service.Connections(slot), 1);
         // A stop reports every disconnection before it returns.
         const int stopped[] = {slot};
