@@ -130,24 +130,8 @@ sleep 0.5
 
 
 declare -A RESULT
-# run KEY FIELD loadgen-args...: REPS rounds, the targets taking turns within each round. The order turns
-# by one place every round, so no relay always runs right after the same one (whose connections still
-# hold ports in TIME_WAIT).
-run() {
-  local key=$1 fld=$2
-  shift 2
-  local t rep i
-  for t in "${TARGETS[@]}"; do : >"$WORK/$key.$t"; done
-  for rep in $(seq "$REPS"); do
-    for i in "${!TARGETS[@]}"; do
-      t=${TARGETS[$(((i + rep) % ${#TARGETS[@]}))]}
-      "$BIN/relay_loadgen" "$1" "${PORT[$t]}" "${@:2}" 2>/dev/null >>"$WORK/$key.$t" || true
-    done
-  done
-  for t in "${TARGETS[@]}"; do RESULT[$key.$t]=$(figure "$key" "$t" "$fld"); done
-}
-# figure KEY TARGET FIELD: the median of one field of the lines a run printed.
-figure() { field "$3" <"$WORK/$1.$2" | median; }
+# run KEY FIELD loadgen-args...: REPS rounds of the load generator against every target.
+run() { rounds "$BIN/relay_loadgen" "$@"; }
 # run_among "TARGET..." KEY FIELD loadgen-args...: a run of those targets alone.
 run_among() {
   local saved=("${TARGETS[@]}")
@@ -247,7 +231,7 @@ run_among "limited" lim8 value bulk-down 8 "$BW_SECS"
 
 ruled_row() { # label key
   printf '| %s | %s | %s | %s |\n' "$1" "${RESULT[$2.quorvane]}" "${RESULT[$2.rules]}" \
-    "$(awk -v a="${RESULT[$2.rules]}" -v b="${RESULT[$2.quorvane]}" 'BEGIN {if (b + 0 == 0 || a == "nan") print "-"; else printf "%.2f", a / b}')"
+    "$(ratio "${RESULT[$2.rules]}" "${RESULT[$2.quorvane]}")"
 }
 mib() { awk -v v="$1" 'BEGIN {if (v == "nan") print "nan"; else printf "%.2f", v * 1e6 / 1048576}'; }
 limited_row() { # label key

@@ -84,20 +84,8 @@ sleep 1
 
 
 declare -A RESULT
-# run KEY FIELD udp_bench-args...: REPS rounds, the targets taking turns, the order turning every round.
-run() {
-  local key=$1 fld=$2
-  shift 2
-  local t rep i
-  for t in "${TARGETS[@]}"; do : >"$WORK/$key.$t"; done
-  for rep in $(seq "$REPS"); do
-    for i in "${!TARGETS[@]}"; do
-      t=${TARGETS[$(((i + rep) % ${#TARGETS[@]}))]}
-      "$BIN/udp_bench" "$1" "${PORT[$t]}" "${@:2}" 2>/dev/null | field "$fld" >>"$WORK/$key.$t" || true
-    done
-  done
-  for t in "${TARGETS[@]}"; do RESULT[$key.$t]=$(median <"$WORK/$key.$t"); done
-}
+# run KEY FIELD udp_bench-args...: REPS rounds of the UDP load generator against every target.
+run() { rounds "$BIN/udp_bench" "$@"; }
 
 echo "Running UDP ($REPS rounds of each test, $SECS s each) ..." >&2
 run r64x1 value rate 64 1 "$SECS"
