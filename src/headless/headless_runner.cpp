@@ -88,10 +88,9 @@ void THeadlessRunner::ApplyRules(std::array<bool, TMappingService::kSlots>& usab
             Complain(QStringLiteral("Mapping #%1, rules: %2").arg(slot).arg(error));
             continue;
         }
-        moved[slot - 1] = !ListensAlike(stored, rules_[slot - 1]);
         ApplyMappingRules(service_, slot, rules);
+        moved[slot - 1] = service_.ListenChangeWaits(slot);
     }
-    rules_ = all;
 }
 
 bool THeadlessRunner::Wanted(int slot, const StoredMapping& stored, MappingTarget& target) {

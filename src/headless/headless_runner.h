@@ -52,8 +52,6 @@ private:
     TMappingService service_;
     // The texts each running mapping started with, for its switch-off line.
     Mappings running_{};
-    // The rules last put in force.
-    AllMappingRules rules_{};
 };
 
 } // namespace qv

@@ -238,8 +238,8 @@ void TMappingRulesForm::ApplyClick() {
     roster_.FileControls().Changed(TFileControls::kMain);
     apply_->setEnabled(false);
     Say(outcome.listenWaits
-            ? QStringLiteral("Applied to Mapping #%1. It still listens as before: the new listen address, "
-                             "protocol and UDP idle time take effect at its next \"Enable\".")
+            ? QStringLiteral("Applied to Mapping #%1. It still listens as before: the new listen address "
+                             "and protocol take effect at its next \"Enable\".")
                   .arg(slot)
             : QStringLiteral("Applied to Mapping #%1.").arg(slot),
         false);

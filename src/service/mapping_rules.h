@@ -39,13 +39,6 @@ struct MappingRules {
     bool operator==(const MappingRules&) const = default;
 };
 
-// Whether two rule sets listen alike (where, for what, UDP sessions' idle time): a running mapping takes
-// a change of these only as it starts again.
-inline bool ListensAlike(const MappingRules& a, const MappingRules& b) {
-    return a.listenOn == b.listenOn && a.listenAddress == b.listenAddress && a.protocol == b.protocol &&
-           a.udpIdle == b.udpIdle;
-}
-
 using AllMappingRules = std::array<MappingRules, TMappingService::kSlots>;
 
 // The six mappings' rules from a configuration file (its own section, scrambled).

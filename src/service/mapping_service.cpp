@@ -186,6 +186,10 @@ void TMappingService::SetProtocol(int slot, RelayProtocol protocol, std::chrono:
     Listener(slot).SetUdpIdleTimeout(udpIdle);
 }
 
+bool TMappingService::ListenChangeWaits(int slot) const {
+    return Listener(slot).ListenChangeWaits();
+}
+
 void TMappingService::Record(int slot, const ConnectionEvent& event) {
     MappingTotals& totals = totals_[slot - 1];
     if (event.connected) {

@@ -125,6 +125,8 @@ public:
     // What it listens for from its next start on, and how long its UDP sessions last idle.
     void SetProtocol(int slot, RelayProtocol protocol,
                      std::chrono::milliseconds udpIdle = std::chrono::milliseconds(60000));
+    // A listen choice or protocol set since the mapping started, which waits for its next start.
+    bool ListenChangeWaits(int slot) const;
     static constexpr std::size_t kEndedKept = 1000;
 
     TConnectionEventQueue& Events() const { return *events_; }

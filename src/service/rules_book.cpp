@@ -14,8 +14,8 @@ TRulesBook::Outcome TRulesBook::Put(int slot, const MappingRules& rules) {
     outcome.error = CheckMappingRules(rules, relay);
     if (!outcome.error.isEmpty())
         return outcome;
-    outcome.listenWaits = service_.Running(slot) && !ListensAlike(rules, rules_.at(slot - 1));
     ApplyMappingRules(service_, slot, relay);
+    outcome.listenWaits = service_.Running(slot) && service_.ListenChangeWaits(slot);
     rules_[slot - 1] = rules;
     return outcome;
 }

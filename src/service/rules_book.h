@@ -35,7 +35,7 @@ signals:
     void Changed();
 
 private:
-    // Checks and applies; the listen choice as before tells whether a new one waits.
+    // Checks and applies; the running listener tells whether a new listen choice waits.
     Outcome Put(int slot, const MappingRules& rules);
 
     TMappingService& service_;

@@ -140,7 +140,8 @@ private slots:
                     .find(" Quorvane - Internet Port Mapping is closing.\r\n") != std::string::npos);
     }
 
-    // Stored rules are in force: a denied client is closed at once and reported.
+    // Stored rules are in force: a denied client is closed at once and reported. On SIGHUP, changed
+    // rules hold at once for the running mapping, and a new listen choice restarts it.
     void storedRulesRefuseAClient() {
         qvtest::TempDir dir;
         QVERIFY(QFile::copy(QStringLiteral(QV_EXECUTABLE), QString::fromStdString(dir.File("quorvane"))));
@@ -165,6 +166,26 @@ private slots:
         QTRY_VERIFY(run.Printed(QStringLiteral("Refused on Mapping #1: 127.0.0.1:%1 (denied by rule)")
                                     .arg(ntohs(self.sin_port))));
         QCOMPARE(echo.Accepted(), 0);
+
+        const QString disabled = QStringLiteral("Disabled Mapping #1 on port : %1").arg(port);
+        rules[0] = qv::MappingRules{};
+        qv::ProfileBatch lifted(config);
+        qv::WriteMappingRules(lifted, rules);
+        lifted.Commit();
+        run.Signal(SIGHUP);
+        QTRY_VERIFY(Echoes(qvtest::Fd(qvtest::ConnectLoopback(port)).Get(), "let in"));
+
+        rules[0].listenOn = static_cast<int>(qv::RelayListenOn::Kind::OneAddress);
+        rules[0].listenAddress = QStringLiteral("127.0.0.2");
+        qv::ProfileBatch moved(config);
+        qv::WriteMappingRules(moved, rules);
+        moved.Commit();
+        run.Signal(SIGHUP);
+        // Restarted once: the first reload changed nothing of where it listens.
+        const QString enabled = QStringLiteral("Enabled Mapping #1 on port : %1\n").arg(port);
+        QTRY_VERIFY(run.Printed(disabled) && run.out.count(enabled) == 2);
+        QCOMPARE(run.out.count(disabled + QLatin1Char('\n')), 1);
+        QCOMPARE(qvtest::ConnectLoopback(port, 1s), -1);
     }
 
     void exitsWhenNothingCanRun_data() {

@@ -101,6 +101,10 @@ private slots:
         apply->click();
         QVERIFY2(p.Message().contains(QStringLiteral("next \"Enable\"")), qPrintable(p.Message()));
         QCOMPARE(p.roster->RulesBook().Rules(2).listenOn, 2);
+        // Back to where it listens now: nothing waits.
+        p.In<QComboBox>("RulesListenOn")->setCurrentIndex(0);
+        apply->click();
+        QCOMPARE(p.Message(), QStringLiteral("Applied to Mapping #2."));
     }
 
     // "TCP and UDP" chosen before "Enable": the mapping relays both on its port, and a UDP session

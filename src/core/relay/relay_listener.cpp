@@ -183,7 +183,19 @@ void TRelayListener::Start() {
     listenFds_ = fds;
     if (port == 0)
         endpointPort_.store(bound);
+    {
+        std::lock_guard lock(hostMutex_);
+        startedOn_ = on;
+        startedProtocol_ = protocol;
+    }
     active_.store(true);
+}
+
+bool TRelayListener::ListenChangeWaits() const {
+    if (!active_.load())
+        return false;
+    std::lock_guard lock(hostMutex_);
+    return !(listenOn_ == startedOn_) || protocol_.load() != startedProtocol_;
 }
 
 void TRelayListener::BeginStop() {

@@ -49,6 +49,9 @@ public:
     // What the next start listens for: TCP until set.
     void SetProtocol(RelayProtocol protocol) { protocol_.store(protocol); }
     RelayProtocol Protocol() const { return protocol_.load(); }
+    // While active: whether a listen choice or protocol set since the start differs from what it listens
+    // on and for now, and so waits for the next start.
+    bool ListenChangeWaits() const;
     // A UDP session that carries no datagram either way for this long ends ("idle timeout"). Read afresh
     // as sessions go idle; may change while active.
     void SetUdpIdleTimeout(std::chrono::milliseconds t) { udpIdleTimeout_.store(t.count()); }
@@ -186,6 +189,8 @@ private:
     std::atomic<bool> active_{false};
     std::atomic<int> endpointPort_{0};
     RelayListenOn listenOn_;        // under hostMutex_
+    RelayListenOn startedOn_;       // under hostMutex_: what the running start listens on
+    RelayProtocol startedProtocol_ = RelayProtocol::Tcp; // under hostMutex_
     std::vector<int> listenFds_;    // while active; the loops share them and the last one closes them
     std::atomic<int> linkCount_{0}; // links of every loop, those of a past start included
     std::atomic<std::uint64_t> nextLinkId_{1};

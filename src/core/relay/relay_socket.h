@@ -39,6 +39,7 @@ struct RelayListenOn {
     };
     Kind kind = Kind::AllIPv4;
     std::string address;
+    bool operator==(const RelayListenOn&) const = default;
 };
 // The listening sockets for port, each as OpenListeningSocket makes them. Throws RelayError; nothing is
 // left open then.
