@@ -189,11 +189,12 @@ private:
     std::atomic<bool> active_{false};
     std::atomic<int> endpointPort_{0};
     RelayListenOn listenOn_;        // under hostMutex_
-    RelayListenOn startedOn_;       // under hostMutex_: what the running start listens on
-    RelayProtocol startedProtocol_ = RelayProtocol::Tcp; // under hostMutex_
     std::vector<int> listenFds_;    // while active; the loops share them and the last one closes them
     std::atomic<int> linkCount_{0}; // links of every loop, those of a past start included
     std::atomic<std::uint64_t> nextLinkId_{1};
+    // Under hostMutex_: where and for what the running start listens.
+    RelayListenOn startedOn_;
+    RelayProtocol startedProtocol_ = RelayProtocol::Tcp;
     std::mutex rulesMutex_;
     std::shared_ptr<const RelayAccessRules> rules_;
     std::atomic<std::uint64_t> rulesGeneration_{0};
