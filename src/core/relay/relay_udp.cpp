@@ -340,20 +340,28 @@ TRelayUdp::Session* TRelayUdp::Admit(std::size_t listen, const Peer& peer, sockl
                                      const Local& local, Clock::time_point now) {
     if (closed_)
         return nullptr;
+    // The place under the ceiling is taken before anything else, so that loops admitting clients at
+    // the same moment cannot go past it together.
+    std::atomic<int>& sessions = listener_.udpSessions_;
     const int ceiling = listener_.UdpSessionCeiling();
-    if (ceiling > 0 && listener_.udpSessions_.load(std::memory_order_relaxed) >= ceiling) {
-        NoteDropped(nullptr);
-        return nullptr;
-    }
+    int held = sessions.load(std::memory_order_relaxed);
+    do {
+        if (ceiling > 0 && held >= ceiling) {
+            NoteDropped(nullptr);
+            return nullptr;
+        }
+    } while (!sessions.compare_exchange_weak(held, held + 1, std::memory_order_relaxed));
     RelayAddress client;
     std::memcpy(&client.addr, &peer, std::min<std::size_t>(length, sizeof peer));
     client.length = length;
     const RelayAccessRules* rules = listener_.AccessRules(rules_, rulesSeen_);
     if (rules && !rules->Allows(client.addr)) {
+        sessions.fetch_sub(1, std::memory_order_relaxed);
         Refuse(peer, length, RelayEndReason::DeniedByRule, now);
         return nullptr;
     }
     if (!listener_.ReserveLink(rules ? rules->maxConnections : 0)) {
+        sessions.fetch_sub(1, std::memory_order_relaxed);
         Refuse(peer, length, RelayEndReason::LimitReached, now);
         return nullptr;
     }
@@ -378,10 +386,10 @@ TRelayUdp::Session* TRelayUdp::Admit(std::size_t listen, const Peer& peer, sockl
     if (!added) {
         delete s;
         listener_.linkCount_.fetch_sub(1, std::memory_order_acq_rel);
+        sessions.fetch_sub(1, std::memory_order_relaxed);
         NoteDropped(nullptr);
         return nullptr;
     }
-    listener_.udpSessions_.fetch_add(1, std::memory_order_relaxed);
     Touch(*s, now);
     bool ok = true;
     try {
