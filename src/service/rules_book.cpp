@@ -15,7 +15,7 @@ TRulesBook::Outcome TRulesBook::Put(int slot, const MappingRules& rules) {
     if (!outcome.error.isEmpty())
         return outcome;
     ApplyMappingRules(service_, slot, relay);
-    outcome.listenWaits = service_.Running(slot) && service_.ListenChangeWaits(slot);
+    outcome.listenWaits = service_.ListenChangeWaits(slot);
     rules_[slot - 1] = rules;
     return outcome;
 }

@@ -44,6 +44,17 @@ namespace {
 std::string DestinationKey(const TRelayListener::Destination& d) {
     return d.host + "\n" + std::to_string(d.port);
 }
+
+// One more in `count` unless `limit` (> 0) are there already. Threads taking a place at the same moment
+// cannot pass the limit together.
+bool TakePlace(std::atomic<int>& count, int limit) {
+    int held = count.load(std::memory_order_acquire);
+    do {
+        if (limit > 0 && held >= limit)
+            return false;
+    } while (!count.compare_exchange_weak(held, held + 1, std::memory_order_acq_rel));
+    return true;
+}
 } // namespace
 
 std::vector<TRelayListener::Destination> TRelayListener::DestinationsNow() {
@@ -257,12 +268,11 @@ const RelayAccessRules* TRelayListener::AccessRules(std::shared_ptr<const RelayA
 }
 
 bool TRelayListener::ReserveLink(int limit) {
-    int links = linkCount_.load(std::memory_order_acquire);
-    do {
-        if (limit > 0 && links >= limit)
-            return false;
-    } while (!linkCount_.compare_exchange_weak(links, links + 1, std::memory_order_acq_rel));
-    return true;
+    return TakePlace(linkCount_, limit);
+}
+
+bool TRelayListener::ReserveUdpSession() {
+    return TakePlace(udpSessions_, UdpSessionCeiling());
 }
 
 std::vector<RelayLinkFigures> TRelayListener::Snapshot() {

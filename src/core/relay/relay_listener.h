@@ -164,6 +164,8 @@ private:
     const RelayAccessRules* AccessRules(std::shared_ptr<const RelayAccessRules>& cache, std::uint64_t& seen);
     // Counts a link about to start unless `limit` (> 0) links already live; false then.
     bool ReserveLink(int limit);
+    // Counts a UDP session about to start unless the ceiling is reached; false then.
+    bool ReserveUdpSession();
 
     std::atomic<int> defaultPort_{0};
     std::atomic<int> mappedPort_{0};

@@ -340,17 +340,12 @@ TRelayUdp::Session* TRelayUdp::Admit(std::size_t listen, const Peer& peer, sockl
                                      const Local& local, Clock::time_point now) {
     if (closed_)
         return nullptr;
-    // The place under the ceiling is taken before anything else, so that loops admitting clients at
-    // the same moment cannot go past it together.
+    // The place under the ceiling comes first: beyond it, new clients' datagrams are dropped unreported.
+    if (!listener_.ReserveUdpSession()) {
+        NoteDropped(nullptr);
+        return nullptr;
+    }
     std::atomic<int>& sessions = listener_.udpSessions_;
-    const int ceiling = listener_.UdpSessionCeiling();
-    int held = sessions.load(std::memory_order_relaxed);
-    do {
-        if (ceiling > 0 && held >= ceiling) {
-            NoteDropped(nullptr);
-            return nullptr;
-        }
-    } while (!sessions.compare_exchange_weak(held, held + 1, std::memory_order_relaxed));
     RelayAddress client;
     std::memcpy(&client.addr, &peer, std::min<std::size_t>(length, sizeof peer));
     client.length = length;
