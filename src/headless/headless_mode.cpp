@@ -18,9 +18,16 @@ int RunHeadless(int argc, char** argv, const std::string& configOption) {
     const std::string configPath = configOption.empty() ? places.writableDir + kConfigFileName : configOption;
 
     InstanceLock lock(configPath, "headless");
-    if (lock.Take() == InstanceLock::State::HeldByOther) {
+    switch (lock.Take()) {
+    case InstanceLock::State::Taken:
+        break;
+    case InstanceLock::State::HeldByOther:
         std::fprintf(stderr, "quorvane: %s is already running (pid %ld)\n", configPath.c_str(),
                      lock.HeldBy().pid);
+        return 1;
+    default:
+        std::fprintf(stderr, "quorvane: cannot take the lock %s: %s\n", lock.Path().c_str(),
+                     lock.Problem().c_str());
         return 1;
     }
 
