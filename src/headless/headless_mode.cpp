@@ -17,6 +17,10 @@ int RunHeadless(int argc, char** argv, const std::string& configOption) {
     const FileLocations places = LocateFiles(argv[0]);
     const std::string configPath = configOption.empty() ? places.writableDir + kConfigFileName : configOption;
 
+    THeadlessRunner runner(configPath, places.writableDir + kLogFileName, stdout, stderr);
+    // Checked before the lock, so a name that is no configuration leaves no lock file behind.
+    if (!runner.Readable())
+        return 1;
     InstanceLock lock(configPath, "headless");
     switch (lock.Take()) {
     case InstanceLock::State::Taken:
@@ -31,7 +35,6 @@ int RunHeadless(int argc, char** argv, const std::string& configOption) {
         return 1;
     }
 
-    THeadlessRunner runner(configPath, places.writableDir + kLogFileName, stdout, stderr);
     // Caught before the mappings start, so an early signal also ends in order.
     TerminationSignals caught(
         [&runner] {
