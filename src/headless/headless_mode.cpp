@@ -17,14 +17,24 @@ int RunHeadless(int argc, char** argv, const std::string& configOption) {
     const FileLocations places = LocateFiles(argv[0]);
     const std::string configPath = configOption.empty() ? places.writableDir + kConfigFileName : configOption;
 
+    THeadlessRunner runner(configPath, places.writableDir + kLogFileName, stdout, stderr);
+    // Checked before the lock, so a name that is no configuration leaves no lock file behind.
+    if (!runner.Readable())
+        return 1;
     InstanceLock lock(configPath, "headless");
-    if (lock.Take() == InstanceLock::State::HeldByOther) {
+    switch (lock.Take()) {
+    case InstanceLock::State::Taken:
+        break;
+    case InstanceLock::State::HeldByOther:
         std::fprintf(stderr, "quorvane: %s is already running (pid %ld)\n", configPath.c_str(),
                      lock.HeldBy().pid);
         return 1;
+    default:
+        std::fprintf(stderr, "quorvane: cannot take the lock %s: %s\n", lock.Path().c_str(),
+                     lock.Problem().c_str());
+        return 1;
     }
 
-    THeadlessRunner runner(configPath, places.writableDir + kLogFileName, stdout, stderr);
     // Caught before the mappings start, so an early signal also ends in order.
     TerminationSignals caught(
         [&runner] {

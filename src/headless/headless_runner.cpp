@@ -52,7 +52,7 @@ void THeadlessRunner::Complain(const QString& text) {
     std::fflush(err_);
 }
 
-bool THeadlessRunner::ReadFile(Mappings& mappings) {
+bool THeadlessRunner::Readable() {
     const QString name = QFile::decodeName(configPath_.c_str());
     if (ProfileFileTooLarge(configPath_)) {
         Complain(
@@ -65,12 +65,22 @@ bool THeadlessRunner::ReadFile(Mappings& mappings) {
                      .arg(name));
         return false;
     }
+    if (const std::string problem = ProfileFileProblem(configPath_); !problem.empty()) {
+        Complain(QStringLiteral("Cannot read %1: %2.").arg(name, QString::fromLocal8Bit(problem.c_str())));
+        return false;
+    }
     if (!IsCurrentVersion(configPath_)) {
         Complain(QStringLiteral("Cannot read %1: it is not a configuration of this version. Load it in "
                                 "the window and save it again.")
                      .arg(name));
         return false;
     }
+    return true;
+}
+
+bool THeadlessRunner::ReadFile(Mappings& mappings) {
+    if (!Readable())
+        return false;
     service_.SetLogSaving(IsSwitchOn(configPath_, "CLLogsSave", "Save", kCLLogsSaveShiftKey));
     mappings = ReadStoredMappings(configPath_);
     return true;

@@ -20,6 +20,8 @@ class THeadlessRunner : public QObject {
 public:
     THeadlessRunner(std::string configPath, std::string logPath, std::FILE* out, std::FILE* err);
 
+    // Whether the file is a configuration of this version that can be read; says why not.
+    bool Readable();
     // Reads the file and starts its switched-on mappings. False when the file cannot be read or no
     // mapping can run; a mapping that cannot listen is reported and the others run.
     bool Start();

@@ -4,8 +4,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace qv {
@@ -45,15 +48,24 @@ InstanceLock::~InstanceLock() {
 InstanceLock::State InstanceLock::Take() {
     if (state_ == State::Taken)
         return state_;
-    if (fd_ < 0)
-        fd_ = ::open(lockPath_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd_ < 0)
-        return state_ = State::Unavailable;
+    if (fd_ < 0) {
+        // Non-blocking, so a pipe put where the lock belongs cannot hold the start up.
+        fd_ = ::open(lockPath_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+        if (fd_ < 0)
+            return Refuse(errno == ELOOP    ? "it is a symbolic link"
+                          : errno == EISDIR ? "it is not a regular file"
+                                            : std::strerror(errno));
+        struct stat file {};
+        if (::fstat(fd_, &file) != 0)
+            return Refuse(std::strerror(errno));
+        if (!S_ISREG(file.st_mode))
+            return Refuse("it is not a regular file");
+        if (file.st_uid != ::geteuid())
+            return Refuse("it belongs to another user");
+    }
     if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
-        if (errno != EWOULDBLOCK) {
-            Release();
-            return state_ = State::Unavailable;
-        }
+        if (errno != EWOULDBLOCK)
+            return Refuse(std::strerror(errno));
         holder_ = ParseHolder(ReadHolderText(fd_));
         return state_ = State::HeldByOther;
     }
@@ -66,12 +78,17 @@ InstanceLock::State InstanceLock::Take() {
     return state_ = State::Taken;
 }
 
+InstanceLock::State InstanceLock::Refuse(const char* problem) {
+    problem_ = problem;
+    Release();
+    return state_ = State::Refused;
+}
+
 void InstanceLock::Release() {
     if (fd_ >= 0)
         ::close(fd_);
     fd_ = -1;
-    if (state_ == State::Taken)
-        state_ = State::Unavailable;
+    state_ = State::Free;
 }
 
 std::string InstanceSocketPath(const std::string& configPath) {
@@ -82,14 +99,37 @@ std::string InstanceSocketPath(const std::string& configPath) {
         hash *= 1099511628211ull;
     }
     char name[64];
+    std::snprintf(name, sizeof name, "/quorvane-%016llx.sock", static_cast<unsigned long long>(hash));
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime && runtime[0] == '/') {
-        std::snprintf(name, sizeof name, "/quorvane-%016llx.sock", static_cast<unsigned long long>(hash));
+    if (runtime && runtime[0] == '/')
         return runtime + std::string(name);
-    }
-    std::snprintf(name, sizeof name, "/tmp/quorvane-%u-%016llx.sock", static_cast<unsigned>(::getuid()),
-                  static_cast<unsigned long long>(hash));
-    return name;
+    const char* temporary = std::getenv("TMPDIR");
+    char folder[32];
+    std::snprintf(folder, sizeof folder, "/quorvane-%u", static_cast<unsigned>(::geteuid()));
+    return (temporary && temporary[0] == '/' ? temporary : "/tmp") + std::string(folder) + name;
+}
+
+std::string InstanceSocketFolderProblem(const std::string& socketPath) {
+    const std::string folder = socketPath.substr(0, socketPath.rfind('/'));
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+        return folder + ": " + std::strerror(errno);
+    // lstat, so that a link to a folder of someone else's is not taken for one.
+    struct stat place {};
+    if (::lstat(folder.c_str(), &place) != 0)
+        return folder + ": " + std::strerror(errno);
+    if (!S_ISDIR(place.st_mode))
+        return folder + " is not a folder";
+    if (place.st_uid != ::geteuid())
+        return folder + " belongs to another user";
+    if ((place.st_mode & 077) != 0)
+        return folder + " is open to other users";
+    return {};
+}
+
+bool PeerIsThisUser(int fd) {
+    ucred peer{};
+    socklen_t length = sizeof peer;
+    return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 && peer.uid == ::geteuid();
 }
 
 } // namespace qv

@@ -20,7 +20,8 @@ constexpr int kRetryMs = 100;
 bool AskToShow(const std::string& socketPath) {
     QLocalSocket socket;
     socket.connectToServer(QFile::decodeName(socketPath.c_str()));
-    if (!socket.waitForConnected(kAnswerWaitMs))
+    if (!socket.waitForConnected(kAnswerWaitMs) ||
+        !PeerIsThisUser(static_cast<int>(socket.socketDescriptor())))
         return false;
     socket.write(kShowRequest);
     if (!socket.waitForBytesWritten(kAnswerWaitMs))
@@ -44,16 +45,26 @@ TSingleInstance::Outcome TSingleInstance::Claim(Platform& platform, bool restart
         QThread::msleep(kRetryMs);
         state = lock_.Take();
     }
-    // Where no lock file can be made, the program runs as it always did.
+    const QString config = QFile::decodeName(configPath_.c_str());
+    if (state == InstanceLock::State::Refused) {
+        platform.Notice(QStringLiteral("Quorvane cannot take the lock %1 of the configuration %2: %3.")
+                            .arg(QFile::decodeName(lock_.Path().c_str()), config,
+                                 QString::fromLocal8Bit(lock_.Problem().c_str())));
+        return Outcome::Refused;
+    }
     if (state != InstanceLock::State::HeldByOther)
         return Outcome::Run;
     const InstanceLock::Holder& holder = lock_.HeldBy();
-    const QString config = QFile::decodeName(configPath_.c_str());
     if (holder.kind == "headless") {
         platform.Notice(QStringLiteral("Quorvane is already running without windows (process %1) with the "
                                        "configuration %2. Stop it before opening the window.")
                             .arg(holder.pid)
                             .arg(config));
+        return Outcome::Refused;
+    }
+    if (const std::string problem = InstanceSocketFolderProblem(socketPath_); !problem.empty()) {
+        std::fprintf(stderr, "quorvane: %s is already running (pid %ld) and cannot be asked: %s\n",
+                     configPath_.c_str(), holder.pid, problem.c_str());
         return Outcome::Refused;
     }
     if (AskToShow(socketPath_))
@@ -65,6 +76,11 @@ TSingleInstance::Outcome TSingleInstance::Claim(Platform& platform, bool restart
 
 void TSingleInstance::Answer(std::function<void()> show) {
     show_ = std::move(show);
+    // The lock still keeps a second instance out; only the showing of this window is lost.
+    if (const std::string problem = InstanceSocketFolderProblem(socketPath_); !problem.empty()) {
+        std::fprintf(stderr, "quorvane: later starts will not be answered: %s\n", problem.c_str());
+        return;
+    }
     server_ = new QLocalServer(this);
     // Only this user's starts may ask.
     server_->setSocketOptions(QLocalServer::UserAccessOption);
@@ -82,6 +98,11 @@ void TSingleInstance::Answer(std::function<void()> show) {
 void TSingleInstance::Serve() {
     while (QLocalSocket* socket = server_->nextPendingConnection()) {
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        if (!PeerIsThisUser(static_cast<int>(socket->socketDescriptor()))) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
         connect(socket, &QLocalSocket::readyRead, socket, [this, socket] {
             if (!socket->canReadLine()) {
                 // A caller that sends no line soon is not a start of this program.

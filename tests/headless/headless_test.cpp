@@ -2,11 +2,20 @@
 // one instance per configuration.
 #include <QFile>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTest>
 #include <array>
 #include <csignal>
+#include <filesystem>
+#include <grp.h>
 #include <netinet/in.h>
+#include <optional>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 #include "core/profile/config_names.h"
 #include "core/profile/profile_file.h"
@@ -59,13 +68,15 @@ struct Headless {
     QProcess process;
     QString out;
 
-    Headless(qvtest::TempDir& where, const QStringList& arguments) : dir(where) {
+    // `window`: the arguments alone, without --headless.
+    Headless(qvtest::TempDir& where, const QStringList& arguments, bool window = false) : dir(where) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
             env.remove(QString::fromLatin1(name));
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), QString::fromStdString(dir.Path().string()));
         process.setProcessEnvironment(env);
-        process.start(QString::fromStdString(dir.File("quorvane")), QStringList{"--headless"} + arguments);
+        process.start(QString::fromStdString(dir.File("quorvane")),
+                      window ? arguments : QStringList{"--headless"} + arguments);
     }
     ~Headless() {
         if (process.state() != QProcess::NotRunning) {
@@ -79,6 +90,66 @@ struct Headless {
         return out.contains(line + QLatin1Char('\n'));
     }
     void Signal(int signal) const { ::kill(static_cast<pid_t>(process.processId()), signal); }
+};
+
+constexpr uid_t kNobody = 65534;
+
+// What keeps a start from running.
+enum Fault {
+    PortTaken,
+    NothingOn,
+    LockOfAnotherUser,
+    LockIsAFolder,
+    NoFile,
+    FileIsAFolder,
+    EmptyFile,
+    NoDisplay
+};
+
+// Another user's program that listens first where an instance would answer, making the socket's
+// folder its own where it can, and answers every caller as a running window does.
+struct StrangerSocket {
+    pid_t pid = -1;
+    bool listening = false;
+
+    explicit StrangerSocket(const std::string& path) {
+        const std::string folder = std::filesystem::path(path).parent_path().string();
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        path.copy(address.sun_path, sizeof address.sun_path - 1);
+        int ready[2];
+        if (::pipe(ready) != 0)
+            return;
+        pid = ::fork();
+        if (pid == 0) {
+            ::close(ready[0]);
+            if (::setgroups(0, nullptr) != 0 || ::setresgid(kNobody, kNobody, kNobody) != 0 ||
+                ::setresuid(kNobody, kNobody, kNobody) != 0)
+                ::_exit(3);
+            ::mkdir(folder.c_str(), 0700);
+            const int server = ::socket(AF_UNIX, SOCK_STREAM, 0);
+            if (::bind(server, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+                ::listen(server, 8) != 0 || ::write(ready[1], "r", 1) != 1)
+                ::_exit(4);
+            for (;;) {
+                const int caller = ::accept(server, nullptr, nullptr);
+                char request[64];
+                if (caller >= 0 && ::read(caller, request, sizeof request) > 0) [[maybe_unused]]
+                    const ssize_t sent = ::write(caller, "shown\n", 6);
+                ::close(caller);
+            }
+        }
+        ::close(ready[1]);
+        char byte = 0;
+        listening = ::read(ready[0], &byte, 1) == 1;
+        ::close(ready[0]);
+    }
+    ~StrangerSocket() {
+        if (pid > 0) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+    }
 };
 
 bool Echoes(int fd, const std::string& text) {
@@ -188,39 +259,90 @@ private slots:
         QCOMPARE(qvtest::ConnectLoopback(port, 1s), -1);
     }
 
+    // Each start that cannot run says why and exits with status 1; a configuration that cannot be
+    // read leaves no lock behind, and a lock that is not this user's own file is not taken.
     void exitsWhenNothingCanRun_data() {
-        QTest::addColumn<bool>("portTaken");
+        QTest::addColumn<int>("fault");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("port taken") << true << "Mapping #1 cannot listen on port";
-        QTest::newRow("nothing switched on") << false << "No mapping of";
+        QTest::newRow("port taken") << int(PortTaken) << "Mapping #1 cannot listen on port";
+        QTest::newRow("nothing switched on") << int(NothingOn) << "No mapping of";
+        QTest::newRow("lock of another user") << int(LockOfAnotherUser) << "another user";
+        QTest::newRow("lock is a folder") << int(LockIsAFolder) << "not a regular file";
+        QTest::newRow("no file") << int(NoFile) << "no such file";
+        QTest::newRow("file is a folder") << int(FileIsAFolder) << "a directory";
+        QTest::newRow("empty file") << int(EmptyFile) << "empty";
+        QTest::newRow("no display") << int(NoDisplay) << "--headless";
     }
     void exitsWhenNothingCanRun() {
-        QFETCH(bool, portTaken);
+        QFETCH(int, fault);
         QFETCH(QString, reason);
         qvtest::TempDir dir;
         QVERIFY(QFile::copy(QStringLiteral(QV_EXECUTABLE), QString::fromStdString(dir.File("quorvane"))));
         qvtest::Fd taken(qvtest::ListenLoopback(1));
-        const int port = qvtest::LocalPort(taken.Get());
-        WriteConfig(dir.File(qv::kConfigFileName), {{{port, 1, portTaken}}});
-        Headless run(dir, {});
+        const int port = fault == PortTaken ? qvtest::LocalPort(taken.Get()) : qvtest::FreePort();
+        const std::string config = dir.File(qv::kConfigFileName);
+        const std::string lock = config + ".lock";
+        if (fault == FileIsAFolder)
+            QVERIFY(std::filesystem::create_directory(config));
+        else if (fault == EmptyFile)
+            qvtest::WriteAll(config, "");
+        else if (fault != NoFile)
+            WriteConfig(config, {{{port, 1, fault != NothingOn}}});
+        if (fault == LockIsAFolder)
+            QVERIFY(std::filesystem::create_directory(lock));
+        if (fault == LockOfAnotherUser) {
+            if (::geteuid() != 0)
+                QSKIP("only root can give a file to another user");
+            qvtest::WriteAll(lock, "4242 headless\n");
+            QCOMPARE(::chown(lock.c_str(), kNobody, kNobody), 0);
+        }
+        Headless run(dir, {}, fault == NoDisplay);
         QVERIFY(run.process.waitForFinished(10000));
+        QCOMPARE(run.process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(run.process.exitCode(), 1);
         QVERIFY(run.process.readAllStandardError().contains(reason.toLatin1()));
+        if (fault == NoFile || fault == FileIsAFolder || fault == EmptyFile)
+            QVERIFY(!std::filesystem::exists(lock));
     }
 
     // A later start of the same configuration asks the running window to show itself and leaves;
-    // a restarted one waits until the old one gives the configuration up.
+    // a restarted one waits until the old one gives the configuration up. Where another user took
+    // the place of the socket first, nobody is asked and the later start is refused.
     void secondStartShowsTheFirst_data() {
         QTest::addColumn<bool>("restarted");
-        QTest::newRow("second start") << false;
-        QTest::newRow("restart") << true;
+        QTest::addColumn<bool>("stranger");
+        QTest::newRow("second start") << false << false;
+        QTest::newRow("restart") << true << false;
+        QTest::newRow("socket folder of another user") << false << true;
     }
     void secondStartShowsTheFirst() {
         QFETCH(bool, restarted);
+        QFETCH(bool, stranger);
         qvtest::TempDir dir;
-        qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(dir.Path().string()));
+        const QByteArray where = QByteArray::fromStdString(dir.Path().string());
+        const bool temporarySet = qEnvironmentVariableIsSet("TMPDIR");
+        const QByteArray temporary = qgetenv("TMPDIR");
+        const auto restore = qScopeGuard([&] {
+            if (temporarySet)
+                qputenv("TMPDIR", temporary);
+            else
+                qunsetenv("TMPDIR");
+        });
+        qputenv("XDG_RUNTIME_DIR", where);
+        if (stranger) {
+            if (::geteuid() != 0)
+                QSKIP("only root can act as another user");
+            // No runtime folder: the socket's folder is made in a temporary folder anyone may write.
+            qunsetenv("XDG_RUNTIME_DIR");
+            qputenv("TMPDIR", where);
+            std::filesystem::permissions(dir.Path(),
+                                         std::filesystem::perms::all | std::filesystem::perms::sticky_bit);
+        }
         qvtest::FakePlatform platform(QString::fromStdString(dir.Path().string()));
         const std::string config = dir.File(qv::kConfigFileName);
+        std::optional<StrangerSocket> other;
+        if (stranger)
+            QVERIFY(other.emplace(qv::InstanceSocketPath(config)).listening);
         auto first = std::make_unique<qv::TSingleInstance>(config);
         QCOMPARE(first->Claim(platform, false), qv::TSingleInstance::Outcome::Run);
         int shown = 0;
@@ -236,10 +358,11 @@ private slots:
         }
         QTRY_VERIFY(outcome.load() >= 0);
         start.join();
-        const auto expected =
-            restarted ? qv::TSingleInstance::Outcome::Run : qv::TSingleInstance::Outcome::Raised;
+        const auto expected = stranger    ? qv::TSingleInstance::Outcome::Refused
+                              : restarted ? qv::TSingleInstance::Outcome::Run
+                                          : qv::TSingleInstance::Outcome::Raised;
         QCOMPARE(static_cast<qv::TSingleInstance::Outcome>(outcome.load()), expected);
-        QTRY_COMPARE(shown, restarted ? 0 : 1);
+        QTRY_COMPARE(shown, restarted || stranger ? 0 : 1);
         QVERIFY(platform.Boxes().isEmpty());
     }
 };

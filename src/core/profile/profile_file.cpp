@@ -5,10 +5,13 @@
 #include "core/profile/temporary_files.h"
 
 #include <cerrno>
+#include <cstring>
 #include <ctime>
+#include <fcntl.h>
 #include <memory>
 #include <mutex>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace qv {
 namespace {
@@ -115,6 +118,24 @@ bool Store(const std::string& path, const ProfileDocument& document) {
 bool ProfileFileTooLarge(const std::string& path) {
     FileStamp stamp;
     return StampOf(path, stamp) && static_cast<unsigned long long>(stamp.size) > kMaxProfileFileSize;
+}
+
+std::string ProfileFileProblem(const std::string& path) {
+    // Opened, not only looked at, so that a file this user may not read says so; non-blocking, so
+    // that a pipe given as the file cannot hold the reader up.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return std::strerror(errno);
+    struct stat info {};
+    const int error = ::fstat(fd, &info) == 0 ? 0 : errno;
+    ::close(fd);
+    if (error != 0)
+        return std::strerror(error);
+    if (S_ISDIR(info.st_mode))
+        return "it is a directory";
+    if (!S_ISREG(info.st_mode))
+        return "it is not a regular file";
+    return info.st_size == 0 ? "it is empty" : "";
 }
 
 WriteError::WriteError(const std::string& path)

@@ -17,6 +17,11 @@ inline constexpr size_t kMaxProfileFileSize = 8 * 1024 * 1024;
 // True when the file at path is larger than kMaxProfileFileSize.
 bool ProfileFileTooLarge(const std::string& path);
 
+// What keeps the file at path from being read as a profile: empty for a readable plain file with
+// something in it, else "it is a directory", "it is not a regular file", "it is empty" or the
+// system's reason.
+std::string ProfileFileProblem(const std::string& path);
+
 // A profile file could not be written; what() is "Unable to write to <path>".
 class WriteError : public std::runtime_error {
 public:
