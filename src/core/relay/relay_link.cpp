@@ -244,13 +244,13 @@ void TRelayLink::OnDeadline(Clock::time_point now) {
         lastConnectError_ = ETIMEDOUT;
         return ConnectNext();
     }
-    // Half-closed and quiet both ways for the whole timeout: ended.
-    if (outShut_ || inShut_) {
+    // Half-closed and quiet both ways for the whole timeout: ended. A direction waiting for its grant
+    // of bandwidth is not quiet, however long the grant takes.
+    if ((outShut_ || inShut_) && !up_.Held() && !down_.Held()) {
         const auto timeout = listener_.HalfClosedTimeout();
         if (now - lastActivity_ >= timeout)
             return Finish(false, RelayEndReason::HalfClosedTimeout);
-        if (!up_.Held() && !down_.Held())
-            return loop_.SetDeadline(*this, lastActivity_ + timeout);
+        return loop_.SetDeadline(*this, lastActivity_ + timeout);
     }
     // A grant of bandwidth is due.
     Pump();

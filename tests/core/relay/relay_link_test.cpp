@@ -62,9 +62,12 @@ struct Ending {
     void (*client)(Fd& client, const std::string& greeting);
     std::uint64_t serverReceives;
     qv::RelayEndReason reason;
+    std::uint64_t downLimit = 0; // bytes per second, destination to client; 0: none
 };
 
 const std::string kLong(100000, 'x'); // more than one chunk: the end of stream waits for the writes
+// Three grants of the smallest size at 1 KiB/s: each waits longer than the half-closed timeout.
+const std::string kSlow(1500, 's');
 
 void ReadAllThenEnd(Fd& client, const std::string& expected) {
     bool eof = false;
@@ -75,11 +78,14 @@ void ReadAllThenEnd(Fd& client, const std::string& expected) {
 class RelayEndingTest : public RelayLinkTest, public ::testing::WithParamInterface<Ending> {};
 
 TEST_P(RelayEndingTest, EndsArePassedOnAndTheLinkEndsOnce) {
-    LocalServer server(GetParam().mode, kLong);
+    const std::string& greeting = GetParam().downLimit ? kSlow : kLong;
+    LocalServer server(GetParam().mode, greeting);
     listener.SetHalfClosedTimeout(300ms);
+    if (GetParam().downLimit)
+        listener.SetBandwidth(0, GetParam().downLimit);
     StartRelay(listener, log, server.Port());
     Fd client(Connect());
-    GetParam().client(client, kLong);
+    GetParam().client(client, greeting);
     EXPECT_TRUE(WaitUntil([&] { return log.Disconnects() == 1; }));
     EXPECT_TRUE(WaitUntil([&] { return server.BytesReceived() == GetParam().serverReceives; }));
     EXPECT_EQ(log.Connects(), 1);
@@ -115,6 +121,17 @@ INSTANTIATE_TEST_SUITE_P(
                    ReadAllThenEnd(c, "");
                },
                1, qv::RelayEndReason::HalfClosedTimeout},
+        // The client ends its side while the greeting waits for its bandwidth: waiting is no quiet.
+        Ending{"ClientEndsWhileTheGreetingWaitsForBandwidth", ServerMode::Greeting,
+               [](Fd& c, const std::string& greeting) {
+                   std::string got = ReadExactly(c.Get(), 1, 5s);
+                   ASSERT_EQ(::shutdown(c.Get(), SHUT_WR), 0);
+                   bool eof = false;
+                   got += ReadToEnd(c.Get(), 5s, &eof);
+                   EXPECT_EQ(got.size(), greeting.size());
+                   EXPECT_TRUE(eof);
+               },
+               0, qv::RelayEndReason::ClientClosed, 1024},
         Ending{"ClientResets", ServerMode::Sink,
                [](Fd& c, const std::string&) {
                    ASSERT_TRUE(SendAll(c.Get(), "abc"));
