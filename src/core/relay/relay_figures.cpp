@@ -83,6 +83,11 @@ std::string EndpointText(const RelayAddress& address) {
         return std::string(text) + ":" + std::to_string(ntohs(v4->sin_port));
     }
     const auto* v6 = reinterpret_cast<const sockaddr_in6*>(&address.addr);
+    if (IN6_IS_ADDR_V4MAPPED(&v6->sin6_addr)) {
+        // An IPv4 client of a dual-stack socket reads as the IPv4 address it is.
+        ::inet_ntop(AF_INET, v6->sin6_addr.s6_addr + 12, text, sizeof text);
+        return std::string(text) + ":" + std::to_string(ntohs(v6->sin6_port));
+    }
     ::inet_ntop(AF_INET6, &v6->sin6_addr, text, sizeof text);
     return "[" + std::string(text) + "]:" + std::to_string(ntohs(v6->sin6_port));
 }

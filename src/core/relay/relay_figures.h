@@ -57,7 +57,8 @@ struct RelayLinkFigures {
     std::chrono::steady_clock::time_point startedSteady;
 };
 
-// "192.0.2.1:80" or "[2001:db8::1]:80"; empty for an address of length 0.
+// "192.0.2.1:80" or "[2001:db8::1]:80"; an IPv4-mapped address in its IPv4 form; empty for an address
+// of length 0.
 std::string EndpointText(const RelayAddress& address);
 
 // Why a destination could not be reached, from the error of an attempt (nonzero): refused, timed out,

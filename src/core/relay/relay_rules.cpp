@@ -53,7 +53,14 @@ bool ParseNetwork(const std::string& text, RelayNetwork& network, std::string& e
         }
         network.prefix = std::stoi(length);
     }
-    ClearHostBits(network.bytes, network.prefix, bits);
+    // "::ffff:192.0.2.0/120" is how a dual-stack socket shows 192.0.2.0/24, and is matched as that.
+    if (network.v6 && network.prefix >= 96 &&
+        IN6_IS_ADDR_V4MAPPED(reinterpret_cast<const in6_addr*>(network.bytes.data()))) {
+        std::array<std::uint8_t, 16> v4{};
+        std::memcpy(v4.data(), network.bytes.data() + 12, 4);
+        network = RelayNetwork{false, v4, network.prefix - 96};
+    }
+    ClearHostBits(network.bytes, network.prefix, network.v6 ? 128 : 32);
     return true;
 }
 

@@ -10,7 +10,8 @@
 namespace qv {
 
 // One network, IPv4 or IPv6, written as an address alone or in CIDR form ("192.168.1.0/24",
-// "2001:db8::/32"). IPv4 clients that arrive on an IPv6 socket (::ffff:a.b.c.d) count as IPv4.
+// "2001:db8::/32"). IPv4 clients that arrive on an IPv6 socket (::ffff:a.b.c.d) count as IPv4, and so
+// do networks written in that form (::ffff:a.b.c.d/96 and longer).
 struct RelayNetwork {
     bool v6 = false;
     std::array<std::uint8_t, 16> bytes{}; // the address, its host bits cleared
