@@ -237,9 +237,16 @@ void TRelayListener::JoinFinishedLoops() {
 }
 
 void TRelayListener::SetAccessRules(std::shared_ptr<const RelayAccessRules> rules) {
-    std::lock_guard lock(rulesMutex_);
-    rules_ = std::move(rules);
-    rulesGeneration_.fetch_add(1, std::memory_order_release);
+    {
+        std::lock_guard lock(rulesMutex_);
+        rules_ = std::move(rules);
+        rulesGeneration_.fetch_add(1, std::memory_order_release);
+    }
+    // Each loop ends the links and sessions the new rules refuse.
+    std::lock_guard loops(loopsMutex_);
+    for (const auto* group : {&loops_, &ending_})
+        for (const auto& loop : *group)
+            loop->Wake();
 }
 
 void TRelayListener::SetBandwidth(std::uint64_t upBytesPerSecond, std::uint64_t downBytesPerSecond) {

@@ -130,7 +130,8 @@ public:
     std::function<void(const RelayLinkFigures&)> OnRefused;
 
     // Any thread: who may connect from now on, and how many at once (null: everyone, no limit). Links
-    // already relaying are left alone.
+    // and UDP sessions whose client the allow and deny lists now refuse end ("denied by rule"); a lower
+    // limit ends none.
     void SetAccessRules(std::shared_ptr<const RelayAccessRules> rules);
     // Any thread: the bandwidth of the mapping in bytes per second, client to destination (up) and
     // destination to client (down); 0: no limit. Shared fairly by its links, and in force at once for

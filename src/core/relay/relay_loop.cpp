@@ -208,6 +208,22 @@ void TRelayLoop::CloseRequested() {
             udp_->Close(id);
 }
 
+void TRelayLoop::EndRefused() {
+    const std::uint64_t generation = listener_.rulesGeneration_.load(std::memory_order_acquire);
+    if (generation == rulesChecked_)
+        return;
+    rulesChecked_ = generation;
+    const RelayAccessRules* rules = listener_.AccessRules(rules_, rulesSeen_);
+    if (!rules)
+        return;
+    links_.ForEach([rules](TRelayLink& link) {
+        if (!link.Done() && !rules->Allows(link.client_.addr))
+            link.Abort(RelayEndReason::DeniedByRule);
+    });
+    if (udp_)
+        udp_->EndRefused(*rules);
+}
+
 void TRelayLoop::Run() {
     while (!(stopping_ && links_.Count() == 0))
         Turn();
@@ -244,6 +260,7 @@ void TRelayLoop::Turn() {
             if (stop_.load(std::memory_order_acquire) && !stopping_)
                 EndEverything();
             CloseRequested();
+            EndRefused();
         } else if (TRelayLinkTable::Role(tag) == kOwnRole && TRelayUdp::Owns(tag)) {
             if (udp_)
                 udp_->OnEvent(tag, events[i].events);
@@ -303,6 +320,7 @@ void TRelayLoop::Accept(int listenFd) {
     if (!ceiling_.Allows(fd, kLinkDescriptors)) {
         // The connection waits, as it would in the queue, until descriptors below the ceiling are free.
         parked_ = fd;
+        parkedClient_ = client;
         PauseAccepting(Clock::now() + std::chrono::milliseconds(TRelayListener::kExhaustedWaitMs));
         return;
     }
@@ -313,7 +331,7 @@ void TRelayLoop::Accept(int listenFd) {
 bool TRelayLoop::Admit(int fd, const RelayAddress& client) {
     const RelayAccessRules* rules = listener_.AccessRules(rules_, rulesSeen_);
     RelayEndReason refused = RelayEndReason::None;
-    if (rules && client.length > 0 && !rules->Allows(client.addr))
+    if (rules && !rules->Allows(client.addr))
         refused = RelayEndReason::DeniedByRule;
     else if (!listener_.ReserveLink(rules ? rules->maxConnections : 0))
         refused = RelayEndReason::LimitReached;
@@ -374,12 +392,10 @@ void TRelayLoop::ResumeAccepting(Clock::time_point now) {
             return;
         }
         CloseFd(parked_);
-        RelayAddress client;
-        client.length = sizeof client.addr;
-        if (::getpeername(low, reinterpret_cast<sockaddr*>(&client.addr), &client.length) != 0)
-            client.length = 0;
-        if (Admit(low, client))
-            StartLink(low, client);
+        // Judged by the address it was accepted from: a client that has reset it meanwhile leaves a
+        // socket that no longer knows its peer.
+        if (Admit(low, parkedClient_))
+            StartLink(low, parkedClient_);
     }
     accepting_ = WatchListening();
     if (!accepting_)

@@ -86,6 +86,8 @@ private:
     // The access rules' verdict on a client just accepted: it is closed and reported when refused.
     bool Admit(int fd, const RelayAddress& client);
     void CloseRequested();
+    // After a change of the access rules: the links and sessions they refuse end.
+    void EndRefused();
     void PauseAccepting(Clock::time_point until);
     void ResumeAccepting(Clock::time_point now);
     void EndEverything();
@@ -107,6 +109,7 @@ private:
     Clock::time_point acceptPausedUntil_{};
     // A connection accepted into the reserve of descriptors, kept until its link fits below the ceiling.
     int parked_ = -1;
+    RelayAddress parkedClient_; // as the accept gave it
     TRelayDescriptorCeiling ceiling_;
     // Changes to the table, and the destinations of its links, happen under this lock, so a snapshot
     // from another thread reads a table that holds still.
@@ -114,6 +117,7 @@ private:
     TRelayLinkTable links_;
     std::shared_ptr<const RelayAccessRules> rules_; // the listener's, as last fetched
     std::uint64_t rulesSeen_ = ~std::uint64_t{0};
+    std::uint64_t rulesChecked_ = 0; // the rules' generation the live links were last checked against
     // Kept here, so a link without a limit checks a pointer of its own and nothing shared.
     TRelayBandwidth* limits_[2] = {nullptr, nullptr};
     std::uint64_t limitsSeen_ = ~std::uint64_t{0};

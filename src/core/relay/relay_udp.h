@@ -55,6 +55,8 @@ public:
     void Snapshot(std::vector<RelayLinkFigures>& into) const;
     // The loop's thread: the session `id`, if it is one of these, ends as a stop would end it.
     void Close(std::uint64_t id);
+    // The loop's thread: every session whose client `rules` refuse ends ("denied by rule").
+    void EndRefused(const RelayAccessRules& rules);
 
     static constexpr int kBatch = 32;        // datagrams per system call
     static constexpr int kRoundsPerTurn = 8; // batches a socket may move before the others get theirs

@@ -244,6 +244,16 @@ void TRelayUdp::Close(std::uint64_t id) {
             return Finish(*s, RelayEndReason::ClosedByUser);
 }
 
+void TRelayUdp::EndRefused(const RelayAccessRules& rules) {
+    for (Session *s = oldest_, *next = nullptr; s; s = next) {
+        next = s->newer; // Finish takes s out of the list
+        sockaddr_storage client{};
+        std::memcpy(&client, &s->client, sizeof s->client);
+        if (!rules.Allows(client))
+            Finish(*s, RelayEndReason::DeniedByRule);
+    }
+}
+
 RelayLinkFigures TRelayUdp::Figures(const Session& s) const {
     RelayLinkFigures f;
     f.id = s.id;

@@ -5,9 +5,11 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <thread>
 
 #include "core/relay/relay_proxy_header.h"
+#include "support/udp_probe.h"
 
 namespace qvtest {
 namespace {
@@ -19,6 +21,15 @@ sockaddr_storage Peer(const char* text) {
     else if (::inet_pton(AF_INET6, text, &reinterpret_cast<sockaddr_in6*>(&address)->sin6_addr) == 1)
         address.ss_family = AF_INET6;
     return address;
+}
+
+sockaddr_storage Endpoint(const char* address, int port) {
+    sockaddr_storage a = Peer(address);
+    if (a.ss_family == AF_INET)
+        reinterpret_cast<sockaddr_in*>(&a)->sin_port = htons(static_cast<uint16_t>(port));
+    else
+        reinterpret_cast<sockaddr_in6*>(&a)->sin6_port = htons(static_cast<uint16_t>(port));
+    return a;
 }
 
 qv::TRelayNetworkSet Networks(const std::vector<const char*>& texts) {
@@ -60,6 +71,7 @@ struct Access {
     std::vector<const char*> allow;
     std::vector<const char*> deny;
     bool secondSourceRelays; // 127.0.0.2; 127.0.0.1 always relays in these rows
+    bool dualStack = false;  // IPv4 clients arrive on an IPv6 socket, as ::ffff:127.0.0.x
 };
 
 class RelayAccessTest : public ::testing::TestWithParam<Access> {};
@@ -78,6 +90,10 @@ TEST_P(RelayAccessTest, RefusedClientsAreClosedAtOnceWithoutEvents) {
     rules->allow = Networks(GetParam().allow);
     rules->deny = Networks(GetParam().deny);
     listener.SetAccessRules(rules);
+    if (GetParam().dualStack && Fd(ListenLoopback6(1)).Get() < 0)
+        GTEST_SKIP() << "this machine has no IPv6";
+    if (GetParam().dualStack)
+        listener.SetListenOn({qv::RelayListenOn::Kind::AllAddresses, ""});
     StartRelay(listener, log, server.Port());
     for (const char* source : {"127.0.0.1", "127.0.0.2"}) {
         const bool relays = std::string(source) == "127.0.0.1" || GetParam().secondSourceRelays;
@@ -110,7 +126,8 @@ INSTANTIATE_TEST_SUITE_P(
     Lists, RelayAccessTest,
     ::testing::Values(Access{"NoRules", {}, {}, true}, Access{"AllowOneAddress", {"127.0.0.1"}, {}, false},
                       Access{"AllowTheNetwork", {"127.0.0.0/8"}, {}, true},
-                      Access{"DenyWinsOverAllow", {"127.0.0.0/8"}, {"127.0.0.2/32"}, false}),
+                      Access{"DenyWinsOverAllow", {"127.0.0.0/8"}, {"127.0.0.2/32"}, false},
+                      Access{"DenyInTheMappedForm", {}, {"::ffff:127.0.0.2/127"}, false, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(RelayAccessTest, TheLimitRefusesTheNextClientUntilAPlaceIsFree) {
@@ -144,20 +161,91 @@ TEST(RelayAccessTest, TheLimitRefusesTheNextClientUntilAPlaceIsFree) {
     EXPECT_TRUE(log.Paired());
 }
 
+// A deny added while clients relay ends the TCP links and UDP sessions it refuses, and only those.
+TEST(RelayAccessTest, RulesAppliedLaterEndTheLinksAndSessionsTheyRefuse) {
+    LocalServer tcpEcho(ServerMode::Echo);
+    UdpEcho udpEcho("127.0.0.1", tcpEcho.Port());
+    EventLog log;
+    qv::TRelayListener listener;
+    listener.SetProtocol(qv::RelayProtocol::Both);
+    StartRelay(listener, log, tcpEcho.Port());
+    const int port = listener.ListeningPort();
+    Fd kept(ConnectLoopbackFrom("127.0.0.1", port)), denied(ConnectLoopbackFrom("127.0.0.2", port));
+    Fd keptUdp = UdpSocket("127.0.0.1", 0, port), deniedUdp = UdpSocket("127.0.0.2", 0, port, "127.0.0.1");
+    for (const Fd* tcp : {&kept, &denied})
+        ASSERT_TRUE(SendAll(tcp->Get(), "a") && ReadExactly(tcp->Get(), 1, 5s) == "a");
+    for (const Fd* udp : {&keptUdp, &deniedUdp}) {
+        ASSERT_EQ(::send(udp->Get(), "b", 1, 0), 1);
+        ASSERT_EQ(ReceiveDatagram(udp->Get()), std::optional<std::string>("b"));
+    }
+    auto rules = std::make_shared<qv::RelayAccessRules>();
+    rules->deny = Networks({"127.0.0.2"});
+    listener.SetAccessRules(rules);
+    bool eof = false;
+    EXPECT_EQ(ReadToEnd(denied.Get(), 5s, &eof), "");
+    EXPECT_TRUE(eof);
+    ASSERT_TRUE(WaitUntil([&] { return log.Disconnects() == 2; }));
+    for (const qv::RelayLinkFigures& ended : log.Ended()) {
+        EXPECT_EQ(ended.reason, qv::RelayEndReason::DeniedByRule);
+        EXPECT_EQ(qv::EndpointText(ended.client).rfind("127.0.0.2:", 0), 0u);
+    }
+    EXPECT_TRUE(SendAll(kept.Get(), "c") && ReadExactly(kept.Get(), 1, 5s) == "c");
+    ASSERT_EQ(::send(keptUdp.Get(), "d", 1, 0), 1);
+    EXPECT_EQ(ReceiveDatagram(keptUdp.Get()), std::optional<std::string>("d"));
+    listener.SetActive(false);
+    EXPECT_TRUE(log.Paired());
+}
+
+// A connection that waits in the descriptor reserve is judged, once a place is free, by the address it
+// was accepted from, even when its client has reset it meanwhile and the socket no longer knows its peer.
+TEST(RelayAccessTest, AClientParkedForDescriptorsIsJudgedByTheAddressItCameFrom) {
+    LocalServer server(ServerMode::Echo);
+    EventLog log;
+    std::vector<qv::RelayLinkFigures> refused;
+    std::mutex mutex;
+    qv::TRelayListener listener;
+    listener.OnRefused = [&](const qv::RelayLinkFigures& figures) {
+        std::lock_guard lock(mutex);
+        refused.push_back(figures);
+    };
+    auto rules = std::make_shared<qv::RelayAccessRules>();
+    rules->deny = Networks({"127.0.0.0/8"});
+    listener.SetAccessRules(rules);
+    Fd client(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    // Every descriptor from the listener's own on lands above the ceiling: the accepted connection is
+    // parked. The limit is in force before the relay threads start, as it is in the program.
+    const rlimit low{static_cast<rlim_t>(client.Get() + 1 + qv::kDescriptorReserve), saved.rlim_max};
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    StartRelay(listener, log, server.Port());
+    const std::size_t open = CountOpenFds();
+    sockaddr_storage to = Endpoint("127.0.0.1", listener.ListeningPort());
+    const bool connected =
+        ::connect(client.Get(), reinterpret_cast<sockaddr*>(&to), sizeof(sockaddr_in)) == 0;
+    const bool parked = connected && WaitUntil([&] { return CountOpenFds() == open + 1; });
+    linger reset{1, 0};
+    ::setsockopt(client.Get(), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    client.Reset();
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+    ASSERT_TRUE(parked);
+    EXPECT_TRUE(WaitUntil([&] {
+        std::lock_guard lock(mutex);
+        return !refused.empty() || log.Connects() > 0;
+    }));
+    listener.SetActive(false);
+    EXPECT_EQ(log.Connects(), 0);
+    std::lock_guard lock(mutex);
+    ASSERT_EQ(refused.size(), 1u);
+    EXPECT_EQ(refused[0].reason, qv::RelayEndReason::DeniedByRule);
+    EXPECT_EQ(qv::EndpointText(refused[0].client).rfind("127.0.0.1:", 0), 0u);
+}
+
 } // namespace
 } // namespace qvtest
 
 namespace qvtest {
 namespace {
-
-sockaddr_storage Endpoint(const char* address, int port) {
-    sockaddr_storage a = Peer(address);
-    if (a.ss_family == AF_INET)
-        reinterpret_cast<sockaddr_in*>(&a)->sin_port = htons(static_cast<uint16_t>(port));
-    else
-        reinterpret_cast<sockaddr_in6*>(&a)->sin6_port = htons(static_cast<uint16_t>(port));
-    return a;
-}
 
 struct Header {
     int version;
