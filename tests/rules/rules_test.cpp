@@ -71,8 +71,8 @@ bool Echoes(const char* source, int port) {
 class RulesTest : public QObject {
     Q_OBJECT
 private slots:
-    // Typed, checked, applied to a running mapping at once; the refused client shows among the ended
-    // links; a new listen choice waits for the next "Enable", and says so.
+    // Typed, checked, applied to a running mapping at once, to the live links too; the refused client
+    // shows among the ended links; a new listen choice waits for the next "Enable", and says so.
     void windowPutsRulesInForce() {
         Program p;
         LocalServer echo(ServerMode::Echo);
@@ -88,8 +88,13 @@ private slots:
         QVERIFY(!apply->isEnabled());
         allow->setPlainText(QStringLiteral("127.0.0.1"));
         QVERIFY(p.Message().isEmpty() && apply->isEnabled());
+        Fd live(ConnectLoopbackFrom("127.0.0.2", port));
+        QVERIFY(SendAll(live.Get(), "hi") && ReadExactly(live.Get(), 2, 5s) == "hi");
         apply->click();
         QCOMPARE(p.Message(), QStringLiteral("Applied to Mapping #2."));
+        bool ended = false;
+        QCOMPARE(ReadToEnd(live.Get(), 5s, &ended), std::string());
+        QVERIFY(ended); // a link the new rules refuse does not flow on
         QVERIFY(Echoes("127.0.0.1", port));
         QVERIFY(!Echoes("127.0.0.2", port));
         QTRY_VERIFY(std::ranges::any_of(p.roster->Service().EndedLinks(), [](const qv::MappingLink& link) {
