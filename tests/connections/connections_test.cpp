@@ -33,6 +33,7 @@
 #include "support/qt_test_main.h"
 #include "support/roster_fixture.h"
 #include "support/tcp_probe.h"
+#include "support/temp_dir.h"
 #include "support/udp_probe.h"
 
 using namespace qvtest;
@@ -273,6 +274,22 @@ private slots:
                     .findChild<qv::TMappingSummary*>(QStringLiteral("MappingSummary"))
                     ->LineText(3)
                     .contains(holder));
+    }
+
+    // A search for a port's holder that cannot finish (a table that does not answer) gives up at its
+    // bound: some program holds the port, which one is not known.
+    void portHolderSearchGivesUpAtItsBound() {
+        TempDir proc;
+        std::filesystem::create_directory(proc.Path() / "net");
+        const std::string table = proc.File("net/tcp");
+        QCOMPARE(::mkfifo(table.c_str(), 0600), 0);
+        const std::optional<qv::PortHolder> holder =
+            qv::FindPortHolder(8080, proc.Path().string(), false, 50ms);
+        QVERIFY(holder && holder->outOfTime && holder->pid == 0);
+        // A writer that comes and goes lets the search left behind read an empty table and end.
+        int writer = -1;
+        QVERIFY(WaitUntil([&] { return (writer = ::open(table.c_str(), O_WRONLY | O_NONBLOCK)) >= 0; }));
+        ::close(writer);
     }
 
     void privilegedPortDetailGivesTheCommands() {
