@@ -191,7 +191,8 @@ QVariant TLinksModel::Display(const Row& row, Column column) const {
     case Column::Client:
         return Text(EndpointText(f.client));
     case Column::Destination:
-        return Text(EndpointText(f.destination));
+        // One that was never reached shows where it was tried.
+        return Text(EndpointText(f.destination.length ? f.destination : f.tried));
     case Column::State:
         return QString::fromLatin1(StateText(f.state));
     case Column::Reason:

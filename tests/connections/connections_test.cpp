@@ -111,6 +111,8 @@ private slots:
         QVERIFY(SendAll(second.Get(), "second!") && ReadExactly(second.Get(), 7, 5s) == "second!");
         Fd refused(ConnectLoopback(port3));
         QTRY_COMPARE(p.Column("EndedConnectionsView", "Reason"), QStringList{"destination refused"});
+        QCOMPARE(p.Column("EndedConnectionsView", "Destination"),
+                 QStringList{QStringLiteral("127.0.0.1:%1").arg(refusing.Port())});
         QTRY_COMPARE(p.Column("ConnectionsView", "Sent").size(), 2);
         QTRY_VERIFY(p.Column("ConnectionsView", "Received").contains(QStringLiteral("7 B")));
         // A rate is the bytes between two snapshots over their time apart.
