@@ -1,6 +1,7 @@
 // Soak of a mapping with the window open: many short connections through mapping #1 of the real main
 // window (offscreen), while the user-interface thread is watched; then many live links held open with
-// the connections window shown. Prints one figure per line.
+// the connections window shown; then the live table given a snapshot in which links ended scattered
+// through it. Prints one figure per line.
 //
 //   relay_soak DEST_PORT [CONNECTIONS [CLIENTS_AT_A_TIME [LIVE_LINKS]]]
 //
@@ -10,6 +11,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QSortFilterProxyModel>
+#include <QTableView>
 #include <QTimer>
 #include <arpa/inet.h>
 #include <atomic>
@@ -26,6 +29,7 @@
 #include <vector>
 
 #include "connections/connections_window.h"
+#include "connections/links_model.h"
 #include "core/relay/relay_socket.h"
 #include "log/connection_log.h"
 #include "mapping/mapping_slot.h"
@@ -62,6 +66,36 @@ long StatusKiB(const char* key) {
         status.ignore(1 << 10, '\n');
     }
     return 0;
+}
+
+// One snapshot applied to the connections window's table of live links (with its sorting proxy and
+// view, as the window has them) when `ended` of `rows` links have ended, spread through the table as
+// UDP sessions in hash order are: milliseconds.
+double ScatteredEndingsMs(int rows, int ended) {
+    qv::TLinksModel model(qv::TLinksModel::Kind::Live);
+    QSortFilterProxyModel proxy;
+    proxy.setSourceModel(&model);
+    proxy.setSortRole(Qt::UserRole);
+    proxy.setDynamicSortFilter(true);
+    QTableView view;
+    view.setModel(&proxy);
+    std::vector<qv::MappingLink> links(static_cast<std::size_t>(rows));
+    for (int i = 0; i < rows; ++i) {
+        links[i].slot = 1;
+        links[i].figures.id = static_cast<std::uint64_t>(i) + 1;
+        links[i].figures.protocol = qv::RelayProtocol::Udp;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    model.UpdateLive(links, now);
+    view.selectRow(rows - 1);
+    std::vector<qv::MappingLink> kept;
+    for (int i = 0; i < rows; ++i)
+        if (i % (rows / ended) != 0)
+            kept.push_back(links[i]);
+    QElapsedTimer clock;
+    clock.start();
+    model.UpdateLive(std::move(kept), now + std::chrono::milliseconds(500));
+    return clock.nsecsElapsed() / 1e6;
 }
 
 std::size_t OpenDescriptors() {
@@ -211,6 +245,10 @@ int main(int argc, char** argv) {
     std::printf("| longest gap between 10 ms timer ticks on the UI thread | %lld ms |\n",
                 static_cast<long long>(longestGap));
     links.clear();
+    std::printf("Scattered endings: one snapshot applied to the connections window's live table\n");
+    for (const auto& [rows, ended] : {std::pair{15000, 5000}, std::pair{30000, 10000}})
+        std::printf("| %d rows, %d of them ended, spread through the table | %.1f ms |\n", rows, ended,
+                    ScatteredEndingsMs(rows, ended));
     slot.MappingDisableClick();
     program.Stop();
     return failed.load() == 0 ? 0 : 1;

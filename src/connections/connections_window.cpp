@@ -1,14 +1,21 @@
 #include "connections/connections_window.h"
 
+#include <QDate>
+#include <QDir>
 #include <QFile>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QSortFilterProxyModel>
+#include <QStandardPaths>
+#include <QStyle>
 #include <QTableView>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <set>
 
 #include "connections/links_csv.h"
@@ -21,6 +28,34 @@
 #include "shell/roster.h"
 
 namespace qv {
+
+namespace {
+// The widest text a column usually shows, with room around it.
+const char* WidestText(TLinksModel::Column column) {
+    using Column = TLinksModel::Column;
+    switch (column) {
+    case Column::Mapping:
+        return "Mapping #6__";
+    case Column::Client:
+    case Column::Destination:
+        return "[2001:db8::1]:65535__";
+    case Column::State:
+        return "half-closed__";
+    case Column::Reason:
+        return "closed from the connections window__";
+    case Column::Sent:
+    case Column::Received:
+        return "1023 KiB (99999 dgrams)__";
+    case Column::RateUp:
+    case Column::RateDown:
+        return "1023 KiB/s__";
+    case Column::Duration:
+        return "1 h 02 min__";
+    default:
+        return "";
+    }
+}
+} // namespace
 
 TConnectionsForm::TConnectionsForm(TRoster& roster)
     : SecondaryWindow(roster, "ConnectionsForm", "Quorvane - Internet Port Mapping - Connections",
@@ -57,6 +92,7 @@ TConnectionsForm::TConnectionsForm(TRoster& roster)
     layout->addWidget(liveView_, 3);
     layout->addWidget(new QLabel(QStringLiteral("Ended connections, newest first:"), page));
     layout->addWidget(endedView_, 2);
+    FitColumns(*layout);
 
     Platform& platform = roster.platform();
     for (QSortFilterProxyModel* proxy : {liveProxy_, endedProxy_})
@@ -87,19 +123,11 @@ QTableView* TConnectionsForm::NewTable(const char* name, TLinksModel* model, QSo
     // Unsorted until a header is clicked: the live links in the order they came, the ended newest first.
     view->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
     proxy->sort(-1);
-    // Addresses, reasons and a UDP session's bytes with its datagrams are the widest texts; the rest fits
-    // the default.
+    // Each column as wide as its caption or its usual widest text, whichever is wider.
     for (int column = 0; column < model->columnCount(); ++column) {
-        const TLinksModel::Column kind = model->ColumnAt(column);
-        const auto widthOf = [view](const char* text) {
-            return view->fontMetrics().horizontalAdvance(QString::fromLatin1(text));
-        };
-        if (kind == TLinksModel::Column::Client || kind == TLinksModel::Column::Destination)
-            view->setColumnWidth(column, widthOf("[2001:db8::1]:65535__"));
-        else if (kind == TLinksModel::Column::Reason)
-            view->setColumnWidth(column, widthOf("closed from the connections window__"));
-        else if (kind == TLinksModel::Column::Sent || kind == TLinksModel::Column::Received)
-            view->setColumnWidth(column, widthOf("1023 KiB (99999 dgrams)__"));
+        const QString widest = QString::fromLatin1(WidestText(model->ColumnAt(column)));
+        view->setColumnWidth(column, std::max(view->horizontalHeader()->sectionSizeHint(column),
+                                              view->fontMetrics().horizontalAdvance(widest)));
     }
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -108,6 +136,27 @@ QTableView* TConnectionsForm::NewTable(const char* name, TLinksModel* model, QSo
     view->horizontalHeader()->setStretchLastSection(true);
     view->setWordWrap(false);
     return view;
+}
+
+void TConnectionsForm::FitColumns(const QLayout& layout) {
+    // Wide enough for every column of both tables, as far as the screen has room: only on a smaller
+    // screen do the tables scroll sideways.
+    int width = 0;
+    for (const QTableView* view : {liveView_, endedView_}) {
+        int columns = 2 * view->frameWidth() + view->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+        for (int column = 0; column < view->model()->columnCount(); ++column)
+            columns += view->columnWidth(column);
+        width = std::max(width, columns);
+    }
+    const QMargins margins = layout.contentsMargins();
+    QSize size(std::max(this->width(), width + margins.left() + margins.right()), height());
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect room = screen->availableGeometry();
+        size = size.boundedTo(room.size());
+        setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size, room));
+    } else {
+        resize(size);
+    }
 }
 
 void TConnectionsForm::Refresh() {
@@ -140,7 +189,13 @@ void TConnectionsForm::CloseConnectionClick() {
 }
 
 void TConnectionsForm::ExportConnectionsClick() {
-    const QString name = roster_.platform().SaveTableFileName(this);
+    // Dated, so that exports of different days sit side by side in the documents folder.
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (folder.isEmpty())
+        folder = QDir::homePath();
+    const QString suggested = QDir(folder).filePath(
+        QStringLiteral("quorvane-connections-%1.csv").arg(QDate::currentDate().toString(Qt::ISODate)));
+    const QString name = roster_.platform().SaveTableFileName(this, suggested);
     if (name.isEmpty())
         return;
     const TMappingService& service = roster_.Service();

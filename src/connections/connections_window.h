@@ -6,6 +6,7 @@
 
 #include "shell/secondary_window.h"
 
+class QLayout;
 class QLineEdit;
 class QPushButton;
 class QSortFilterProxyModel;
@@ -41,6 +42,7 @@ protected:
 private:
     QTableView* NewTable(const char* name, TLinksModel* model, QSortFilterProxyModel*& proxy);
     void UpdateButtons();
+    void FitColumns(const QLayout& layout);
 
     TLinksModel* live_;
     TLinksModel* ended_;

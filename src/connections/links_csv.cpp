@@ -13,10 +13,12 @@ QString Field(QString text) {
     return QLatin1Char('"') + text.replace(QLatin1String("\""), QLatin1String("\"\"")) + QLatin1Char('"');
 }
 
+// Local time with its offset from UTC, so that a file read elsewhere, or across a change of daylight
+// saving time, still names one moment.
 QString Time(std::chrono::system_clock::time_point when) {
-    return QDateTime::fromMSecsSinceEpoch(
-               std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch()).count())
-        .toString(Qt::ISODateWithMs);
+    const QDateTime local = QDateTime::fromMSecsSinceEpoch(
+        std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch()).count());
+    return local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODateWithMs);
 }
 
 QString Line(const MappingLink& link, bool live, std::chrono::system_clock::time_point now) {
@@ -26,8 +28,9 @@ QString Line(const MappingLink& link, bool live, std::chrono::system_clock::time
         live ? QStringLiteral("live") : QStringLiteral("ended"),
         QString::number(link.slot),
         QString::fromStdString(EndpointText(f.client)),
-        QString::fromStdString(EndpointText(f.destination)),
-        QString::fromLatin1(StateText(f.state)),
+        QString::fromStdString(EndpointText(f.destination.length ? f.destination : f.tried)),
+        // An ended link's figures keep the state it was ending from; in the file it has ended.
+        live ? QString::fromLatin1(StateText(f.state)) : QStringLiteral("ended"),
         QString::fromLatin1(ReasonText(f.reason)),
         QString::number(f.bytesUp),
         QString::number(f.bytesDown),

@@ -97,44 +97,51 @@ void TLinksModel::UpdateLive(std::vector<MappingLink> links, std::chrono::steady
     for (std::size_t i = 0; i < links.size(); ++i)
         incoming.emplace(Key(links[i]), i);
 
-    // Gone links leave, a run of neighbours at a time, from the bottom up.
-    for (int last = static_cast<int>(rows_.size()) - 1; last >= 0;) {
-        if (incoming.count(Key(rows_[last].link))) {
-            --last;
-            continue;
-        }
-        int first = last;
-        while (first > 0 && !incoming.count(Key(rows_[first - 1].link)))
-            --first;
-        beginRemoveRows({}, first, last);
-        rows_.erase(rows_.begin() + first, rows_.begin() + last + 1);
-        endRemoveRows();
-        last = first - 1;
-    }
+    // The rows that stay keep their order and take their new figures; new links follow. Ended links
+    // are scattered (UDP sessions come in hash order), so the table is rebuilt in one pass and the views
+    // told once, their persistent indexes moved along: a removal per run of neighbours would cost a
+    // move of the rows below each time.
+    std::vector<Row> next;
+    next.reserve(links.size());
+    std::vector<int> movedTo(rows_.size(), -1);
     std::vector<bool> known(links.size(), false);
-    for (Row& row : rows_) {
-        const std::size_t i = incoming.at(Key(row.link));
-        known[i] = true;
-        const RelayLinkFigures& fresh = links[i].figures;
+    for (std::size_t old = 0; old < rows_.size(); ++old) {
+        const auto found = incoming.find(Key(rows_[old].link));
+        if (found == incoming.end())
+            continue;
+        Row& row = rows_[old];
+        known[found->second] = true;
+        const RelayLinkFigures& fresh = links[found->second].figures;
         if (seconds > 0) {
             row.rateUp = static_cast<double>(fresh.bytesUp - row.link.figures.bytesUp) / seconds;
             row.rateDown = static_cast<double>(fresh.bytesDown - row.link.figures.bytesDown) / seconds;
         }
         row.link.figures = fresh;
+        movedTo[old] = static_cast<int>(next.size());
+        next.push_back(std::move(row));
     }
-    // Durations move on in every row: one change for the whole table.
-    if (!rows_.empty())
-        emit dataChanged(index(0, 0), index(static_cast<int>(rows_.size()) - 1, columnCount() - 1));
-    std::vector<Row> added;
+    const bool same = next.size() == rows_.size() && next.size() == links.size();
     for (std::size_t i = 0; i < links.size(); ++i)
         if (!known[i])
-            added.push_back({std::move(links[i]), 0, 0});
-    if (added.empty())
+            next.push_back({std::move(links[i]), 0, 0});
+    if (same) {
+        // Durations move on in every row: one change for the whole table.
+        rows_ = std::move(next);
+        if (!rows_.empty())
+            emit dataChanged(index(0, 0), index(static_cast<int>(rows_.size()) - 1, columnCount() - 1));
         return;
-    const int first = static_cast<int>(rows_.size());
-    beginInsertRows({}, first, first + static_cast<int>(added.size()) - 1);
-    std::move(added.begin(), added.end(), std::back_inserter(rows_));
-    endInsertRows();
+    }
+    emit layoutAboutToBeChanged();
+    const QModelIndexList from = persistentIndexList();
+    QModelIndexList to;
+    to.reserve(from.size());
+    for (const QModelIndex& old : from) {
+        const int row = movedTo[static_cast<std::size_t>(old.row())];
+        to.append(row < 0 ? QModelIndex() : createIndex(row, old.column()));
+    }
+    rows_ = std::move(next);
+    changePersistentIndexList(from, to);
+    emit layoutChanged();
 }
 
 void TLinksModel::UpdateEnded(const std::deque<MappingLink>& ended, std::size_t fresh) {
@@ -184,7 +191,8 @@ QVariant TLinksModel::Display(const Row& row, Column column) const {
     case Column::Client:
         return Text(EndpointText(f.client));
     case Column::Destination:
-        return Text(EndpointText(f.destination));
+        // One that was never reached shows where it was tried.
+        return Text(EndpointText(f.destination.length ? f.destination : f.tried));
     case Column::State:
         return QString::fromLatin1(StateText(f.state));
     case Column::Reason:

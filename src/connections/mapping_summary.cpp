@@ -33,6 +33,8 @@ TMappingSummary::TMappingSummary(QWidget* parent) : QWidget(parent) {
         row->setContentsMargins(0, 0, 0, 0);
         line.text = new QLabel(line.row);
         line.text->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        // A long line (many kinds of failure, a long host name) wraps rather than being cut.
+        line.text->setWordWrap(true);
         line.graph = new TThroughputGraph(line.row);
         row->addWidget(line.text, 1);
         row->addWidget(line.graph);

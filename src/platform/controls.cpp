@@ -10,9 +10,10 @@
 namespace qv {
 
 namespace {
-// On Linux an edit keeps keys such as Ctrl+E (end of line), Ctrl+U and Ctrl+A for itself, so the
-// window's menu shortcuts on those keys would never fire while an edit has the focus. The menu's
-// own shortcuts come first, as they do on the desktop the program was made for.
+// On Linux an edit keeps keys such as Ctrl+E (end of line) and Ctrl+U for itself, so the window's menu
+// shortcuts on those keys would never fire while an edit has the focus: the menu's own shortcuts come
+// first. The editing keys proper are the edit's, whatever a menu has on them: a user selecting the text
+// of a port field with Ctrl+A means that, not About.
 class MenuShortcutsFirst : public QObject {
 public:
     using QObject::QObject;
@@ -21,10 +22,17 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (event->type() != QEvent::ShortcutOverride)
             return false;
-        const auto* key = static_cast<QKeyEvent*>(event);
+        auto* key = static_cast<QKeyEvent*>(event);
         // Plain typing never names a menu shortcut: only look when Ctrl or Alt is held.
         if (!(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier)))
             return false;
+        for (const QKeySequence::StandardKey editing :
+             {QKeySequence::SelectAll, QKeySequence::Cut, QKeySequence::Copy, QKeySequence::Paste,
+              QKeySequence::Undo, QKeySequence::Redo, QKeySequence::DeleteEndOfLine})
+            if (key->matches(editing)) {
+                key->accept(); // taken from the shortcuts: the key goes to the edit
+                return true;
+            }
         const QKeySequence pressed(key->keyCombination());
         const QWidget* window = static_cast<QWidget*>(watched)->window();
         for (const QAction* action : window->findChildren<QAction*>())

@@ -83,8 +83,9 @@ public:
     // File dialogs for configuration files; empty text when the user cancels.
     virtual QString OpenFileName(QWidget* owner) = 0;
     virtual QString SaveFileName(QWidget* owner) = 0;
-    // A comma-separated table to write ("*.csv"); the chooser asks before replacing a file.
-    virtual QString SaveTableFileName(QWidget* owner) = 0;
+    // A comma-separated table to write ("*.csv"), starting from the file `suggested` (a full path); the
+    // chooser asks before replacing a file.
+    virtual QString SaveTableFileName(QWidget* owner, const QString& suggested) = 0;
     virtual std::optional<QColor> ChooseColor(QWidget* owner, const QColor& initial) = 0;
 
     virtual void OpenUrl(const QString& url) = 0;

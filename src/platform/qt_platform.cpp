@@ -184,8 +184,11 @@ QString QtPlatform::SaveFileName(QWidget* owner) {
     return ChosenFile(ConfigDialog(owner, QFileDialog::AcceptSave));
 }
 
-QString QtPlatform::SaveTableFileName(QWidget* owner) {
+QString QtPlatform::SaveTableFileName(QWidget* owner, const QString& suggested) {
     auto* dialog = new QFileDialog(owner);
+    const QFileInfo file(suggested);
+    dialog->setDirectory(file.absolutePath());
+    dialog->selectFile(file.fileName());
     dialog->setAcceptMode(QFileDialog::AcceptSave);
     dialog->setNameFilter(QStringLiteral("Comma-separated values (*.csv)"));
     dialog->setDefaultSuffix(QStringLiteral("csv"));

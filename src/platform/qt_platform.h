@@ -38,7 +38,7 @@ public:
 
     QString OpenFileName(QWidget* owner) override;
     QString SaveFileName(QWidget* owner) override;
-    QString SaveTableFileName(QWidget* owner) override;
+    QString SaveTableFileName(QWidget* owner, const QString& suggested) override;
     std::optional<QColor> ChooseColor(QWidget* owner, const QColor& initial) override;
 
     void OpenUrl(const QString& url) override;

@@ -54,6 +54,12 @@ QList<std::pair<QString, QString>> LocalAddresses() {
     }
     return addresses;
 }
+
+// Each mapping by its name, its port and its destination as they are now.
+void NameMappings(QComboBox* picker, const TRoster& roster) {
+    for (int slot = 1; slot <= picker->count(); ++slot)
+        picker->setItemText(slot - 1, roster.MappingCaption(slot));
+}
 } // namespace
 
 TMappingRulesForm::TMappingRulesForm(TRoster& roster)
@@ -143,12 +149,14 @@ int TMappingRulesForm::Slot() const {
 void TMappingRulesForm::showEvent(QShowEvent* event) {
     // What was typed and not applied is forgotten with the window.
     drafts_ = book_.All();
+    NameMappings(mapping_, roster_);
     shown_ = Slot();
     ShowRules(drafts_[shown_ - 1]);
     SecondaryWindow::showEvent(event);
 }
 
 void TMappingRulesForm::ShowMapping(int slot) {
+    NameMappings(mapping_, roster_);
     if (slot > 0)
         mapping_->setCurrentIndex(slot - 1);
     show();

@@ -44,6 +44,8 @@ QString PortInUseDetail(int port, int slot, const TMappingService& service, bool
     const std::optional<PortHolder> holder = FindPortHolder(port, "/proc", udp);
     if (!holder)
         return QStringLiteral("%1 %2 is already used by another program.").arg(what).arg(port);
+    if (holder->outOfTime)
+        return QStringLiteral("%1 %2 is held by another program.").arg(what).arg(port);
     if (holder->pid == 0)
         return QStringLiteral("%1 %2 is already used by another user's program.").arg(what).arg(port);
     return QStringLiteral("%1 %2 is already used by %3 (process %4). Stop it, or choose another port.")

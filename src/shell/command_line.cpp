@@ -10,7 +10,7 @@
 namespace qv {
 
 namespace {
-constexpr const char* kDescription = "Relays local TCP ports to other hosts and ports.";
+constexpr const char* kDescription = "Relays local TCP and UDP ports to other hosts and ports.";
 
 // The toolkit's documented options, with the X11 ones: those followed by a value, those that stand
 // alone, and those that carry their value after '='.

@@ -68,8 +68,10 @@ QAction* AddSeparator(QMenu* menu, const char* name) {
 }
 
 constexpr QKeyCombination kNone = QKeyCombination(Qt::Key_unknown);
-constexpr QKeyCombination Ctrl(Qt::Key key) {
-    return QKeyCombination(Qt::ControlModifier, key);
+// `more`: Ctrl+Shift where plain Ctrl on that letter is a text field's editing key (Ctrl+K deletes to the
+// end of the line).
+constexpr QKeyCombination Ctrl(Qt::Key key, Qt::KeyboardModifier more = Qt::NoModifier) {
+    return QKeyCombination(Qt::ControlModifier | more, key);
 }
 
 } // namespace
@@ -204,7 +206,7 @@ void TQuorvaneMapping::BuildMenu() {
         options, {"Remote1", "Remote", Ctrl(Qt::Key_B), -1, "Remote|Remote Settings & Remote Connections "});
     QAction* settings1 = AddItem(options, {"Settings1", "Settings", Ctrl(Qt::Key_E), -1, nullptr});
     QAction* connections1 =
-        AddItem(options, {"Connections1", "Connections", Ctrl(Qt::Key_K), -1,
+        AddItem(options, {"Connections1", "Connections", Ctrl(Qt::Key_K, Qt::ShiftModifier), -1,
                           "Connections|Every connection of the mappings, live and ended"});
     QAction* mappingRules1 =
         AddItem(options, {"MappingRules1", "Mapping Rules", Ctrl(Qt::Key_R), -1,

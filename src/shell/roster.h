@@ -89,6 +89,9 @@ public:
     QWidget& Window(WindowId id) const;
     // The mapping rules window, shown with one mapping chosen (0: the one chosen last).
     void ShowMappingRules(int slot) const;
+    // "Mapping #2 (8082 → host:80)": the port mapping `slot` listens on while it runs (else the one typed)
+    // and where it relays to; the name alone while its grid column is empty.
+    QString MappingCaption(int slot) const;
     // The main window's connection list, its "Save Connections List" switch and its log-file lines.
     void AddLogEntry(const QString& text) const;
     void RemoveLogEntry(const QString& text) const;

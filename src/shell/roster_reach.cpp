@@ -7,6 +7,7 @@
 #include <QPushButton>
 
 #include "connections/connections_window.h"
+#include "core/relay/relay_listener.h"
 #include "info/about_window.h"
 #include "info/changes_news_window.h"
 #include "info/update_window.h"
@@ -14,6 +15,7 @@
 #include "lock/unlock_window.h"
 #include "log/connection_log.h"
 #include "mapping/advanced_window.h"
+#include "mapping/mapping_slot.h"
 #include "prefs/settings_window.h"
 #include "remote/remote_window.h"
 #include "rules/rules_window.h"
@@ -57,6 +59,23 @@ QWidget& TRoster::Window(WindowId id) const {
 
 void TRoster::ShowMappingRules(int slot) const {
     mappingRules_->ShowMapping(slot);
+}
+
+QString TRoster::MappingCaption(int slot) const {
+    const TMappingSlot& grid = mapping_->Slot(slot);
+    QString port = grid.IncommingPort()->text();
+    QString host = grid.OutcommingIp()->text();
+    QString destination = grid.OutcommingPort()->text();
+    if (Service().Running(slot)) {
+        const MappingTarget target = Service().Target(slot);
+        port = QString::number(Service().Listener(slot).ListeningPort());
+        host = QString::fromStdString(target.host);
+        destination = QString::number(target.destinationPort);
+    }
+    const QString name = QStringLiteral("Mapping #%1").arg(slot);
+    if (port.isEmpty() && host.isEmpty() && destination.isEmpty())
+        return name;
+    return QStringLiteral("%1 (%2 → %3:%4)").arg(name, port, host, destination);
 }
 
 void TRoster::AddLogEntry(const QString& text) const {

@@ -5,12 +5,18 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalSpy>
+#include <QSortFilterProxyModel>
 #include <QTableView>
 #include <QTest>
 #include <csignal>
 #include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <map>
 #include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -27,6 +33,7 @@
 #include "support/qt_test_main.h"
 #include "support/roster_fixture.h"
 #include "support/tcp_probe.h"
+#include "support/temp_dir.h"
 #include "support/udp_probe.h"
 
 using namespace qvtest;
@@ -104,6 +111,8 @@ private slots:
         QVERIFY(SendAll(second.Get(), "second!") && ReadExactly(second.Get(), 7, 5s) == "second!");
         Fd refused(ConnectLoopback(port3));
         QTRY_COMPARE(p.Column("EndedConnectionsView", "Reason"), QStringList{"destination refused"});
+        QCOMPARE(p.Column("EndedConnectionsView", "Destination"),
+                 QStringList{QStringLiteral("127.0.0.1:%1").arg(refusing.Port())});
         QTRY_COMPARE(p.Column("ConnectionsView", "Sent").size(), 2);
         QTRY_VERIFY(p.Column("ConnectionsView", "Received").contains(QStringLiteral("7 B")));
         // A rate is the bytes between two snapshots over their time apart.
@@ -151,6 +160,39 @@ private slots:
                 lines[2].contains(QStringLiteral(",5,5,")));
         QVERIFY(lines[3].contains(QStringLiteral(",destination refused,0,0,")));
         QVERIFY(lines[1].endsWith(QStringLiteral(",TCP,,,")));
+    }
+
+    // Links ending scattered through the table leave it in one change, and the selected one stays
+    // selected.
+    void scatteredEndingsLeaveInOneChange() {
+        Program p;
+        LocalServer echo(ServerMode::Echo);
+        const int port = p.SwitchOn(2, echo.Port());
+        std::map<QString, Fd> clients; // by the client's address as the table shows it
+        for (int i = 0; i < 6; ++i) {
+            Fd client(ConnectLoopback(port));
+            QVERIFY(SendAll(client.Get(), "x") && ReadExactly(client.Get(), 1, 5s) == "x");
+            clients.emplace(QStringLiteral("127.0.0.1:%1").arg(LocalPort(client.Get())), std::move(client));
+        }
+        QTRY_COMPARE(p.roster->Service().LiveLinks().size(), std::size_t(6));
+        p.Window().Refresh();
+        const QStringList rows = p.Column("ConnectionsView", "Client");
+        QCOMPARE(rows.size(), 6);
+        QTableView* view = p.View("ConnectionsView");
+        view->selectRow(3);
+        for (int row : {0, 2, 4})
+            clients.erase(rows[row]);
+        QTRY_COMPARE(p.roster->Service().LiveLinks().size(), std::size_t(3));
+        const QAbstractItemModel* model = static_cast<QSortFilterProxyModel*>(view->model())->sourceModel();
+        QSignalSpy removed(model, &QAbstractItemModel::rowsRemoved);
+        QSignalSpy laidOut(model, &QAbstractItemModel::layoutChanged);
+        QSignalSpy reset(model, &QAbstractItemModel::modelReset);
+        p.Window().Refresh();
+        QCOMPARE(removed.count() + laidOut.count() + reset.count(), 1);
+        QCOMPARE(p.Column("ConnectionsView", "Client"), (QStringList{rows[1], rows[3], rows[5]}));
+        const QModelIndexList selected = view->selectionModel()->selectedRows();
+        QCOMPARE(selected.size(), 1);
+        QCOMPARE(selected.first().row(), 1);
     }
 
     // A UDP session is listed as such, its bytes with its datagrams, live and then ended, and exported
@@ -234,6 +276,22 @@ private slots:
                     .findChild<qv::TMappingSummary*>(QStringLiteral("MappingSummary"))
                     ->LineText(3)
                     .contains(holder));
+    }
+
+    // A search for a port's holder that cannot finish (a table that does not answer) gives up at its
+    // bound: some program holds the port, which one is not known.
+    void portHolderSearchGivesUpAtItsBound() {
+        TempDir proc;
+        std::filesystem::create_directory(proc.Path() / "net");
+        const std::string table = proc.File("net/tcp");
+        QCOMPARE(::mkfifo(table.c_str(), 0600), 0);
+        const std::optional<qv::PortHolder> holder =
+            qv::FindPortHolder(8080, proc.Path().string(), false, 50ms);
+        QVERIFY(holder && holder->outOfTime && holder->pid == 0);
+        // A writer that comes and goes lets the search left behind read an empty table and end.
+        int writer = -1;
+        QVERIFY(WaitUntil([&] { return (writer = ::open(table.c_str(), O_WRONLY | O_NONBLOCK)) >= 0; }));
+        ::close(writer);
     }
 
     void privilegedPortDetailGivesTheCommands() {

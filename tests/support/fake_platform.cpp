@@ -128,7 +128,7 @@ QString FakePlatform::OpenFileName(QWidget*) {
 QString FakePlatform::SaveFileName(QWidget*) {
     return NextFileName();
 }
-QString FakePlatform::SaveTableFileName(QWidget*) {
+QString FakePlatform::SaveTableFileName(QWidget*, const QString&) {
     return NextFileName();
 }
 std::optional<QColor> FakePlatform::ChooseColor(QWidget*, const QColor&) {

@@ -72,7 +72,7 @@ public:
     void ShowModal(QWidget* window) override;
     QString OpenFileName(QWidget* owner) override;
     QString SaveFileName(QWidget* owner) override;
-    QString SaveTableFileName(QWidget* owner) override;
+    QString SaveTableFileName(QWidget* owner, const QString& suggested) override;
     std::optional<QColor> ChooseColor(QWidget* owner, const QColor& initial) override;
     void OpenUrl(const QString& url) override { urls_.append(url); }
     void StartDetached(const QString& program, const QStringList& arguments) override;

@@ -44,6 +44,7 @@ struct RelayLinkFigures {
     RelayProtocol protocol = RelayProtocol::Tcp; // Tcp or Udp
     RelayAddress client;
     RelayAddress destination; // length 0 until connected
+    RelayAddress tried;       // the destination address connected to last, reached or not
     RelayLinkState state = RelayLinkState::Resolving;
     RelayEndReason reason = RelayEndReason::None;
     std::uint64_t bytesUp = 0;   // client to destination

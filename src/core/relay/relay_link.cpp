@@ -48,6 +48,7 @@ RelayLinkFigures TRelayLink::Figures() const {
     figures.id = id_;
     figures.client = client_;
     figures.destination = destination_;
+    figures.tried = tried_;
     figures.state = state_.load(std::memory_order_relaxed);
     figures.reason = reason_.load(std::memory_order_relaxed);
     figures.bytesUp = bytesUp_.load(std::memory_order_relaxed);
@@ -128,6 +129,7 @@ void TRelayLink::ConnectNext() {
     SetState(RelayLinkState::Connecting);
     while (nextAddress_ < addresses_.size()) {
         bool connected = false;
+        loop_.SetDestination(*this, addresses_[nextAddress_], port_, false);
         outFd_ = BeginConnect(addresses_[nextAddress_++], port_, connected);
         if (outFd_ < 0) {
             lastConnectError_ = errno;

@@ -104,6 +104,7 @@ private:
     const std::uint64_t id_;
     const RelayAddress client_;
     RelayAddress destination_; // written under the loop's lock of figures
+    RelayAddress tried_;       // likewise
     std::atomic<RelayLinkState> state_{RelayLinkState::Resolving};
     // Set as the link ends, which a snapshot may be copying at that moment.
     std::atomic<RelayEndReason> reason_{RelayEndReason::None};

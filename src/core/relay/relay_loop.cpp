@@ -152,13 +152,15 @@ void TRelayLoop::Remove(TRelayLink& link) {
     listener_.linkCount_.fetch_sub(1, std::memory_order_acq_rel);
 }
 
-void TRelayLoop::SetDestination(TRelayLink& link, RelayAddress address, int port) {
+void TRelayLoop::SetDestination(TRelayLink& link, RelayAddress address, int port, bool reached) {
     if (address.addr.ss_family == AF_INET)
         reinterpret_cast<sockaddr_in*>(&address.addr)->sin_port = htons(static_cast<std::uint16_t>(port));
     else
         reinterpret_cast<sockaddr_in6*>(&address.addr)->sin6_port = htons(static_cast<std::uint16_t>(port));
     std::lock_guard lock(figuresMutex_);
-    link.destination_ = address;
+    link.tried_ = address;
+    if (reached)
+        link.destination_ = address;
 }
 
 void TRelayLoop::Snapshot(std::vector<RelayLinkFigures>& into) const {

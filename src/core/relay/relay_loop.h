@@ -64,7 +64,8 @@ public:
     void ClearDeadline(TRelayLink& link);
     void RunAgain(TRelayLink& link); // the link used up its turn: it goes on after the next wait
     void Remove(TRelayLink& link);   // leaves the list now, deleted once this turn is over
-    void SetDestination(TRelayLink& link, RelayAddress address, int port);
+    // The address a link connects to (`reached`: and now relays to), for its figures.
+    void SetDestination(TRelayLink& link, RelayAddress address, int port, bool reached = true);
     TRelayListener& Listener() { return listener_; }
     TRelayPipes& Pipes() { return pipes_; }
     // Whether the relay may keep a descriptor just opened for a link (see TRelayDescriptorCeiling).

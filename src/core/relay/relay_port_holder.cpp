@@ -1,12 +1,18 @@
 #include "core/relay/relay_port_holder.h"
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
+#include <condition_variable>
 #include <cstdlib>
 #include <dirent.h>
 #include <fstream>
+#include <memory>
+#include <mutex>
 #include <sstream>
 #include <sys/stat.h>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -42,13 +48,17 @@ std::string ReadLink(const std::string& path) {
     return n > 0 ? std::string(target, static_cast<std::size_t>(n)) : std::string();
 }
 
-// The process holding one of the sockets, among those whose descriptors this user may read.
-std::optional<PortHolder> Holder(const std::string& procRoot, const std::vector<std::string>& inodes) {
+// The process holding one of the sockets, among those whose descriptors this user may read; it gives up
+// once `abandoned` is set.
+std::optional<PortHolder> Holder(const std::string& procRoot, const std::vector<std::string>& inodes,
+                                 const std::atomic<bool>& abandoned) {
     DIR* processes = ::opendir(procRoot.c_str());
     if (!processes)
         return std::nullopt;
     std::optional<PortHolder> found;
     while (const dirent* process = ::readdir(processes)) {
+        if (abandoned.load(std::memory_order_relaxed))
+            break;
         char* end = nullptr;
         const long pid = std::strtol(process->d_name, &end, 10);
         if (pid <= 0 || *end != '\0')
@@ -58,6 +68,8 @@ std::optional<PortHolder> Holder(const std::string& procRoot, const std::vector<
         if (!fds)
             continue;
         while (const dirent* fd = ::readdir(fds)) {
+            if (abandoned.load(std::memory_order_relaxed))
+                break;
             const std::string target = ReadLink(fdDir + "/" + fd->d_name);
             for (const std::string& inode : inodes)
                 if (target == "socket:[" + inode + "]") {
@@ -76,9 +88,10 @@ std::optional<PortHolder> Holder(const std::string& procRoot, const std::vector<
     ::closedir(processes);
     return found;
 }
-} // namespace
 
-std::optional<PortHolder> FindPortHolder(int port, const std::string& procRoot, bool udp) {
+// Who holds the port, unless the search is abandoned first.
+std::optional<PortHolder> Search(int port, const std::string& procRoot, bool udp,
+                                 const std::atomic<bool>& abandoned) {
     std::vector<std::string> inodes;
     const std::string table = procRoot + (udp ? "/net/udp" : "/net/tcp");
     const char* state = udp ? kUnconnectedState : kListenState;
@@ -86,9 +99,54 @@ std::optional<PortHolder> FindPortHolder(int port, const std::string& procRoot, 
     ListeningInodes(table + "6", port, inodes, state);
     if (inodes.empty())
         return std::nullopt;
-    if (auto holder = Holder(procRoot, inodes))
+    if (auto holder = Holder(procRoot, inodes, abandoned))
         return holder;
     return PortHolder{};
+}
+
+// What the caller and the searching thread share; the last of them to let go frees it.
+struct SharedSearch {
+    std::mutex mutex;
+    std::condition_variable done;
+    bool finished = false;
+    std::optional<PortHolder> holder;
+    std::atomic<bool> abandoned{false};
+};
+} // namespace
+
+std::optional<PortHolder> FindPortHolder(int port, const std::string& procRoot, bool udp,
+                                         std::chrono::milliseconds bound) {
+    const PortHolder unknown{0, {}, true};
+    auto shared = std::make_shared<SharedSearch>();
+    std::thread searching;
+    try {
+        searching = std::thread([shared, port, procRoot, udp] {
+            std::optional<PortHolder> holder;
+            try {
+                holder = Search(port, procRoot, udp, shared->abandoned);
+            } catch (const std::exception&) {
+                holder = PortHolder{0, {}, true};
+            }
+            std::lock_guard lock(shared->mutex);
+            shared->holder = std::move(holder);
+            shared->finished = true;
+            shared->done.notify_one();
+        });
+    } catch (const std::system_error&) {
+        return unknown; // no thread to search with
+    }
+    std::unique_lock lock(shared->mutex);
+    if (!shared->done.wait_for(lock, bound, [&shared] { return shared->finished; })) {
+        // A table that does not answer, or too many descriptors to read: the search stops at its next
+        // step (or when the read it waits in returns) and frees what it shares on its way out.
+        shared->abandoned = true;
+        lock.unlock();
+        searching.detach();
+        return unknown;
+    }
+    lock.unlock();
+    searching.join();
+    return shared->holder;
 }
 
 bool UdpPortShared(const std::vector<int>& fds, const std::string& procRoot) {

@@ -55,6 +55,7 @@ struct TRelayUdp::Session {
     Local local;
     Peer destination{}; // under the mutex; length 0 until connected
     socklen_t destinationLength = 0;
+    socklen_t triedLength = 0; // of `destination` as connected last, reached or not
     std::atomic<RelayLinkState> state{RelayLinkState::Resolving};
     std::atomic<RelayEndReason> reason{RelayEndReason::None};
     std::atomic<std::uint64_t> bytesUp{0};

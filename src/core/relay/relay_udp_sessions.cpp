@@ -106,6 +106,7 @@ void TRelayUdp::ConnectNext(Session& s) {
             std::lock_guard lock(mutex_);
             std::memcpy(&s.destination, &address.addr, std::min<std::size_t>(address.length, sizeof(Peer)));
             s.destinationLength = address.length;
+            s.triedLength = address.length;
         }
         s.state.store(RelayLinkState::Relaying, std::memory_order_relaxed);
         // What the client sent before this destination was known (or to one that refused) goes now.
@@ -262,6 +263,8 @@ RelayLinkFigures TRelayUdp::Figures(const Session& s) const {
     f.client.length = s.clientLength;
     std::memcpy(&f.destination.addr, &s.destination, sizeof s.destination);
     f.destination.length = s.destinationLength;
+    std::memcpy(&f.tried.addr, &s.destination, sizeof s.destination);
+    f.tried.length = s.triedLength;
     f.state = s.state.load(std::memory_order_relaxed);
     f.reason = s.reason.load(std::memory_order_relaxed);
     f.bytesUp = s.bytesUp.load(std::memory_order_relaxed);
