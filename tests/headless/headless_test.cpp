@@ -58,6 +58,7 @@ struct Headless {
     qvtest::TempDir& dir;
     QProcess process;
     QString out;
+    QString err;
 
     Headless(qvtest::TempDir& where, const QStringList& arguments) : dir(where) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -78,12 +79,20 @@ struct Headless {
         out += QString::fromLatin1(process.readAllStandardOutput());
         return out.contains(line + QLatin1Char('\n'));
     }
+    bool Complained() {
+        process.waitForReadyRead(50);
+        err += QString::fromLocal8Bit(process.readAllStandardError());
+        return !err.isEmpty();
+    }
     void Signal(int signal) const { ::kill(static_cast<pid_t>(process.processId()), signal); }
 };
 
 bool Echoes(int fd, const std::string& text) {
     return qvtest::SendAll(fd, text) && qvtest::ReadExactly(fd, text.size(), 5s) == text;
 }
+
+// What becomes of the file before a reload: a new incoming port, or a copy of it stopped part-way.
+enum class NewFile { NewPort, CutMidLine, CutBeforeSettings, CutAfterRulesHeader };
 
 } // namespace
 
@@ -186,6 +195,63 @@ private slots:
         QTRY_VERIFY(run.Printed(disabled) && run.out.count(enabled) == 2);
         QCOMPARE(run.out.count(disabled + QLatin1Char('\n')), 1);
         QCOMPARE(qvtest::ConnectLoopback(port, 1s), -1);
+    }
+
+    // A whole file's new incoming port listens at once and the old one no more. A copy cut short
+    // changes nothing, however it is cut, and says why: the link of the running mapping flows on.
+    void reloadTakesOnlyAWholeFile_data() {
+        QTest::addColumn<NewFile>("change");
+        QTest::newRow("new port") << NewFile::NewPort;
+        QTest::newRow("cut in a line") << NewFile::CutMidLine;
+        QTest::newRow("cut before the switches") << NewFile::CutBeforeSettings;
+        QTest::newRow("cut after a header") << NewFile::CutAfterRulesHeader;
+    }
+    void reloadTakesOnlyAWholeFile() {
+        QFETCH(NewFile, change);
+        qvtest::TempDir dir;
+        QVERIFY(QFile::copy(QStringLiteral(QV_EXECUTABLE), QString::fromStdString(dir.File("quorvane"))));
+        qvtest::LocalServer echo(qvtest::ServerMode::Echo);
+        const int port = qvtest::FreePort();
+        const std::string config = dir.File(qv::kConfigFileName);
+        WriteConfig(config, {{{port, echo.Port(), true}}});
+        // The rules come last in the file; without them the mapping would listen elsewhere.
+        qv::AllMappingRules rules;
+        rules[0].listenOn = static_cast<int>(qv::RelayListenOn::Kind::OneAddress);
+        rules[0].listenAddress = QStringLiteral("127.0.0.1");
+        qv::ProfileBatch batch(config);
+        qv::WriteMappingRules(batch, rules);
+        batch.Commit();
+        const std::string whole = qvtest::ReadAll(config);
+        Headless run(dir, {});
+        QTRY_VERIFY(run.Printed(QStringLiteral("Enabled Mapping #1 on port : %1").arg(port)));
+        qvtest::Fd kept(qvtest::ConnectLoopback(port));
+        QVERIFY(Echoes(kept.Get(), "before"));
+
+        const std::string rulesHeader = std::string("[") + qv::kRulesSection + "]\r\n";
+        std::size_t midLine = whole.size() / 2;
+        while (whole[midLine - 1] == '\n')
+            --midLine;
+        int listening = port;
+        if (change == NewFile::NewPort) {
+            listening = qvtest::FreePort();
+            WriteConfig(config, {{{listening, echo.Port(), true}}});
+        } else if (change == NewFile::CutMidLine) {
+            qvtest::WriteAll(config, whole.substr(0, midLine));
+        } else if (change == NewFile::CutBeforeSettings) {
+            qvtest::WriteAll(config, whole.substr(0, whole.find(std::string("[") + qv::kSettingsSection)));
+        } else {
+            qvtest::WriteAll(config, whole.substr(0, whole.find(rulesHeader) + rulesHeader.size()));
+        }
+        run.Signal(SIGHUP);
+        if (change == NewFile::NewPort) {
+            QTRY_VERIFY(run.Printed(QStringLiteral("Enabled Mapping #1 on port : %1").arg(listening)));
+            QCOMPARE(qvtest::ConnectLoopback(port, 1s), -1);
+            QVERIFY(!run.Complained());
+        } else {
+            QTRY_VERIFY(run.Complained());
+            QVERIFY(Echoes(kept.Get(), "after"));
+        }
+        QVERIFY(Echoes(qvtest::Fd(qvtest::ConnectLoopback(listening)).Get(), "listening"));
     }
 
     void exitsWhenNothingCanRun_data() {
