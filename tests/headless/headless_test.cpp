@@ -53,6 +53,12 @@ void WriteConfig(const std::string& path, const std::array<Mapping, 3>& mappings
     qv::StoreSwitchedOn(path, on);
 }
 
+void WriteRules(const std::string& path, const qv::AllMappingRules& rules) {
+    qv::ProfileBatch batch(path);
+    qv::WriteMappingRules(batch, rules);
+    batch.Commit();
+}
+
 // The program with no display of any kind, as under a service manager.
 struct Headless {
     qvtest::TempDir& dir;
@@ -160,9 +166,7 @@ private slots:
         WriteConfig(config, {{{port, echo.Port(), true}}});
         qv::AllMappingRules rules;
         rules[0].deny = QStringLiteral("127.0.0.0/8");
-        qv::ProfileBatch batch(config);
-        qv::WriteMappingRules(batch, rules);
-        batch.Commit();
+        WriteRules(config, rules);
         Headless run(dir, {});
         QTRY_VERIFY(run.Printed(QStringLiteral("Enabled Mapping #1 on port : %1").arg(port)));
         qvtest::Fd client(qvtest::ConnectLoopback(port));
@@ -178,17 +182,13 @@ private slots:
 
         const QString disabled = QStringLiteral("Disabled Mapping #1 on port : %1").arg(port);
         rules[0] = qv::MappingRules{};
-        qv::ProfileBatch lifted(config);
-        qv::WriteMappingRules(lifted, rules);
-        lifted.Commit();
+        WriteRules(config, rules);
         run.Signal(SIGHUP);
         QTRY_VERIFY(Echoes(qvtest::Fd(qvtest::ConnectLoopback(port)).Get(), "let in"));
 
         rules[0].listenOn = static_cast<int>(qv::RelayListenOn::Kind::OneAddress);
         rules[0].listenAddress = QStringLiteral("127.0.0.2");
-        qv::ProfileBatch moved(config);
-        qv::WriteMappingRules(moved, rules);
-        moved.Commit();
+        WriteRules(config, rules);
         run.Signal(SIGHUP);
         // Restarted once: the first reload changed nothing of where it listens.
         const QString enabled = QStringLiteral("Enabled Mapping #1 on port : %1\n").arg(port);
@@ -218,9 +218,7 @@ private slots:
         qv::AllMappingRules rules;
         rules[0].listenOn = static_cast<int>(qv::RelayListenOn::Kind::OneAddress);
         rules[0].listenAddress = QStringLiteral("127.0.0.1");
-        qv::ProfileBatch batch(config);
-        qv::WriteMappingRules(batch, rules);
-        batch.Commit();
+        WriteRules(config, rules);
         const std::string whole = qvtest::ReadAll(config);
         Headless run(dir, {});
         QTRY_VERIFY(run.Printed(QStringLiteral("Enabled Mapping #1 on port : %1").arg(port)));
