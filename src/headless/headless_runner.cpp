@@ -1,13 +1,17 @@
 #include "headless/headless_runner.h"
 
 #include <QFile>
+#include <algorithm>
 #include <vector>
 
 #include "core/profile/config_names.h"
 #include "core/profile/profile_file.h"
+#include "core/profile/profile_outline.h"
 #include "core/profile/scramble.h"
 #include "core/profile/settings_switch.h"
 #include "core/profile/version_marker.h"
+#include "core/relay/relay_listener.h"
+#include "service/listen_port.h"
 #include "service/mapping_rules.h"
 
 namespace qv {
@@ -81,24 +85,27 @@ bool THeadlessRunner::Readable() {
 bool THeadlessRunner::ReadFile(Mappings& mappings) {
     if (!Readable())
         return false;
-    service_.SetLogSaving(IsSwitchOn(configPath_, "CLLogsSave", "Save", kCLLogsSaveShiftKey));
     mappings = ReadStoredMappings(configPath_);
     return true;
 }
 
-void THeadlessRunner::ApplyRules(std::array<bool, TMappingService::kSlots>& usable,
-                                 std::array<bool, TMappingService::kSlots>& moved) {
+void THeadlessRunner::Check(Plan& plan) {
     const AllMappingRules all = ReadMappingRules(configPath_);
     for (int slot = 1; slot <= TMappingService::kSlots; ++slot) {
-        const MappingRules& stored = all[slot - 1];
-        RelayRules rules;
-        const QString error = CheckMappingRules(stored, rules);
-        usable[slot - 1] = error.isEmpty();
-        if (!error.isEmpty()) {
+        const QString error = CheckMappingRules(all[slot - 1], plan.rules[slot - 1]);
+        plan.usable[slot - 1] = error.isEmpty();
+        if (!error.isEmpty())
             Complain(QStringLiteral("Mapping #%1, rules: %2").arg(slot).arg(error));
+        plan.wanted[slot - 1] =
+            plan.usable[slot - 1] && Wanted(slot, plan.mappings[slot - 1], plan.targets[slot - 1]);
+    }
+}
+
+void THeadlessRunner::ApplyRules(const Plan& plan, Flags& moved) {
+    for (int slot = 1; slot <= TMappingService::kSlots; ++slot) {
+        if (!plan.usable[slot - 1])
             continue;
-        }
-        ApplyMappingRules(service_, slot, rules);
+        ApplyMappingRules(service_, slot, plan.rules[slot - 1]);
         moved[slot - 1] = service_.ListenChangeWaits(slot);
     }
 }
@@ -119,6 +126,8 @@ bool THeadlessRunner::Wanted(int slot, const StoredMapping& stored, MappingTarge
 
 bool THeadlessRunner::SwitchOn(int slot, const StoredMapping& stored, const MappingTarget& target) {
     try {
+        // Where the file says, whatever port the mapping listened on before: as a new listener would.
+        service_.Listener(slot).ForgetPort();
         service_.Start(slot, target);
     } catch (const std::exception& error) {
         Complain(QStringLiteral("Mapping #%1 cannot listen on port %2: %3")
@@ -130,7 +139,7 @@ bool THeadlessRunner::SwitchOn(int slot, const StoredMapping& stored, const Mapp
         return false;
     }
     running_[slot - 1] = stored;
-    Event(TMappingService::EnabledEntry(slot, stored.listenPort));
+    Event(TMappingService::EnabledEntry(slot, ListenPortText(service_, slot, stored.listenPort)));
     return true;
 }
 
@@ -139,24 +148,25 @@ void THeadlessRunner::SwitchOff(std::span<const int> numbers) {
         return;
     service_.Stop(numbers);
     for (int slot : numbers)
-        Event(TMappingService::DisabledEntry(slot, running_[slot - 1].listenPort));
+        Event(TMappingService::DisabledEntry(slot,
+                                             ListenPortText(service_, slot, running_[slot - 1].listenPort)));
 }
 
 bool THeadlessRunner::Start() {
-    Mappings mappings;
-    if (!ReadFile(mappings))
+    Plan plan;
+    if (!ReadFile(plan.mappings))
         return false;
+    taken_ = ReadProfileOutline(configPath_);
+    service_.SetLogSaving(IsSwitchOn(configPath_, "CLLogsSave", "Save", kCLLogsSaveShiftKey));
     Event(QString::fromLatin1(kStartingEntry));
-    std::array<bool, TMappingService::kSlots> usable{};
-    std::array<bool, TMappingService::kSlots> moved{};
-    ApplyRules(usable, moved);
+    Check(plan);
+    Flags moved{};
+    ApplyRules(plan, moved);
     int wanted = 0;
     int running = 0;
     for (int slot = 1; slot <= TMappingService::kSlots; ++slot) {
-        MappingTarget target;
-        wanted += mappings[slot - 1].switchedOn ? 1 : 0;
-        if (usable[slot - 1] && Wanted(slot, mappings[slot - 1], target) &&
-            SwitchOn(slot, mappings[slot - 1], target))
+        wanted += plan.mappings[slot - 1].switchedOn ? 1 : 0;
+        if (plan.wanted[slot - 1] && SwitchOn(slot, plan.mappings[slot - 1], plan.targets[slot - 1]))
             ++running;
     }
     if (wanted == 0)
@@ -166,27 +176,60 @@ bool THeadlessRunner::Start() {
     return running > 0;
 }
 
+int THeadlessRunner::RunningCount() const {
+    int running = 0;
+    for (int slot = 1; slot <= TMappingService::kSlots; ++slot)
+        running += service_.Running(slot) ? 1 : 0;
+    return running;
+}
+
+void THeadlessRunner::Keep(const QString& why) {
+    if (!why.isEmpty())
+        Complain(why);
+    const int running = RunningCount();
+    Complain(running == 0
+                 ? QStringLiteral("The reload changed nothing: no mapping runs.")
+                 : QStringLiteral("The reload changed nothing: kept the %1 running mappings.").arg(running));
+}
+
 void THeadlessRunner::Reload() {
-    Mappings mappings;
-    if (!ReadFile(mappings))
-        return;
-    std::array<MappingTarget, TMappingService::kSlots> targets;
-    std::array<bool, TMappingService::kSlots> wanted{};
-    std::array<bool, TMappingService::kSlots> usable{};
-    std::array<bool, TMappingService::kSlots> moved{};
-    // Rules take effect at once, also for the mappings that run on unchanged.
-    ApplyRules(usable, moved);
-    std::vector<int> stopping;
-    for (int slot = 1; slot <= TMappingService::kSlots; ++slot) {
-        wanted[slot - 1] = usable[slot - 1] && Wanted(slot, mappings[slot - 1], targets[slot - 1]);
-        if (service_.Running(slot) &&
-            (!wanted[slot - 1] || moved[slot - 1] || !(targets[slot - 1] == service_.Target(slot))))
-            stopping.push_back(slot);
+    const QString name = QFile::decodeName(configPath_.c_str());
+    Plan plan;
+    if (!ReadFile(plan.mappings))
+        return Keep({});
+    // A copy of the file still being written reads as mappings switched off or changed: the lines it
+    // has not got yet are missing. What it lost of the file last taken tells it.
+    const ProfileOutline outline = ReadProfileOutline(configPath_);
+    if (!outline.lineEnded && taken_.lineEnded)
+        return Keep(QStringLiteral("%1 is cut short: it ends in the middle of a line.").arg(name));
+    if (!outline.sections.empty() && !outline.sections.back().second) {
+        const std::pair<std::string, bool> keyed{outline.sections.back().first, true};
+        if (std::find(taken_.sections.begin(), taken_.sections.end(), keyed) != taken_.sections.end())
+            return Keep(QStringLiteral("%1 is cut short: it ends with the header of [%2], before its keys.")
+                            .arg(name, QString::fromLatin1(keyed.first.c_str())));
     }
+    Check(plan);
+    if (std::find(plan.wanted.begin(), plan.wanted.end(), true) == plan.wanted.end())
+        return Keep(QStringLiteral("%1 switches on no mapping that can run, as a copy cut short would "
+                                   "read; to stop every mapping, end the program.")
+                        .arg(name));
+    taken_ = outline;
+    service_.SetLogSaving(IsSwitchOn(configPath_, "CLLogsSave", "Save", kCLLogsSaveShiftKey));
+    // Rules take effect at once, also for the mappings that run on unchanged.
+    Flags moved{};
+    ApplyRules(plan, moved);
+    std::vector<int> stopping;
+    for (int slot = 1; slot <= TMappingService::kSlots; ++slot)
+        if (service_.Running(slot) &&
+            (!plan.wanted[slot - 1] || moved[slot - 1] || !(plan.targets[slot - 1] == service_.Target(slot))))
+            stopping.push_back(slot);
     SwitchOff(stopping);
     for (int slot = 1; slot <= TMappingService::kSlots; ++slot)
-        if (wanted[slot - 1] && !service_.Running(slot))
-            SwitchOn(slot, mappings[slot - 1], targets[slot - 1]);
+        if (plan.wanted[slot - 1] && !service_.Running(slot))
+            SwitchOn(slot, plan.mappings[slot - 1], plan.targets[slot - 1]);
+    if (RunningCount() == 0)
+        Complain(QStringLiteral("No mapping of %1 runs now: none of its switched-on mappings could listen.")
+                     .arg(name));
 }
 
 void THeadlessRunner::End() {

@@ -3,6 +3,7 @@
 #include "platform/platform.h"
 #include "platform/port_key_filter.h"
 #include "platform/str_to_int.h"
+#include "service/listen_port.h"
 #include "service/mapping_service.h"
 #include "shell/roster.h"
 
@@ -45,9 +46,11 @@ void TQuorvaneMappingPlus::TimerEnableClick() {
     for (QLineEdit* field : fields_)
         field->setEnabled(false);
     timerDisable_->setEnabled(true);
-    const QString enabled = QStringLiteral("Advanced Enabled Mapping #1 on port : ") + PortText();
+    // Once opened, the timed mapping listens on the port of its first opening.
+    const QString port = ListenPortText(roster_.Service(), TMappingService::kTimedSlot, PortText());
+    const QString enabled = QStringLiteral("Advanced Enabled Mapping #1 on port : ") + port;
     roster_.AddLogEntry(enabled);
-    roster_.RemoveLogEntry(QStringLiteral("Advanced Disabled Mapping #1 on port : ") + PortText());
+    roster_.RemoveLogEntry(QStringLiteral("Advanced Disabled Mapping #1 on port : ") + port);
     ShowCount(true);
     roster_.AppendLogLine(EventText(enabled));
 }
@@ -61,9 +64,10 @@ void TQuorvaneMappingPlus::TimerDisableClick() {
     for (QLineEdit* field : fields_)
         field->setEnabled(true);
     timerEnable_->setEnabled(true);
-    const QString disabled = QStringLiteral("Advanced Disabled Mapping #1 on port : ") + PortText();
+    const QString port = ListenPortText(roster_.Service(), TMappingService::kTimedSlot, PortText());
+    const QString disabled = QStringLiteral("Advanced Disabled Mapping #1 on port : ") + port;
     roster_.AddLogEntry(disabled);
-    roster_.RemoveLogEntry(QStringLiteral("Advanced Enabled Mapping #1 on port : ") + PortText());
+    roster_.RemoveLogEntry(QStringLiteral("Advanced Enabled Mapping #1 on port : ") + port);
     ShowCount(false);
     roster_.AppendLogLine(EventText(disabled));
 }

@@ -3,6 +3,7 @@
 #include "platform/controls.h"
 #include "platform/platform.h"
 #include "service/listen_failure.h"
+#include "service/listen_port.h"
 #include "service/mapping_service.h"
 #include "service/stored_mappings.h"
 #include "shell/roster.h"
@@ -12,11 +13,11 @@
 namespace qv {
 
 QString TMappingSlot::EnabledEntry() const {
-    return TMappingService::EnabledEntry(number_, PortText());
+    return TMappingService::EnabledEntry(number_, ListenPortText(Service(), number_, PortText()));
 }
 
 QString TMappingSlot::DisabledEntry() const {
-    return TMappingService::DisabledEntry(number_, PortText());
+    return TMappingService::DisabledEntry(number_, ListenPortText(Service(), number_, PortText()));
 }
 
 void TMappingSlot::SetFieldsEnabled(bool enabled) {

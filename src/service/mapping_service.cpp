@@ -55,11 +55,14 @@ void TMappingService::Start(int slot, const MappingTarget& target) {
     try {
         listener.SetActive(true);
     } catch (const RelayError& error) {
-        failures_[slot - 1] = {
-            QString::fromLatin1(error.what()),
-            ListenFailureDetail(error.Code(), target.listenPort, slot, *this, error.Udp())};
+        // A listener that kept the port of its first start tried that one.
+        const int tried = listener.ListeningPort() != 0 ? listener.ListeningPort() : target.listenPort;
+        failures_[slot - 1] = {QString::fromLatin1(error.what()),
+                               ListenFailureDetail(error.Code(), tried, slot, *this, error.Udp())};
         throw ListenError(error.what(), failures_[slot - 1].detail);
     }
+    // What the views show is where it really listens, not the port asked for.
+    targets_[slot - 1].listenPort = listener.ListeningPort();
     failures_[slot - 1] = {};
 }
 
@@ -112,6 +115,7 @@ void TMappingService::OpenTimed() {
     clocks_[0]->SetEnabled(false);
     try {
         Listener(kTimedSlot).SetActive(true);
+        targets_[kTimedSlot - 1].listenPort = Listener(kTimedSlot).ListeningPort();
     } catch (const std::exception& error) {
         emit Failed(QString::fromLatin1(error.what()));
     }

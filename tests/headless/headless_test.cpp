@@ -62,11 +62,18 @@ void WriteConfig(const std::string& path, const std::array<Mapping, 3>& mappings
     qv::StoreSwitchedOn(path, on);
 }
 
+void WriteRules(const std::string& path, const qv::AllMappingRules& rules) {
+    qv::ProfileBatch batch(path);
+    qv::WriteMappingRules(batch, rules);
+    batch.Commit();
+}
+
 // The program with no display of any kind, as under a service manager.
 struct Headless {
     qvtest::TempDir& dir;
     QProcess process;
     QString out;
+    QString err;
 
     // `window`: the arguments alone, without --headless.
     Headless(qvtest::TempDir& where, const QStringList& arguments, bool window = false) : dir(where) {
@@ -88,6 +95,11 @@ struct Headless {
         process.waitForReadyRead(50);
         out += QString::fromLatin1(process.readAllStandardOutput());
         return out.contains(line + QLatin1Char('\n'));
+    }
+    bool Complained() {
+        process.waitForReadyRead(50);
+        err += QString::fromLocal8Bit(process.readAllStandardError());
+        return !err.isEmpty();
     }
     void Signal(int signal) const { ::kill(static_cast<pid_t>(process.processId()), signal); }
 };
@@ -156,6 +168,9 @@ bool Echoes(int fd, const std::string& text) {
     return qvtest::SendAll(fd, text) && qvtest::ReadExactly(fd, text.size(), 5s) == text;
 }
 
+// What becomes of the file before a reload: a new incoming port, or a copy of it stopped part-way.
+enum class NewFile { NewPort, CutMidLine, CutBeforeSettings, CutAfterRulesHeader };
+
 } // namespace
 
 class HeadlessTest : public QObject {
@@ -222,9 +237,7 @@ private slots:
         WriteConfig(config, {{{port, echo.Port(), true}}});
         qv::AllMappingRules rules;
         rules[0].deny = QStringLiteral("127.0.0.0/8");
-        qv::ProfileBatch batch(config);
-        qv::WriteMappingRules(batch, rules);
-        batch.Commit();
+        WriteRules(config, rules);
         Headless run(dir, {});
         QTRY_VERIFY(run.Printed(QStringLiteral("Enabled Mapping #1 on port : %1").arg(port)));
         qvtest::Fd client(qvtest::ConnectLoopback(port));
@@ -240,23 +253,74 @@ private slots:
 
         const QString disabled = QStringLiteral("Disabled Mapping #1 on port : %1").arg(port);
         rules[0] = qv::MappingRules{};
-        qv::ProfileBatch lifted(config);
-        qv::WriteMappingRules(lifted, rules);
-        lifted.Commit();
+        WriteRules(config, rules);
         run.Signal(SIGHUP);
         QTRY_VERIFY(Echoes(qvtest::Fd(qvtest::ConnectLoopback(port)).Get(), "let in"));
 
         rules[0].listenOn = static_cast<int>(qv::RelayListenOn::Kind::OneAddress);
         rules[0].listenAddress = QStringLiteral("127.0.0.2");
-        qv::ProfileBatch moved(config);
-        qv::WriteMappingRules(moved, rules);
-        moved.Commit();
+        WriteRules(config, rules);
         run.Signal(SIGHUP);
         // Restarted once: the first reload changed nothing of where it listens.
         const QString enabled = QStringLiteral("Enabled Mapping #1 on port : %1\n").arg(port);
         QTRY_VERIFY(run.Printed(disabled) && run.out.count(enabled) == 2);
         QCOMPARE(run.out.count(disabled + QLatin1Char('\n')), 1);
         QCOMPARE(qvtest::ConnectLoopback(port, 1s), -1);
+    }
+
+    // A whole file's new incoming port listens at once and the old one no more. A copy cut short
+    // changes nothing, however it is cut, and says why: the link of the running mapping flows on.
+    void reloadTakesOnlyAWholeFile_data() {
+        QTest::addColumn<NewFile>("change");
+        QTest::newRow("new port") << NewFile::NewPort;
+        QTest::newRow("cut in a line") << NewFile::CutMidLine;
+        QTest::newRow("cut before the switches") << NewFile::CutBeforeSettings;
+        QTest::newRow("cut after a header") << NewFile::CutAfterRulesHeader;
+    }
+    void reloadTakesOnlyAWholeFile() {
+        QFETCH(NewFile, change);
+        qvtest::TempDir dir;
+        QVERIFY(QFile::copy(QStringLiteral(QV_EXECUTABLE), QString::fromStdString(dir.File("quorvane"))));
+        qvtest::LocalServer echo(qvtest::ServerMode::Echo);
+        const int port = qvtest::FreePort();
+        const std::string config = dir.File(qv::kConfigFileName);
+        WriteConfig(config, {{{port, echo.Port(), true}}});
+        // The rules come last in the file; without them the mapping would listen elsewhere.
+        qv::AllMappingRules rules;
+        rules[0].listenOn = static_cast<int>(qv::RelayListenOn::Kind::OneAddress);
+        rules[0].listenAddress = QStringLiteral("127.0.0.1");
+        WriteRules(config, rules);
+        const std::string whole = qvtest::ReadAll(config);
+        Headless run(dir, {});
+        QTRY_VERIFY(run.Printed(QStringLiteral("Enabled Mapping #1 on port : %1").arg(port)));
+        qvtest::Fd kept(qvtest::ConnectLoopback(port));
+        QVERIFY(Echoes(kept.Get(), "before"));
+
+        const std::string rulesHeader = std::string("[") + qv::kRulesSection + "]\r\n";
+        std::size_t midLine = whole.size() / 2;
+        while (whole[midLine - 1] == '\n')
+            --midLine;
+        int listening = port;
+        if (change == NewFile::NewPort) {
+            listening = qvtest::FreePort();
+            WriteConfig(config, {{{listening, echo.Port(), true}}});
+        } else if (change == NewFile::CutMidLine) {
+            qvtest::WriteAll(config, whole.substr(0, midLine));
+        } else if (change == NewFile::CutBeforeSettings) {
+            qvtest::WriteAll(config, whole.substr(0, whole.find(std::string("[") + qv::kSettingsSection)));
+        } else {
+            qvtest::WriteAll(config, whole.substr(0, whole.find(rulesHeader) + rulesHeader.size()));
+        }
+        run.Signal(SIGHUP);
+        if (change == NewFile::NewPort) {
+            QTRY_VERIFY(run.Printed(QStringLiteral("Enabled Mapping #1 on port : %1").arg(listening)));
+            QCOMPARE(qvtest::ConnectLoopback(port, 1s), -1);
+            QVERIFY(!run.Complained());
+        } else {
+            QTRY_VERIFY(run.Complained());
+            QVERIFY(Echoes(kept.Get(), "after"));
+        }
+        QVERIFY(Echoes(qvtest::Fd(qvtest::ConnectLoopback(listening)).Get(), "listening"));
     }
 
     // Each start that cannot run says why and exits with status 1; a configuration that cannot be

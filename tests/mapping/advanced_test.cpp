@@ -425,8 +425,8 @@ private slots:
         const int secondPort = FreePort();
         p.Plus().IncommingPAd()->setText(QString::number(secondPort));
         p.Plus().TimerEnable()->click();
-        QVERIFY(
-            p.List().contains(QStringLiteral("Advanced Enabled Mapping #1 on port : %1").arg(secondPort)));
+        // The entry names the port that will listen, not the one typed.
+        QVERIFY(p.List().contains(QStringLiteral("Advanced Enabled Mapping #1 on port : %1").arg(firstPort)));
         Fd reopener = RelayedClient(slot1);
         QTRY_VERIFY_WITH_TIMEOUT(p.Listener7().Active(), 1000);
         Fd query(ConnectLoopback(firstPort));

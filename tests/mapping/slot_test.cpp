@@ -13,6 +13,8 @@
 #include <sys/socket.h>
 #include <thread>
 
+#include "connections/connections_window.h"
+#include "connections/mapping_summary.h"
 #include "core/profile/config_names.h"
 #include "core/profile/scramble.h"
 #include "core/relay/relay_listener.h"
@@ -333,9 +335,11 @@ private slots:
         QVERIFY(!all->isEnabled());
     }
 
+    // The list, the log file and the connections window name the port that really listens.
     void changedPortTakesEffectOnlyAfterRestart() {
         LocalServer echo(ServerMode::Echo);
         Program p;
+        p.SaveLog(true);
         const int first = FreePort();
         p.Fill(1, first, echo.Port());
         p.Enable(1);
@@ -343,7 +347,14 @@ private slots:
         const int second = FreePort();
         p.Field("IncommingPort", 1)->setText(QString::number(second));
         p.Enable(1);
-        QVERIFY(p.List().contains(QStringLiteral("Enabled Mapping #1 on port : %1").arg(second)));
+        const QString enabled = QStringLiteral("Enabled Mapping #1 on port : %1").arg(first);
+        QCOMPARE(p.List(), QStringList{enabled});
+        QVERIFY(p.LogLines().last().endsWith(enabled));
+        p.roster->Connections().Refresh();
+        QVERIFY(p.roster->Connections()
+                    .findChild<qv::TMappingSummary*>(QStringLiteral("MappingSummary"))
+                    ->LineText(1)
+                    .contains(QStringLiteral("port %1 ->").arg(first)));
         Fd client = Client(first);
         QVERIFY(RoundTrip(client, "still the first port"));
         QCOMPARE(ConnectLoopback(second, 1s), -1);

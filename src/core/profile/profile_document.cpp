@@ -1,6 +1,7 @@
 #include "core/profile/profile_document.h"
 
 #include "core/profile/profile_escape.h"
+#include "core/profile/profile_outline.h"
 
 #include <algorithm>
 #include <unordered_set>
@@ -200,8 +201,28 @@ bool ProfileDocument::Remove(std::string_view section, std::string_view key) {
     });
     if (kept == end)
         return false;
+    const bool last = range->end == lines_.size();
     lines_.erase(kept, end);
+    // The last section left without keys goes with its header: a file of this program then never ends
+    // with a bare header, as a copy cut short after one does.
+    const auto body = lines_.begin() + static_cast<std::ptrdiff_t>(range->begin);
+    if (last && std::none_of(body, lines_.end(),
+                             [](const Line& line) { return Classify(line.text).kind == LineKind::Key; }))
+        lines_.erase(body - 1);
     return true;
+}
+
+ProfileOutline ProfileDocument::Outline() const {
+    ProfileOutline outline;
+    outline.lineEnded = lines_.empty() || !lines_.back().ending.empty();
+    for (const Line& line : lines_) {
+        const LineInfo info = Classify(line.text);
+        if (info.kind == LineKind::Section)
+            outline.sections.emplace_back(std::string(info.name), false);
+        else if (info.kind == LineKind::Key && !outline.sections.empty())
+            outline.sections.back().second = true;
+    }
+    return outline;
 }
 
 std::string ProfileDocument::Serialise() const {

@@ -8,6 +8,8 @@
 
 namespace qv {
 
+struct ProfileOutline;
+
 // The text of a profile (INI) file, held line by line so that a change touches only the line it must
 // and every other byte of the file stays as it was.
 //
@@ -29,10 +31,12 @@ public:
     // Replaces the value of the key, adding the section at the end and the key after the section's last
     // key when they are new.
     void Set(std::string_view section, std::string_view key, std::string_view value);
-    // Removes the key (every copy of it in the section that lookups use); false when there was none.
+    // Removes the key (every copy of it in the section that lookups use); false when there was none. The
+    // last section goes with it when no key is left in it.
     bool Remove(std::string_view section, std::string_view key);
 
     std::string Serialise() const;
+    ProfileOutline Outline() const;
 
 private:
     struct Line {

@@ -202,6 +202,12 @@ void TRelayListener::Start() {
     active_.store(true);
 }
 
+void TRelayListener::ForgetPort() {
+    std::lock_guard lock(controlMutex_);
+    if (!active_.load())
+        endpointPort_.store(0);
+}
+
 bool TRelayListener::ListenChangeWaits() const {
     if (!active_.load())
         return false;

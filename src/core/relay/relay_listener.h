@@ -39,6 +39,9 @@ public:
     // Counts only at the first successful start: the listener keeps that port for its whole life.
     void SetDefaultPort(int port) { defaultPort_.store(port); }
     int DefaultPort() const { return defaultPort_.load(); }
+    // While inactive: the port of the first start is given up, so the next start listens on DefaultPort
+    // as a new listener's first start would.
+    void ForgetPort();
     // Read afresh for every accepted connection; may change while active.
     void SetMappedHost(std::string host);
     std::string MappedHost() const;
