@@ -156,7 +156,7 @@ public:
     static constexpr std::chrono::milliseconds kConnectTimeout{20000};
     static constexpr std::chrono::milliseconds kUdpIdleTimeout{60000};
     static constexpr int kUdpSessionCeiling = 10000;
-    static constexpr int kUdpSessionsPerSource = 256;
+    static constexpr int kUdpSessionsPerSource = TRelaySources::kSessionsPerAddress;
 
 private:
     friend class TRelayLink;

@@ -58,12 +58,28 @@ bool TRelaySources::Report(const Address& address, Clock::time_point now) {
     const std::uint64_t ms = Milliseconds(now);
     const std::uint64_t hash = KeyedHash(address.data(), address.size());
     const std::uint64_t tag = hash >> 32;
-    std::atomic<std::uint64_t>& slot = reported_[hash % reported_.size()];
-    std::uint64_t seen = slot.load(std::memory_order_relaxed);
-    do {
-        if (seen >> 32 == tag && static_cast<std::uint32_t>(ms - seen) < kSecondMs)
-            return false; // told less than a second ago
-    } while (!slot.compare_exchange_weak(seen, tag << 32 | (ms & 0xffffffffu), std::memory_order_relaxed));
+    // The address's set of kWays slots holds it, or its least recent one takes it.
+    std::atomic<std::uint64_t>* set = &reported_[hash % (reported_.size() / kWays) * kWays];
+    for (;;) {
+        std::atomic<std::uint64_t>* slot = set;
+        std::uint64_t seen = set[0].load(std::memory_order_relaxed);
+        for (std::size_t i = 0; i < kWays; ++i) {
+            const std::uint64_t entry = set[i].load(std::memory_order_relaxed);
+            if (entry >> 32 == tag) {
+                if (static_cast<std::uint32_t>(ms - entry) < kSecondMs)
+                    return false; // told less than a second ago
+                slot = &set[i];
+                seen = entry;
+                break;
+            }
+            if (static_cast<std::uint32_t>(ms - entry) > static_cast<std::uint32_t>(ms - seen)) {
+                slot = &set[i];
+                seen = entry;
+            }
+        }
+        if (slot->compare_exchange_strong(seen, tag << 32 | (ms & 0xffffffffu), std::memory_order_relaxed))
+            break;
+    }
 
     std::uint64_t second = second_.load(std::memory_order_relaxed);
     std::uint64_t next = 0;

@@ -34,6 +34,8 @@ public:
     std::uint64_t TakeUnreported() { return unreported_.exchange(0, std::memory_order_relaxed); }
 
     static constexpr int kReportsPerSecond = 100;
+    // UDP sessions of one address at most, unless the mapping's rules say otherwise.
+    static constexpr int kSessionsPerAddress = 256;
 
 private:
     struct Hash {
@@ -42,8 +44,10 @@ private:
     std::mutex mutex_;
     std::unordered_map<Address, int, Hash> held_;
 
-    // The addresses reported lately: a tag of the address's hash and when, in milliseconds. A slot shared
-    // by two addresses at once may report both; the reports a second still bound them.
+    // The addresses reported lately: a tag of the address's hash and when, in milliseconds, in sets of
+    // kWays slots. A set asked to hold more addresses at once may report one again within the second;
+    // the reports a second still bound them.
+    static constexpr std::size_t kWays = 4;
     std::array<std::atomic<std::uint64_t>, 4096> reported_{};
     // This second's reports: its start in milliseconds above, their count in the low kCountBits.
     std::atomic<std::uint64_t> second_{0};
