@@ -215,11 +215,14 @@ void TRelayUdp::OnTime(Clock::time_point now) {
         Finish(*answered_.oldest, RelayEndReason::IdleTimeout);
     while (unanswered_.oldest && now - unanswered_.oldest->last >= UnansweredIdle(idle))
         Finish(*unanswered_.oldest, RelayEndReason::IdleTimeout);
-    // One thread alone answers a call for room.
-    if (listener_.udpRoomWanted_.load(std::memory_order_relaxed) && RoomGiver(now) &&
-        listener_.udpSessions_.load(std::memory_order_relaxed) >= listener_.UdpSessionCeiling() &&
-        listener_.udpRoomWanted_.exchange(false, std::memory_order_relaxed))
-        MakeRoom(now);
+    // One thread alone answers a call for room; once there is room anyway, the call is over (its
+    // deadline must not come round again and again).
+    if (listener_.udpRoomWanted_.load(std::memory_order_relaxed) && RoomGiver(now)) {
+        const bool full =
+            listener_.udpSessions_.load(std::memory_order_relaxed) >= listener_.UdpSessionCeiling();
+        if (listener_.udpRoomWanted_.exchange(false, std::memory_order_relaxed) && full)
+            MakeRoom(now);
+    }
     if (now < unreportedDue_)
         return;
     // Another thread may have told them already: it then has nothing to tell.
