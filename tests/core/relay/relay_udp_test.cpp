@@ -1,11 +1,14 @@
 // UDP mappings: datagrams through a listener to a real echo on 127.0.0.1 or ::1 and back to the client
 // that sent them, whole or dropped; sessions and their events; the bounds a flood meets.
+#include "core/relay/relay_descriptors.h"
 #include "core/relay/relay_udp.h"
 #include "relay_harness.h"
 #include "support/udp_probe.h"
 
 #include <algorithm>
+#include <netinet/in.h>
 #include <optional>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <thread>
 
@@ -317,6 +320,42 @@ TEST(RelayUdpTest, TcpAndUdpShareThePortNumber) {
     }
     listener.SetActive(false);
     EXPECT_EQ(log.Disconnects(), 2);
+    EXPECT_TRUE(log.Paired());
+}
+
+// Near the descriptor limit a flood of UDP clients takes no more than its share: the same mapping still
+// accepts a TCP connection and relays it.
+TEST(RelayUdpTest, FloodOfClientsLeavesDescriptorsForTcp) {
+    LocalServer tcpEcho(ServerMode::Echo);
+    UdpEcho udpEcho("127.0.0.1", tcpEcho.Port());
+    EventLog log;
+    qv::TRelayListener listener;
+    listener.SetProtocol(qv::RelayProtocol::Both);
+    listener.SetDefaultPort(FreePort());
+    std::vector<Fd> clients;
+    for (int i = 0; i < 200; ++i)
+        clients.push_back(UdpSocket("127.0.0.1"));
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    // Above the clients: the listener's own descriptors (a dozen at most), the reserve, and room for
+    // fewer sessions than there are clients.
+    const int limit = clients.back().Get() + 12 + qv::kDescriptorReserve + 100;
+    rlimit low{static_cast<rlim_t>(limit), saved.rlim_max};
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    StartRelay(listener, log, tcpEcho.Port());
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    to.sin_port = htons(static_cast<std::uint16_t>(listener.ListeningPort()));
+    for (Fd& client : clients)
+        ::sendto(client.Get(), "x", 1, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    WaitUntil([&] { return listener.DatagramsDroppedWithoutSession() + log.Connects() >= clients.size(); },
+              3s);
+    Fd tcp(ConnectLoopback(listener.ListeningPort()));
+    EXPECT_TRUE(SendAll(tcp.Get(), "stream") && ReadExactly(tcp.Get(), 6, 3s) == "stream");
+    tcp = Fd();
+    listener.SetActive(false);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
     EXPECT_TRUE(log.Paired());
 }
 
