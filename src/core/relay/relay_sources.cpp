@@ -100,6 +100,8 @@ bool TRelaySources::Report(const Address& address, Clock::time_point now) {
 
 TRelaySources::Clock::time_point TRelaySources::UnreportedDue() const {
     const std::uint64_t start = second_.load(std::memory_order_relaxed) >> kCountBits;
+    if (start == 0)
+        return Clock::time_point::max(); // no second has begun: nothing to tell
     return Clock::time_point(std::chrono::milliseconds(start - 1 + kSecondMs));
 }
 
