@@ -35,6 +35,16 @@ THeadlessRunner::THeadlessRunner(std::string configPath, std::string logPath, st
                        QString::fromLatin1(ReasonText(refused.reason))),
               false);
     });
+    connect(&service_, &TMappingService::Unlisted, this, [this](int slot, quint64 links, quint64 refused) {
+        if (links > 0)
+            Event(QStringLiteral("%1: and %2 more opened and closed")
+                      .arg(TMappingService::ConnectEntry(slot))
+                      .arg(links),
+                  false);
+        if (refused > 0)
+            Event(QStringLiteral("Refused on Mapping #%1: and %2 more refused").arg(slot).arg(refused),
+                  false);
+    });
 }
 
 void THeadlessRunner::Event(const QString& entry, bool toLogFile) {

@@ -91,6 +91,8 @@ TMappingRulesForm::TMappingRulesForm(TRoster& roster)
     protocol_ = NewChoice(page, "RulesProtocol", {"TCP", "UDP", "TCP and UDP"});
     udpIdle_ = NewEdit(page, QStringLiteral("RulesUdpIdle"), "", nullptr, 5);
     udpIdle_->setPlaceholderText(QString::number(kUdpIdleDefault.count()));
+    udpPerSource_ = NewEdit(page, QStringLiteral("RulesUdpPerSource"), "", nullptr, 5);
+    udpPerSource_->setPlaceholderText(QString::number(RelayRules{}.udpPerSource));
     message_ = new QLabel(page);
     message_->setObjectName(QStringLiteral("RulesMessage"));
     message_->setWordWrap(true);
@@ -105,6 +107,7 @@ TMappingRulesForm::TMappingRulesForm(TRoster& roster)
     form->addRow(QStringLiteral("Listen on:"), listenOn_);
     form->addRow(QStringLiteral("Protocol:"), protocol_);
     form->addRow(QStringLiteral("UDP session ends after (seconds idle):"), udpIdle_);
+    form->addRow(QStringLiteral("UDP sessions of one client address at most:"), udpPerSource_);
     form->addRow(QStringLiteral("Allow:"), allow_);
     form->addRow(QStringLiteral("Deny:"), deny_);
     form->addRow(QStringLiteral("At most (connections at once):"), maxConnections_);
@@ -133,7 +136,8 @@ TMappingRulesForm::TMappingRulesForm(TRoster& roster)
         OnSignal(choice, &QComboBox::currentIndexChanged, this, platform, [this] { Check(); });
     for (QPlainTextEdit* list : {allow_, deny_})
         OnSignal(list, &QPlainTextEdit::textChanged, this, platform, [this] { Check(); });
-    for (QLineEdit* edit : {maxConnections_, bandwidthUp_, bandwidthDown_, fallback1_, fallback2_, udpIdle_})
+    for (QLineEdit* edit :
+         {maxConnections_, bandwidthUp_, bandwidthDown_, fallback1_, fallback2_, udpIdle_, udpPerSource_})
         OnSignal(edit, &QLineEdit::textChanged, this, platform, [this] { Check(); });
     OnSignal(apply_, &QPushButton::clicked, this, platform, [this] { ApplyClick(); });
     OnSignal(close, &QPushButton::clicked, this, platform, [this] { hide(); });
@@ -195,6 +199,7 @@ void TMappingRulesForm::ShowRules(const MappingRules& rules) {
     proxyProtocol_->setCurrentIndex(rules.proxyProtocol);
     protocol_->setCurrentIndex(rules.protocol);
     udpIdle_->setText(rules.udpIdle);
+    udpPerSource_->setText(rules.udpPerSource);
     filling_ = false;
     Check();
 }
@@ -215,6 +220,7 @@ MappingRules TMappingRulesForm::Typed() const {
     rules.proxyProtocol = proxyProtocol_->currentIndex();
     rules.protocol = protocol_->currentIndex();
     rules.udpIdle = udpIdle_->text();
+    rules.udpPerSource = udpPerSource_->text();
     return rules;
 }
 
@@ -228,6 +234,7 @@ void TMappingRulesForm::Check() {
         return;
     const MappingRules typed = Typed();
     udpIdle_->setEnabled(typed.protocol != 0);
+    udpPerSource_->setEnabled(typed.protocol != 0);
     proxyProtocol_->setEnabled(typed.protocol != 1);
     RelayRules relay;
     const QString error = CheckMappingRules(typed, relay);

@@ -56,6 +56,7 @@ private:
     QComboBox* proxyProtocol_;
     QComboBox* protocol_;
     QLineEdit* udpIdle_;
+    QLineEdit* udpPerSource_;
     QLabel* message_;
     QPushButton* apply_;
 };

@@ -10,11 +10,53 @@ TConnectionEventQueue::TConnectionEventQueue(std::function<void(const Connection
                                              QObject* parent)
     : QObject(parent), apply_(std::move(apply)) {}
 
+std::uint64_t TConnectionEventQueue::LinkKey(const ConnectionEvent& event) {
+    // Link ids are unique within a listener and stay far below 2^56.
+    return static_cast<std::uint64_t>(event.listener) << 56 ^ event.ended.id;
+}
+
+bool TConnectionEventQueue::Fold(const ConnectionEvent& event) {
+    std::uint64_t links = 0;
+    std::uint64_t refusals = 0;
+    if (event.folded) {
+        links = event.foldedLinks;
+        refusals = event.foldedRefusals;
+    } else if (events_.size() < kMostWaiting || event.connected) {
+        return false;
+    } else if (event.refused) {
+        refusals = 1;
+    } else {
+        // Only a close whose accept waits too: the pair goes as one link opened and closed.
+        const auto accept =
+            event.ended.id != 0 ? waitingAccepts_.find(LinkKey(event)) : waitingAccepts_.end();
+        if (accept == waitingAccepts_.end())
+            return false;
+        events_.erase(accept->second);
+        waitingAccepts_.erase(accept);
+        links = 1;
+    }
+    auto at = foldedAt_.find(event.listener);
+    if (at == foldedAt_.end()) {
+        at = foldedAt_.emplace(event.listener, nextOrder_).first;
+        ConnectionEvent& folded = events_[nextOrder_++];
+        folded.listener = event.listener;
+        folded.folded = true;
+    }
+    ConnectionEvent& folded = events_.at(at->second);
+    folded.foldedLinks += links;
+    folded.foldedRefusals += refusals;
+    return true;
+}
+
 void TConnectionEventQueue::Post(ConnectionEvent event) {
     bool schedule = false;
     {
         std::lock_guard lock(mutex_);
-        events_.push_back(event);
+        if (!Fold(event)) {
+            if (event.connected && event.ended.id != 0)
+                waitingAccepts_[LinkKey(event)] = nextOrder_;
+            events_.emplace_hint(events_.end(), nextOrder_++, std::move(event));
+        }
         peak_ = std::max(peak_, events_.size());
         schedule = !drainScheduled_;
         drainScheduled_ = true;
@@ -40,9 +82,15 @@ bool TConnectionEventQueue::ApplyBatch(std::size_t most) {
     bool more = false;
     {
         std::lock_guard lock(mutex_);
-        const std::size_t n = std::min(most, events_.size());
-        batch.assign(events_.begin(), events_.begin() + static_cast<std::ptrdiff_t>(n));
-        events_.erase(events_.begin(), events_.begin() + static_cast<std::ptrdiff_t>(n));
+        batch.reserve(std::min(most, events_.size()));
+        for (auto it = events_.begin(); it != events_.end() && batch.size() < most; it = events_.erase(it)) {
+            const ConnectionEvent& event = it->second;
+            if (event.folded)
+                foldedAt_.erase(event.listener);
+            else if (event.connected && event.ended.id != 0)
+                waitingAccepts_.erase(LinkKey(event));
+            batch.push_back(event);
+        }
         more = !events_.empty();
         if (!more)
             drainScheduled_ = false;
@@ -93,12 +141,17 @@ void TConnectionEventQueue::DrainFor(std::chrono::milliseconds wait) {
 void AttachListener(TRelayListener& listener, int number, int stopWaitMs, TConnectionEventQueue& events) {
     // Relay threads only post; the user-interface thread applies the events in order.
     listener.SetTerminateWaitTime(stopWaitMs);
-    listener.OnConnect = [&events, number](const RelayLinkFigures&) { events.Post({number, true}); };
+    listener.OnConnect = [&events, number](const RelayLinkFigures& figures) {
+        events.Post({number, true, figures});
+    };
     listener.OnDisconnect = [&events, number](const RelayLinkFigures& figures) {
         events.Post({number, false, figures});
     };
     listener.OnRefused = [&events, number](const RelayLinkFigures& figures) {
         events.Post({number, false, figures, true});
+    };
+    listener.OnMoreRefused = [&events, number](std::uint64_t refused) {
+        events.Post({number, false, {}, true, true, 0, refused});
     };
     listener.StopWaitStep = [&events](std::chrono::milliseconds step) { events.DrainFor(step); };
 }

@@ -31,6 +31,7 @@ const char* const kFallback2 = "Fallback2_";
 const char* const kProxyProtocol = "ProxyProtocol";
 const char* const kProtocol = "Protocol";
 const char* const kUdpIdle = "UdpIdle";
+const char* const kUdpPerSource = "UdpPerSource";
 
 QString Key(const char* base, int slot) {
     return QString::fromLatin1(base) + QString::number(slot);
@@ -110,6 +111,7 @@ AllMappingRules ReadMappingRules(const std::string& path) {
         const int protocol = read(kProtocol).toInt();
         r.protocol = protocol == 1 || protocol == 2 ? protocol : 0;
         r.udpIdle = read(kUdpIdle);
+        r.udpPerSource = read(kUdpPerSource);
     }
     return all;
 }
@@ -125,7 +127,7 @@ std::vector<std::pair<QString, QString>> RuleTexts(const MappingRules& r, int sl
           std::pair{kBandwidthUp, r.bandwidthUp}, std::pair{kBandwidthDown, r.bandwidthDown},
           std::pair{kFallback1, r.fallback1}, std::pair{kFallback2, r.fallback2},
           std::pair{kProxyProtocol, number(r.proxyProtocol)}, std::pair{kProtocol, number(r.protocol)},
-          std::pair{kUdpIdle, r.udpIdle}})
+          std::pair{kUdpIdle, r.udpIdle}, std::pair{kUdpPerSource, r.udpPerSource}})
         texts.emplace_back(Key(base, slot), value);
     return texts;
 }
@@ -186,6 +188,14 @@ QString CheckMappingRules(const MappingRules& rules, RelayRules& out) {
                 .arg(kMaxUdpIdleSeconds);
         out.udpIdle = std::chrono::seconds(seconds);
     }
+    if (!rules.udpPerSource.trimmed().isEmpty()) {
+        bool ok = false;
+        out.udpPerSource = rules.udpPerSource.trimmed().toInt(&ok);
+        if (!ok || out.udpPerSource < 1 || out.udpPerSource > TRelayListener::kUdpSessionCeiling)
+            return QStringLiteral("UDP sessions per address: '%1' is no number from 1 to %2")
+                .arg(rules.udpPerSource)
+                .arg(TRelayListener::kUdpSessionCeiling);
+    }
     out.protocol = rules.protocol;
     for (const QString& text : {rules.fallback1, rules.fallback2}) {
         if (text.trimmed().isEmpty())
@@ -220,6 +230,7 @@ void ApplyMappingRules(TMappingService& service, int slot, const RelayRules& rul
     service.SetBandwidth(slot, rules.bandwidthUp, rules.bandwidthDown);
     service.SetProtocol(slot, static_cast<RelayProtocol>(rules.protocol), rules.udpIdle);
     service.Listener(slot).SetListenOn(rules.listenOn);
+    service.Listener(slot).SetUdpSessionsPerSource(rules.udpPerSource);
 }
 
 } // namespace qv

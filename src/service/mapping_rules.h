@@ -12,6 +12,7 @@
 #include "core/relay/relay_connect.h"
 #include "core/relay/relay_rules.h"
 #include "core/relay/relay_socket.h"
+#include "core/relay/relay_sources.h"
 #include "service/mapping_service.h"
 
 namespace qv {
@@ -35,6 +36,7 @@ struct MappingRules {
     int proxyProtocol = 0; // 0: off, 1 or 2
     int protocol = 0;      // 0: TCP, 1: UDP, 2: both on the same port number
     QString udpIdle;       // seconds a UDP session lasts without a datagram; empty: kUdpIdleDefault
+    QString udpPerSource;  // UDP sessions of one client address at most; empty: the listener's default
 
     bool operator==(const MappingRules&) const = default;
 };
@@ -58,6 +60,7 @@ struct RelayRules {
     int proxyProtocol = 0;
     int protocol = 0; // a RelayProtocol
     std::chrono::seconds udpIdle = kUdpIdleDefault;
+    int udpPerSource = TRelaySources::kSessionsPerAddress;
 };
 
 // Checks what was typed; the message names the field and, in a list, the first bad line ("Allow,

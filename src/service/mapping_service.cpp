@@ -215,6 +215,11 @@ void TMappingService::Apply(const ConnectionEvent& event) {
     const int slot = event.listener;
     if (slot < 1 || slot > kTimedSlot)
         return;
+    if (event.folded) {
+        // Counted, not listed: the links opened and closed leave the count of open ones as it was.
+        totals_[slot - 1].connections += event.foldedLinks;
+        return emit Unlisted(slot, event.foldedLinks, event.foldedRefusals);
+    }
     Record(slot, event);
     if (event.refused)
         return emit Refused(slot);

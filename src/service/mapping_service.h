@@ -140,6 +140,9 @@ signals:
     void Failed(const QString& text);
     // A client the mapping's rules refused: it is the newest of the ended links.
     void Refused(int slot);
+    // Links that opened and closed, and clients refused, that were counted and not listed one by one
+    // (a flood).
+    void Unlisted(int slot, quint64 links, quint64 refused);
 
 private:
     void Apply(const ConnectionEvent& event);

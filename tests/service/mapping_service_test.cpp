@@ -4,12 +4,14 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <algorithm>
+#include <map>
 #include <netinet/in.h>
 #include <sys/socket.h>
 
 #include "core/profile/profile_file.h"
 #include "core/relay/relay_listener.h"
 #include "platform/ui_timer.h"
+#include "service/connection_event_queue.h"
 #include "service/listen_failure.h"
 #include "service/mapping_rules.h"
 #include "service/mapping_service.h"
@@ -140,6 +142,83 @@ private slots:
         QCOMPARE(service.Totals(3).endedBytesDown, 4u);
     }
 
+    // A UDP flood through the rules: clients refused from many addresses and ports are reported a
+    // hundred a second and the rest as one number, so the event queue stays short; one address takes its
+    // share of sessions and no more, and another is still served.
+    void udpFloodStaysWithinBounds() {
+        qvtest::TempDir dir;
+        qvtest::UdpEcho echo("127.0.0.1");
+        qv::TMappingService service(dir.File("CLogs.txt"));
+        qv::MappingRules typed;
+        typed.protocol = static_cast<int>(qv::RelayProtocol::Udp);
+        typed.deny = QStringLiteral("127.0.2.0/24");
+        typed.udpPerSource = QStringLiteral("5");
+        qv::RelayRules rules;
+        QCOMPARE(qv::CheckMappingRules(typed, rules), QString());
+        qv::ApplyMappingRules(service, 2, rules);
+        QSignalSpy refused(&service, &qv::TMappingService::Refused);
+        QSignalSpy unlisted(&service, &qv::TMappingService::Unlisted);
+        const int port = qvtest::FreePort();
+        service.Start(2, {port, "127.0.0.1", echo.Port()});
+        constexpr int kAddresses = 150;
+        std::vector<qvtest::Fd> clients;
+        for (int i = 0; i < 2 * kAddresses; ++i) {
+            const std::string host = "127.0.2." + std::to_string(1 + i % kAddresses);
+            clients.push_back(qvtest::UdpSocket(host.c_str(), 0, port));
+            ::send(clients.back().Get(), "x", 1, 0);
+        }
+        const int kReports = qv::TRelaySources::kReportsPerSecond;
+        QTRY_COMPARE(unlisted.count(), 1);
+        QCOMPARE(unlisted.first().at(2).toULongLong(), quint64(kAddresses - kReports));
+        QCOMPARE(refused.count(), kReports);
+        QVERIFY(service.Events().PeakLength() <= std::size_t(kReports + 1));
+
+        clients.clear();
+        for (int i = 0; i < 20; ++i) {
+            clients.push_back(qvtest::UdpSocket("127.0.0.1", 0, port));
+            ::send(clients.back().Get(), "y", 1, 0);
+        }
+        qvtest::Fd other = qvtest::UdpSocket("127.0.0.3", 0, port);
+        QCOMPARE(::send(other.Get(), "z", 1, 0), 1);
+        QCOMPARE(qvtest::ReceiveDatagram(other.Get()), std::optional<std::string>("z"));
+        QTRY_COMPARE(service.Connections(2), 6);
+    }
+
+    // Events the user-interface thread has not applied yet stay bounded whatever comes: refusals and
+    // links whose accept still waits fold into counts, and every close still follows its accept.
+    void fullQueueFoldsAndKeepsPairs() {
+        std::map<std::uint64_t, int> open;
+        std::uint64_t links = 0, refusals = 0, unpaired = 0;
+        qv::TConnectionEventQueue queue([&](const qv::ConnectionEvent& e) {
+            links += e.foldedLinks + (e.connected ? 1 : 0);
+            refusals += e.foldedRefusals + (e.refused ? 1 : 0);
+            if (e.connected)
+                ++open[e.ended.id];
+            else if (!e.refused && !e.folded && --open[e.ended.id] != 0)
+                ++unpaired;
+        });
+        constexpr std::uint64_t kLinks = 3 * qv::TConnectionEventQueue::kMostWaiting;
+        qv::RelayLinkFigures figures;
+        for (std::uint64_t id = 1; id <= kLinks; ++id) {
+            figures.id = id;
+            queue.Post({1, true, figures});
+            // Every third link lives on past the flood: its accept and close are both listed.
+            if (id % 3 != 0)
+                queue.Post({1, false, figures});
+            queue.Post({1, false, figures, true});
+        }
+        for (std::uint64_t id = 3; id <= kLinks; id += 3) {
+            figures.id = id;
+            queue.Post({1, false, figures});
+        }
+        QVERIFY(queue.PeakLength() <= qv::TConnectionEventQueue::kMostWaiting + kLinks / 3 + 1);
+        queue.DrainQueued();
+        QCOMPARE(links, kLinks);
+        QCOMPARE(refusals, kLinks);
+        QCOMPARE(unpaired, 0u);
+        QVERIFY(std::ranges::all_of(open, [](const auto& link) { return link.second == 0; }));
+    }
+
     // Rules as typed: kept in the file exactly, however long a list, and checked with a message naming
     // the field and the first bad line.
     void rulesAreStoredAndChecked_data() {
@@ -215,6 +294,7 @@ private slots:
         r.proxyProtocol = 2;
         r.protocol = 2;
         r.udpIdle = QStringLiteral("15");
+        r.udpPerSource = QStringLiteral("40");
         qv::ProfileBatch batch(path);
         qv::WriteMappingRules(batch, written);
         batch.Commit();
@@ -229,6 +309,7 @@ private slots:
             QCOMPARE(rules.fallbacks.size(), std::size_t(1));
             QCOMPARE(rules.fallbacks[0].host, std::string("::1"));
             QCOMPARE(rules.proxyProtocol, 2);
+            QCOMPARE(rules.udpPerSource, 40);
         }
     }
 

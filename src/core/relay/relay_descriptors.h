@@ -23,6 +23,14 @@ public:
         Refresh();
         return fd + room < ceiling_;
     }
+    // A UDP session's socket: it leaves a quarter of the descriptors below the ceiling to accepted
+    // connections, so that a flood of datagram clients cannot stop a TCP mapping from accepting.
+    bool AllowsSession(int fd) {
+        if (fd < ceiling_ - ceiling_ / 4)
+            return true;
+        Refresh();
+        return fd < ceiling_ - ceiling_ / 4;
+    }
     void Refresh();
 
 private:

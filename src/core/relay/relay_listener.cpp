@@ -263,6 +263,10 @@ void TRelayListener::SetBandwidth(std::uint64_t upBytesPerSecond, std::uint64_t 
         bandwidthGeneration_.fetch_add(1, std::memory_order_release);
     }
     // Links waiting for a grant booked at the old rate must not sleep on.
+    WakeLoops();
+}
+
+void TRelayListener::WakeLoops() {
     std::lock_guard loops(loopsMutex_);
     for (const auto* group : {&loops_, &ending_})
         for (const auto& loop : *group)

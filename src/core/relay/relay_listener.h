@@ -6,6 +6,7 @@
 #include "core/relay/relay_loop.h"
 #include "core/relay/relay_rules.h"
 #include "core/relay/relay_socket.h"
+#include "core/relay/relay_sources.h"
 
 #include <atomic>
 #include <chrono>
@@ -28,7 +29,8 @@ namespace qv {
 // connection. Each relay thread has a UDP socket of its own on the port (they share it through
 // SO_REUSEPORT); the system hands each client address to one of them, always the same while the listener
 // runs, and that thread runs the client's session: no lock on the datagram path, every thread working.
-// At most kUdpSessionCeiling sessions (SetUdpSessionCeiling); idle ones end after kUdpIdleTimeout.
+// At most kUdpSessionCeiling sessions (SetUdpSessionCeiling), kUdpSessionsPerSource of them from one
+// address; idle ones end after kUdpIdleTimeout.
 class TRelayListener {
 public:
     TRelayListener();
@@ -62,10 +64,15 @@ public:
         return std::chrono::milliseconds(udpIdleTimeout_.load(std::memory_order_relaxed));
     }
     // UDP sessions at most, whatever the access rules' limit: a flood from many addresses or ports
-    // cannot make more. A new client's datagrams beyond it are dropped (and counted below) until a
-    // session has ended; live sessions are never pushed out for it.
+    // cannot make more. At the ceiling a new client takes the place of the session of its relay thread
+    // that has been quiet and unanswered for longest, a second at least; with none, its datagrams are
+    // dropped (and counted below) until a session has ended. Answered sessions are never pushed out.
     void SetUdpSessionCeiling(int sessions) { udpCeiling_.store(sessions); }
     int UdpSessionCeiling() const { return udpCeiling_.load(std::memory_order_relaxed); }
+    // UDP sessions of one client address at most (0: no bound), whatever ports it sends from; beyond
+    // them it is refused ("limit reached"). Read afresh for every new session.
+    void SetUdpSessionsPerSource(int sessions) { udpPerSource_.store(sessions); }
+    int UdpSessionsPerSource() const { return udpPerSource_.load(std::memory_order_relaxed); }
     // Datagrams of clients that got no session (the ceiling, the limit, the allow and deny lists, no
     // descriptor left), since the listener was made.
     std::uint64_t DatagramsDroppedWithoutSession() const { return udpDropped_.load(); }
@@ -129,8 +136,11 @@ public:
     std::function<void(const RelayLinkFigures&)> OnDisconnect;
     // A client refused at the accept by the access rules: it raises neither event above, only this
     // one, with the figures it had (its address, the reason), on the thread that accepted it. A UDP
-    // client that goes on sending is reported at most once a second.
+    // client address is reported at most once a second, and the UDP refusals of the whole listener at
+    // most TRelaySources::kReportsPerSecond times a second: those beyond are counted and told to
+    // OnMoreRefused as one number once their second is over.
     std::function<void(const RelayLinkFigures&)> OnRefused;
+    std::function<void(std::uint64_t refused)> OnMoreRefused;
 
     // Any thread: who may connect from now on, and how many at once (null: everyone, no limit). Links
     // and UDP sessions whose client the allow and deny lists now refuse end ("denied by rule"); a lower
@@ -150,6 +160,7 @@ public:
     static constexpr std::chrono::milliseconds kConnectTimeout{20000};
     static constexpr std::chrono::milliseconds kUdpIdleTimeout{60000};
     static constexpr int kUdpSessionCeiling = 10000;
+    static constexpr int kUdpSessionsPerSource = TRelaySources::kSessionsPerAddress;
 
 private:
     friend class TRelayLink;
@@ -170,6 +181,8 @@ private:
     bool ReserveLink(int limit);
     // Counts a UDP session about to start unless the ceiling is reached; false then.
     bool ReserveUdpSession();
+    // Every relay thread looks at what is asked of it.
+    void WakeLoops();
 
     std::atomic<int> defaultPort_{0};
     std::atomic<int> mappedPort_{0};
@@ -184,6 +197,10 @@ private:
     std::atomic<RelayProtocol> protocol_{RelayProtocol::Tcp};
     std::atomic<long long> udpIdleTimeout_{kUdpIdleTimeout.count()};
     std::atomic<int> udpCeiling_{kUdpSessionCeiling};
+    std::atomic<int> udpPerSource_{kUdpSessionsPerSource};
+    TRelaySources sources_;
+    // A new UDP client found the ceiling on a thread with no session to make room: another thread is to.
+    std::atomic<bool> udpRoomWanted_{false};
     std::atomic<int> udpSessions_{0};
     // Listening UDP sockets not yet closed by their thread: a stop waits for them, so the port is free
     // when it returns.

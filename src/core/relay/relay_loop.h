@@ -70,6 +70,7 @@ public:
     TRelayPipes& Pipes() { return pipes_; }
     // Whether the relay may keep a descriptor just opened for a link (see TRelayDescriptorCeiling).
     bool Allows(int fd) { return ceiling_.Allows(fd); }
+    bool AllowsSession(int fd) { return ceiling_.AllowsSession(fd); }
     char* Scratch() { return scratch_.get(); } // one chunk, for copies that end within a turn
     // The listener's bandwidth limit of a direction as last fetched; null when there is none.
     TRelayBandwidth* Limit(bool up) const { return limits_[up ? 0 : 1]; }

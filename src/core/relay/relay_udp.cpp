@@ -2,6 +2,7 @@
 #include "core/relay/relay_udp.h"
 #include "core/relay/relay_udp_session.h"
 
+#include "core/relay/relay_keyed_hash.h"
 #include "core/relay/relay_listener.h"
 #include "core/relay/relay_loop.h"
 #include "core/relay/relay_socket.h"
@@ -18,11 +19,8 @@ namespace qv {
 using namespace udp_detail;
 
 std::size_t TRelayUdp::KeyHash::operator()(const Key& key) const {
-    std::uint64_t a = 0, b = 0;
-    std::memcpy(&a, key.address.data(), 8);
-    std::memcpy(&b, key.address.data() + 8, 8);
-    const std::uint64_t c = std::uint64_t{key.port} << 16 | std::uint64_t{key.family} << 8 | key.listen;
-    return std::hash<std::uint64_t>()((a * 0x9E3779B97F4A7C15ull ^ b) * 0xC2B2AE3D27D4EB4Full ^ c);
+    static_assert(sizeof(Key) == 20, "a key hashed whole has no padding");
+    return KeyedHash(&key, sizeof key);
 }
 
 TRelayUdp::Key TRelayUdp::KeyOf(std::size_t listen, const Peer& peer) {
@@ -289,8 +287,11 @@ void TRelayUdp::FromDestination(Session& s) {
         }
         if (n == 0)
             return;
-        // It answered: there is no going elsewhere now.
-        s.answered = true;
+        // It answered: there is no going elsewhere now, and it lasts the whole idle time.
+        if (!s.answered) {
+            Unlink(s);
+            s.answered = true;
+        }
         s.trying.reset();
         Touch(s, Clock::now());
         // Those that came cut are dropped; the others go to the client in place, from the address it
@@ -340,8 +341,13 @@ TRelayUdp::Session* TRelayUdp::Admit(std::size_t listen, const Peer& peer, sockl
                                      const Local& local, Clock::time_point now) {
     if (closed_)
         return nullptr;
-    // The place under the ceiling comes first: beyond it, new clients' datagrams are dropped unreported.
-    if (!listener_.ReserveUdpSession()) {
+    // The place under the ceiling comes first: beyond it, a session never answered makes room, or the
+    // new client's datagrams are dropped unreported.
+    if (!listener_.ReserveUdpSession() && !(MakeRoom(now) && listener_.ReserveUdpSession())) {
+        // The system hands each client to one thread: the others may have a session to give up, for the
+        // next datagram of this client.
+        if (!listener_.udpRoomWanted_.exchange(true, std::memory_order_relaxed))
+            listener_.WakeLoops();
         NoteDropped(nullptr);
         return nullptr;
     }
@@ -356,6 +362,14 @@ TRelayUdp::Session* TRelayUdp::Admit(std::size_t listen, const Peer& peer, sockl
         return nullptr;
     }
     if (!listener_.ReserveLink(rules ? rules->maxConnections : 0)) {
+        sessions.fetch_sub(1, std::memory_order_relaxed);
+        Refuse(peer, length, RelayEndReason::LimitReached, now);
+        return nullptr;
+    }
+    // One address, however many ports it sends from, holds no more than its share.
+    const TRelaySources::Address source = TRelaySources::AddressOf(reinterpret_cast<const sockaddr*>(&peer));
+    if (!listener_.sources_.Take(source, listener_.UdpSessionsPerSource())) {
+        listener_.linkCount_.fetch_sub(1, std::memory_order_acq_rel);
         sessions.fetch_sub(1, std::memory_order_relaxed);
         Refuse(peer, length, RelayEndReason::LimitReached, now);
         return nullptr;
@@ -380,6 +394,7 @@ TRelayUdp::Session* TRelayUdp::Admit(std::size_t listen, const Peer& peer, sockl
     }
     if (!added) {
         delete s;
+        listener_.sources_.Give(source);
         listener_.linkCount_.fetch_sub(1, std::memory_order_acq_rel);
         sessions.fetch_sub(1, std::memory_order_relaxed);
         NoteDropped(nullptr);

@@ -29,7 +29,9 @@ class TRelayLoop;
 //
 // Datagrams are relayed whole, one by one: never merged or split, those of length 0 included. One that
 // cannot be sent (too large for the way out, no room in the sending socket) is dropped and counted, never
-// cut. A session ends after carrying nothing either way for the listener's idle time.
+// cut. A session ends after carrying nothing either way for the listener's idle time; one whose
+// destination has never answered ends sooner (a sixth of it), and is the first to go when a new client
+// finds the sessions at their ceiling.
 class TRelayUdp {
 public:
     using Clock = std::chrono::steady_clock;
@@ -45,7 +47,7 @@ public:
     // The epoll tags of this side's sockets; Owns tells them from the loop's others.
     static bool Owns(std::uint64_t tag) { return (tag & kUdpBit) != 0; }
     void OnEvent(std::uint64_t tag, std::uint32_t events);
-    // When the oldest idle session is due to end (max when none).
+    // When the oldest idle session is due to end, or refusals counted are to be told (max when none).
     Clock::time_point NextDeadline() const;
     void OnTime(Clock::time_point now);
     // The stop: the listening sockets close and every session ends with `reason`.
@@ -65,6 +67,7 @@ public:
     // next destination when this one refuses: only while there is a next one to try.
     static constexpr std::size_t kKeptDatagrams = 4;
     static constexpr std::size_t kKeptBytes = 16384;
+    static constexpr std::chrono::seconds kRoomAfter{1};
 
 private:
     struct Session;
@@ -77,7 +80,7 @@ private:
         bool operator==(const Key&) const = default;
     };
     struct KeyHash {
-        std::size_t operator()(const Key& key) const;
+        std::size_t operator()(const Key& key) const; // keyed: clients choose their addresses and ports
     };
     union Peer {
         sockaddr_in v4;
@@ -116,8 +119,19 @@ private:
     // it has never answered, else the end.
     void DestinationFailed(Session& s, int error);
     void Keep(Session& s, const char* data, std::size_t length);
+    // Sessions least recently active first; those answered and those not in chains of their own, as
+    // they go idle at different times.
+    struct Chain {
+        Session* oldest = nullptr;
+        Session* newest = nullptr;
+    };
+    Chain& ChainOf(const Session& s);
     void Touch(Session& s, Clock::time_point now);
     void Unlink(Session& s);
+    // A new client at the ceiling: this thread's session that has been quiet and unanswered for longest
+    // ends to make room, once it has been so for kRoomAfter.
+    bool MakeRoom(Clock::time_point now);
+    Session* RoomGiver(Clock::time_point now) const;
     void Finish(Session& s, RelayEndReason reason);
     void CloseListening();
     RelayLinkFigures Figures(const Session& s) const;
@@ -140,17 +154,13 @@ private:
 
     mutable std::mutex mutex_; // the table of sessions and their destinations, for snapshots
     std::unordered_map<Key, Session*, KeyHash> sessions_;
-    Session* oldest_ = nullptr; // least recently active first
-    Session* newest_ = nullptr;
+    Chain answered_;
+    Chain unanswered_;
     std::vector<Session*> dead_;
     std::shared_ptr<const RelayAccessRules> rules_;
     std::uint64_t rulesSeen_ = ~std::uint64_t{0};
-    // Clients refused lately, so a refused client that keeps sending is reported once a second only.
-    struct Refused {
-        Key key{};
-        Clock::time_point when{};
-    };
-    std::array<Refused, 256> refused_{};
+    // Refusals counted beyond those reported are told at this time (max: none counted).
+    Clock::time_point unreportedDue_ = Clock::time_point::max();
 };
 
 } // namespace qv

@@ -19,11 +19,10 @@ using namespace udp_detail;
 
 void TRelayUdp::Refuse(const Peer& peer, socklen_t length, RelayEndReason reason, Clock::time_point now) {
     NoteDropped(nullptr);
-    const Key key = KeyOf(0, peer);
-    Refused& last = refused_[KeyHash()(key) % refused_.size()];
-    if (last.key == key && now - last.when < std::chrono::seconds(1))
+    if (!listener_.sources_.Report(TRelaySources::AddressOf(reinterpret_cast<const sockaddr*>(&peer)), now)) {
+        unreportedDue_ = std::min(unreportedDue_, listener_.sources_.UnreportedDue());
         return;
-    last = {key, now};
+    }
     if (!listener_.OnRefused)
         return;
     RelayLinkFigures figures;
@@ -60,7 +59,7 @@ void TRelayUdp::Resolve(Session& s) {
     if (LooksNumeric(destination.host))
         return DestinationFailed(s, 0);
     t.lookup = listener_.resolvers_.Start(destination.host);
-    if (!t.lookup || !loop_.Allows(t.lookup->pipe[1]) ||
+    if (!t.lookup || !loop_.AllowsSession(t.lookup->pipe[1]) ||
         !loop_.WatchTag(t.lookup->pipe[0], EPOLLIN, SessionTag(s, true))) {
         t.lookup.reset();
         return Finish(s, RelayEndReason::Failed);
@@ -88,7 +87,7 @@ void TRelayUdp::ConnectNext(Session& s) {
         else
             reinterpret_cast<sockaddr_in6*>(&address.addr)->sin6_port = port;
         int fd = ::socket(address.addr.ss_family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        if (fd < 0 || !loop_.Allows(fd)) {
+        if (fd < 0 || !loop_.AllowsSession(fd)) {
             CloseFd(fd);
             return Finish(s, RelayEndReason::Failed); // no descriptor: another address would fare no better
         }
@@ -160,39 +159,94 @@ void TRelayUdp::DestinationFailed(Session& s, int error) {
     Finish(s, reason);
 }
 
+TRelayUdp::Chain& TRelayUdp::ChainOf(const Session& s) {
+    return s.answered ? answered_ : unanswered_;
+}
+
 void TRelayUdp::Touch(Session& s, Clock::time_point now) {
     s.last = now;
-    if (newest_ == &s)
+    Chain& chain = ChainOf(s);
+    if (chain.newest == &s)
         return;
     Unlink(s);
-    s.older = newest_;
-    if (newest_)
-        newest_->newer = &s;
-    newest_ = &s;
-    if (!oldest_)
-        oldest_ = &s;
+    s.older = chain.newest;
+    if (chain.newest)
+        chain.newest->newer = &s;
+    chain.newest = &s;
+    if (!chain.oldest)
+        chain.oldest = &s;
 }
 
 void TRelayUdp::Unlink(Session& s) {
+    Chain& chain = ChainOf(s);
     if (s.older)
         s.older->newer = s.newer;
-    else if (oldest_ == &s)
-        oldest_ = s.newer;
+    else if (chain.oldest == &s)
+        chain.oldest = s.newer;
     if (s.newer)
         s.newer->older = s.older;
-    else if (newest_ == &s)
-        newest_ = s.older;
+    else if (chain.newest == &s)
+        chain.newest = s.older;
     s.older = s.newer = nullptr;
 }
 
+namespace {
+// A destination that has not answered yet most likely never will: its session goes sooner.
+std::chrono::milliseconds UnansweredIdle(std::chrono::milliseconds idle) {
+    return idle / 6;
+}
+} // namespace
+
 TRelayUdp::Clock::time_point TRelayUdp::NextDeadline() const {
-    return oldest_ ? oldest_->last + listener_.UdpIdleTimeout() : Clock::time_point::max();
+    const auto idle = listener_.UdpIdleTimeout();
+    Clock::time_point next = unreportedDue_;
+    if (answered_.oldest)
+        next = std::min(next, answered_.oldest->last + idle);
+    if (unanswered_.oldest) {
+        next = std::min(next, unanswered_.oldest->last + UnansweredIdle(idle));
+        if (listener_.udpRoomWanted_.load(std::memory_order_relaxed))
+            next = std::min(next, unanswered_.oldest->last + kRoomAfter);
+    }
+    return next;
 }
 
 void TRelayUdp::OnTime(Clock::time_point now) {
     const auto idle = listener_.UdpIdleTimeout();
-    while (oldest_ && now - oldest_->last >= idle)
-        Finish(*oldest_, RelayEndReason::IdleTimeout);
+    while (answered_.oldest && now - answered_.oldest->last >= idle)
+        Finish(*answered_.oldest, RelayEndReason::IdleTimeout);
+    while (unanswered_.oldest && now - unanswered_.oldest->last >= UnansweredIdle(idle))
+        Finish(*unanswered_.oldest, RelayEndReason::IdleTimeout);
+    // One thread alone answers a call for room; once there is room anyway, the call is over (its
+    // deadline must not come round again and again).
+    if (listener_.udpRoomWanted_.load(std::memory_order_relaxed) && RoomGiver(now)) {
+        const bool full =
+            listener_.udpSessions_.load(std::memory_order_relaxed) >= listener_.UdpSessionCeiling();
+        if (listener_.udpRoomWanted_.exchange(false, std::memory_order_relaxed) && full)
+            MakeRoom(now);
+    }
+    if (now < unreportedDue_)
+        return;
+    // Another thread may have told them already: it then has nothing to tell.
+    unreportedDue_ = Clock::time_point::max();
+    const std::uint64_t unreported = listener_.sources_.TakeUnreported();
+    try {
+        if (unreported > 0 && listener_.OnMoreRefused)
+            listener_.OnMoreRefused(unreported);
+    } catch (...) {
+        // They stay counted in the datagrams dropped.
+    }
+}
+
+TRelayUdp::Session* TRelayUdp::RoomGiver(Clock::time_point now) const {
+    // One given a moment to be answered: a burst of new clients does not push each other out.
+    return unanswered_.oldest && now - unanswered_.oldest->last >= kRoomAfter ? unanswered_.oldest : nullptr;
+}
+
+bool TRelayUdp::MakeRoom(Clock::time_point now) {
+    Session* s = RoomGiver(now);
+    if (s)
+        Finish(*s, RelayEndReason::LimitReached);
+    return s != nullptr;
 }
 
 void TRelayUdp::Finish(Session& s, RelayEndReason reason) {
@@ -223,6 +277,7 @@ void TRelayUdp::Finish(Session& s, RelayEndReason reason) {
     }
     s.trying.reset();
     dead_.push_back(&s);
+    listener_.sources_.Give(TRelaySources::AddressOf(reinterpret_cast<const sockaddr*>(&s.client)));
     listener_.udpSessions_.fetch_sub(1, std::memory_order_relaxed);
     listener_.linkCount_.fetch_sub(1, std::memory_order_acq_rel);
 }
@@ -235,14 +290,16 @@ void TRelayUdp::Collect() {
 
 void TRelayUdp::EndAll(RelayEndReason reason) {
     CloseListening();
-    while (oldest_)
-        Finish(*oldest_, reason);
+    for (Chain* chain : {&unanswered_, &answered_})
+        while (chain->oldest)
+            Finish(*chain->oldest, reason);
 }
 
 void TRelayUdp::Close(std::uint64_t id) {
-    for (Session* s = oldest_; s; s = s->newer)
-        if (s->id == id)
-            return Finish(*s, RelayEndReason::ClosedByUser);
+    for (const Chain* chain : {&unanswered_, &answered_})
+        for (Session* s = chain->oldest; s; s = s->newer)
+            if (s->id == id)
+                return Finish(*s, RelayEndReason::ClosedByUser);
 }
 
 void TRelayUdp::EndRefused(const RelayAccessRules& rules) {
