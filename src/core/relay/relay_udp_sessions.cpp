@@ -303,13 +303,14 @@ void TRelayUdp::Close(std::uint64_t id) {
 }
 
 void TRelayUdp::EndRefused(const RelayAccessRules& rules) {
-    for (Session *s = oldest_, *next = nullptr; s; s = next) {
-        next = s->newer; // Finish takes s out of the list
-        sockaddr_storage client{};
-        std::memcpy(&client, &s->client, sizeof s->client);
-        if (!rules.Allows(client))
-            Finish(*s, RelayEndReason::DeniedByRule);
-    }
+    for (Chain* chain : {&unanswered_, &answered_})
+        for (Session *s = chain->oldest, *next = nullptr; s; s = next) {
+            next = s->newer; // Finish takes s out of the list
+            sockaddr_storage client{};
+            std::memcpy(&client, &s->client, sizeof s->client);
+            if (!rules.Allows(client))
+                Finish(*s, RelayEndReason::DeniedByRule);
+        }
 }
 
 RelayLinkFigures TRelayUdp::Figures(const Session& s) const {
