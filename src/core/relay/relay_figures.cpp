@@ -69,6 +69,8 @@ const char* ReasonText(RelayEndReason reason) {
         return "limit reached";
     case RelayEndReason::IdleTimeout:
         return "idle timeout";
+    case RelayEndReason::Loop:
+        return "relay loop";
     }
     return "";
 }

@@ -31,6 +31,7 @@ enum class RelayEndReason : std::uint8_t {
     DeniedByRule, // refused at the accept: the client is not allowed
     LimitReached, // refused at the accept: the mapping has as many links as it may
     IdleTimeout,  // a UDP session that carried no datagram either way for its idle time
+    Loop,         // the client is one of the relay's own outgoing sockets: it would relay to itself
 };
 
 const char* StateText(RelayLinkState state);

@@ -127,12 +127,27 @@ void TRelayLink::OnLookupDone() {
 
 void TRelayLink::ConnectNext() {
     SetState(RelayLinkState::Connecting);
+    own_.Release(); // the socket of the last attempt is closed
+    // Asked as late as this: the relay's socket that is this link's client became known just after its
+    // connect, which the accept of this link may have overtaken.
+    if (TRelayOwnSocket::GoesRound(client_, false, &listener_))
+        return Finish(false, RelayEndReason::Loop);
     while (nextAddress_ < addresses_.size()) {
+        const RelayAddress& address = addresses_[nextAddress_++];
+        loop_.SetDestination(*this, address, port_, false);
+        if (listener_.IsOwnEndpoint(address, port_, false)) {
+            lastConnectError_ = ECONNREFUSED;
+            continue;
+        }
         bool connected = false;
-        loop_.SetDestination(*this, addresses_[nextAddress_], port_, false);
-        outFd_ = BeginConnect(addresses_[nextAddress_++], port_, connected);
+        outFd_ = BeginConnect(address, port_, connected);
         if (outFd_ < 0) {
             lastConnectError_ = errno;
+            continue;
+        }
+        if (const int itself = own_.Take(outFd_, address, port_, false, client_, &listener_); itself != 0) {
+            CloseFd(outFd_);
+            lastConnectError_ = itself;
             continue;
         }
         if (!loop_.Allows(outFd_)) {
@@ -340,6 +355,7 @@ void TRelayLink::Finish(bool ended, RelayEndReason reason) {
     loop_.Remove(*this);
     CloseIncoming();
     CloseFd(outFd_);
+    own_.Release();
 }
 
 void TRelayLink::CloseIncoming() {

@@ -2,6 +2,7 @@
 #include "core/relay/relay_connect.h"
 #include "core/relay/relay_figures.h"
 #include "core/relay/relay_loop.h"
+#include "core/relay/relay_own_sockets.h"
 #include "core/relay/relay_pump.h"
 
 #include <atomic>
@@ -83,6 +84,7 @@ private:
     std::vector<RelayAddress> addresses_;
     std::size_t nextAddress_ = 0;
     int port_ = 0;
+    TRelayOwnSocket own_; // the outgoing socket, while it is the relay's own towards this machine
     std::chrono::milliseconds connectTimeout_{};
     bool watchClientEnd_ = true; // a client that ends its stream before sending anything has gone
 

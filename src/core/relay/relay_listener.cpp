@@ -1,5 +1,7 @@
 #include "core/relay/relay_listener.h"
 
+#include "core/relay/relay_own_sockets.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <exception>
@@ -164,6 +166,16 @@ void TRelayListener::Start() {
         }
     }
     const int bound = BoundPort(fds.empty() ? udp.front() : fds.front());
+    udpLeads_.clear();
+    for (std::size_t j = 0; j < udp.size(); j += count)
+        udpLeads_.push_back(udp[j]);
+    std::vector<RelayAddress> endpoints;
+    for (int fd : fds.empty() ? udpLeads_ : fds) {
+        RelayAddress endpoint;
+        endpoint.length = sizeof endpoint.addr;
+        if (::getsockname(fd, reinterpret_cast<sockaddr*>(&endpoint.addr), &endpoint.length) == 0)
+            endpoints.push_back(endpoint);
+    }
     std::shared_ptr<const std::vector<int>> shared(new std::vector<int>(fds), [](const std::vector<int>* p) {
         for (int fd : *p)
             ::close(fd);
@@ -198,6 +210,7 @@ void TRelayListener::Start() {
         std::lock_guard lock(hostMutex_);
         startedOn_ = on;
         startedProtocol_ = protocol;
+        startedEndpoints_ = std::move(endpoints);
     }
     active_.store(true);
 }
@@ -206,6 +219,16 @@ void TRelayListener::ForgetPort() {
     std::lock_guard lock(controlMutex_);
     if (!active_.load())
         endpointPort_.store(0);
+}
+
+bool TRelayListener::IsOwnEndpoint(const RelayAddress& address, int port, bool udp) const {
+    if (port != endpointPort_.load(std::memory_order_relaxed))
+        return false; // the usual case, told without a lock
+    std::lock_guard lock(hostMutex_);
+    if (startedProtocol_ != RelayProtocol::Both && (startedProtocol_ == RelayProtocol::Udp) != udp)
+        return false;
+    return std::any_of(startedEndpoints_.begin(), startedEndpoints_.end(),
+                       [&address](const RelayAddress& bound) { return ReachesBound(address, bound); });
 }
 
 bool TRelayListener::ListenChangeWaits() const {

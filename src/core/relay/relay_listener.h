@@ -121,6 +121,10 @@ public:
     bool Active() const { return active_.load(); }
     // Port of the listening endpoint; 0 before the first successful start.
     int ListeningPort() const { return endpointPort_.load(); }
+    // Any thread: whether `address`:`port` is where this listener listens now for TCP (or UDP when `udp`),
+    // on any address of this machine when it listens on every address. A link or session sent there would
+    // come back to it as a new client, without end: it is refused as a destination.
+    bool IsOwnEndpoint(const RelayAddress& address, int port, bool udp) const;
 
     // Any thread: the figures of every link that has not ended, those still ending after a stop
     // included. Each relay thread holds its links still only while it copies them.
@@ -218,6 +222,11 @@ private:
     // Under hostMutex_: where and for what the running start listens.
     RelayListenOn startedOn_;
     RelayProtocol startedProtocol_ = RelayProtocol::Tcp;
+    std::vector<RelayAddress> startedEndpoints_; // the addresses its sockets are bound to
+    // The first UDP socket of each address, all on the first loop: a datagram that every socket sharing
+    // the port gets (sent to a broadcast or multicast address) is that one's alone. Read by the loops as
+    // the start starts them.
+    std::vector<int> udpLeads_;
     std::mutex rulesMutex_;
     std::shared_ptr<const RelayAccessRules> rules_;
     std::atomic<std::uint64_t> rulesGeneration_{0};

@@ -86,6 +86,10 @@ void TRelayUdp::ConnectNext(Session& s) {
             reinterpret_cast<sockaddr_in*>(&address.addr)->sin_port = port;
         else
             reinterpret_cast<sockaddr_in6*>(&address.addr)->sin6_port = port;
+        if (listener_.IsOwnEndpoint(address, t.port, true)) {
+            t.lastError = ECONNREFUSED;
+            continue;
+        }
         int fd = ::socket(address.addr.ss_family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
         if (fd < 0 || !loop_.AllowsSession(fd)) {
             CloseFd(fd);
@@ -96,8 +100,17 @@ void TRelayUdp::ConnectNext(Session& s) {
             CloseFd(fd);
             continue;
         }
+        RelayAddress client;
+        std::memcpy(&client.addr, &s.client, sizeof s.client);
+        client.length = s.clientLength;
+        if (const int itself = s.own.Take(fd, address, t.port, true, client, &listener_); itself != 0) {
+            t.lastError = itself;
+            CloseFd(fd);
+            continue;
+        }
         if (!loop_.WatchTag(fd, EPOLLIN, SessionTag(s, false))) {
             CloseFd(fd);
+            s.own.Release();
             return Finish(s, RelayEndReason::Failed);
         }
         s.fd = fd;
@@ -146,6 +159,7 @@ void TRelayUdp::DestinationFailed(Session& s, int error) {
     if (s.fd >= 0) {
         loop_.Unwatch(s.fd);
         CloseFd(s.fd);
+        s.own.Release();
         std::lock_guard lock(mutex_);
         s.destinationLength = 0;
     }
@@ -275,6 +289,7 @@ void TRelayUdp::Finish(Session& s, RelayEndReason reason) {
         loop_.Unwatch(s.fd); // events already fetched for it this turn find it done
         CloseFd(s.fd);
     }
+    s.own.Release();
     s.trying.reset();
     dead_.push_back(&s);
     listener_.sources_.Give(TRelaySources::AddressOf(reinterpret_cast<const sockaddr*>(&s.client)));
