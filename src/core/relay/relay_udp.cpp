@@ -211,9 +211,8 @@ void TRelayUdp::SendUp(Session& s, int first, int count) {
         // Still looking its destination up: kept while there is room, to go once it is known.
         for (int i = first; i < first + count; ++i) {
             const std::size_t length = messages_[i].msg_len;
-            if (s.trying && s.trying->kept.size() < kKeptDatagrams &&
-                s.trying->keptBytes + length <= kKeptBytes)
-                Keep(s, static_cast<const char*>(iovs_[i].iov_base), length);
+            if (s.trying && Keep(s, static_cast<const char*>(iovs_[i].iov_base), length))
+                ++s.trying->unsent;
             else
                 NoteDropped(&s);
         }
@@ -258,15 +257,16 @@ void TRelayUdp::SendUp(Session& s, int first, int count) {
     }
 }
 
-void TRelayUdp::Keep(Session& s, const char* data, std::size_t length) {
+bool TRelayUdp::Keep(Session& s, const char* data, std::size_t length) {
     Trying& t = *s.trying;
     if (t.kept.size() >= kKeptDatagrams || t.keptBytes + length > kKeptBytes)
-        return;
+        return false;
     try {
         t.kept.emplace_back(data, length);
         t.keptBytes += length;
+        return true;
     } catch (const std::bad_alloc&) {
-        // Not kept: the next destination misses it, as it would a lost datagram.
+        return false; // not kept: the next destination misses it, as it would a lost datagram
     }
 }
 

@@ -118,7 +118,7 @@ private:
     // The destination refused or cannot be reached (errno value): the next address or destination while
     // it has never answered, else the end.
     void DestinationFailed(Session& s, int error);
-    void Keep(Session& s, const char* data, std::size_t length);
+    bool Keep(Session& s, const char* data, std::size_t length); // false: no room
     // Sessions least recently active first; those answered and those not in chains of their own, as
     // they go idle at different times.
     struct Chain {

@@ -39,6 +39,8 @@ struct TRelayUdp::Trying {
     std::shared_ptr<TRelayResolvers::Lookup> lookup;
     std::vector<std::string> kept; // datagrams sent and not answered, for the next destination
     std::size_t keptBytes = 0;
+    // The last of them, kept while no destination was connected: not sent, nor counted, yet.
+    std::size_t unsent = 0;
 
     bool NextChoice() const {
         return nextAddress < addresses.size() || nextDestination < destinations.size();

@@ -121,18 +121,26 @@ void TRelayUdp::ConnectNext(Session& s) {
             s.triedLength = address.length;
         }
         s.state.store(RelayLinkState::Relaying, std::memory_order_relaxed);
-        // What the client sent before this destination was known (or to one that refused) goes now.
+        // What the client sent before this destination was known (or to one that refused) goes now,
+        // counted as relayed or dropped only the first time it goes.
         std::vector<std::string> kept;
         kept.swap(t.kept);
         t.keptBytes = 0;
+        const std::size_t sentBefore = kept.size() - t.unsent;
+        t.unsent = 0;
         const bool keep = t.NextChoice();
-        for (const std::string& datagram : kept) {
+        for (std::size_t i = 0; i < kept.size(); ++i) {
+            const std::string& datagram = kept[i];
+            const bool first = i >= sentBefore;
             if (::send(fd, datagram.data(), datagram.size(), MSG_DONTWAIT) < 0) {
-                NoteDropped(&s);
+                if (first)
+                    NoteDropped(&s);
                 continue;
             }
-            Add(s.bytesUp, datagram.size());
-            Add(s.datagramsUp, 1);
+            if (first) {
+                Add(s.bytesUp, datagram.size());
+                Add(s.datagramsUp, 1);
+            }
             if (keep)
                 Keep(s, datagram.data(), datagram.size());
         }

@@ -176,6 +176,9 @@ TEST_P(RelayUdpEndingTest, SessionEndsOnceWithItsReason) {
     EXPECT_EQ(end.datagramsDown, e.echoed ? 1u : 0u);
     // A refused one never reached its destination.
     EXPECT_EQ(end.destination.length != 0, e.to != To::Refusing || e.echoed);
+    // One datagram sent once, however many destinations it was sent to.
+    EXPECT_EQ(end.datagramsUp, 1u);
+    EXPECT_EQ(end.bytesUp, 4u);
 }
 
 using How = Ending::How;
