@@ -44,4 +44,15 @@ void TRelayBandwidth::GiveBack(std::size_t bytes) {
         booked_ -= Cost(bytes);
 }
 
+bool TRelayBandwidth::Take(std::size_t bytes, Clock::time_point now) {
+    std::lock_guard lock(mutex_);
+    if (rate_ == 0)
+        return true;
+    const Clock::duration cost = Cost(bytes);
+    if (booked_ > now && booked_ + cost > now + burst_)
+        return false;
+    booked_ = std::max(booked_, now) + cost;
+    return true;
+}
+
 } // namespace qv

@@ -24,6 +24,10 @@ public:
     std::size_t Book(std::size_t want, Clock::time_point now, Clock::time_point& readAt);
     // Booked bytes that were not read, for others to have.
     void GiveBack(std::size_t bytes);
+    // A datagram, which cannot wait for a grant: whether its `bytes` may go now (booked then), or are
+    // over the limit. It may go while no more than kBurst is booked ahead; a datagram is never split, so
+    // one larger than that still goes when nothing is.
+    bool Take(std::size_t bytes, Clock::time_point now);
 
     // Unused bandwidth is kept this long, so a link that starts reading does not wait for its first bytes
     // and a relay thread woken late does not lose any.

@@ -73,6 +73,8 @@ bool TRelayUdp::Start() {
                           ::setsockopt(fds_[i], IPPROTO_IPV6, IPV6_RECVPKTINFO, &one, sizeof one) != 0)))
             return false;
         wildcard_.push_back(wildcard);
+        const std::vector<int>& leads = listener_.udpLeads_;
+        lead_.push_back(std::find(leads.begin(), leads.end(), fds_[i]) != leads.end());
         if (!loop_.WatchTag(fds_[i], EPOLLIN, TRelayLoop::kOwnRole | kUdpBit | kListenBit | i << 2))
             return false;
     }
@@ -84,16 +86,23 @@ TRelayUdp::Local TRelayUdp::LocalOf(const msghdr& h) {
     for (const cmsghdr* c = CMSG_FIRSTHDR(&h); c;
          c = CMSG_NXTHDR(const_cast<msghdr*>(&h), const_cast<cmsghdr*>(c))) {
         if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
+            // The address the datagram was sent to may be a broadcast or multicast one, which no reply can
+            // come from; the system tells the address of this machine that took it in (the same one for
+            // any other datagram).
             in_pktinfo info;
             std::memcpy(&info, CMSG_DATA(c), sizeof info);
             local.family = AF_INET;
-            std::memcpy(local.address.data(), &info.ipi_addr, 4);
+            local.everyCopy = info.ipi_addr.s_addr != info.ipi_spec_dst.s_addr;
+            std::memcpy(local.address.data(), &info.ipi_spec_dst, 4);
         } else if (c->cmsg_level == IPPROTO_IPV6 && c->cmsg_type == IPV6_PKTINFO) {
             in6_pktinfo info;
             std::memcpy(&info, CMSG_DATA(c), sizeof info);
             local.family = AF_INET6;
             local.ifindex = info.ipi6_ifindex;
-            std::memcpy(local.address.data(), &info.ipi6_addr, 16);
+            // A reply to a multicast datagram leaves from an address of the link it came on.
+            local.everyCopy = IN6_IS_ADDR_MULTICAST(&info.ipi6_addr);
+            if (!local.everyCopy)
+                std::memcpy(local.address.data(), &info.ipi6_addr, 16);
         }
     }
     return local;
@@ -175,6 +184,7 @@ void TRelayUdp::FromClients(std::size_t listen) {
         if (n <= 0)
             return;
         const Clock::time_point now = Clock::now();
+        TRelayBandwidth* limit = loop_.Limit(true);
         // Runs of datagrams from one client go out in one call.
         Session* run = nullptr;
         int first = 0;
@@ -183,10 +193,17 @@ void TRelayUdp::FromClients(std::size_t listen) {
             if (i < n) {
                 const msghdr& h = messages_[i].msg_hdr;
                 auto found = sessions_.find(KeyOf(listen, peers_[i]));
-                s = found != sessions_.end() ? found->second
-                                             : Admit(listen, peers_[i], h.msg_namelen, LocalOf(h), now);
+                if (found != sessions_.end()) {
+                    s = found->second;
+                } else if (const Local local = LocalOf(h); !local.everyCopy || lead_[listen]) {
+                    s = Admit(listen, peers_[i], h.msg_namelen, local, now);
+                }
                 if (s && (h.msg_flags & MSG_TRUNC)) {
                     NoteDropped(s); // larger than any datagram can be: never passed on cut
+                    s = nullptr;
+                }
+                if (s && limit && !limit->Take(messages_[i].msg_len, now)) {
+                    NoteDropped(s); // over the bandwidth: a datagram is never held back
                     s = nullptr;
                 }
                 if (s)
@@ -293,14 +310,17 @@ void TRelayUdp::FromDestination(Session& s) {
             s.answered = true;
         }
         s.trying.reset();
-        Touch(s, Clock::now());
+        const Clock::time_point now = Clock::now();
+        TRelayBandwidth* limit = loop_.Limit(false);
+        Touch(s, now);
         // Those that came cut are dropped; the others go to the client in place, from the address it
         // sent to.
         const std::size_t controlLength = s.local.family ? ReplyControl(s.local, controls_[0].data()) : 0;
         int kept = 0;
         for (int i = 0; i < n; ++i) {
-            if (messages_[i].msg_hdr.msg_flags & MSG_TRUNC) {
-                NoteDropped(&s);
+            if ((messages_[i].msg_hdr.msg_flags & MSG_TRUNC) ||
+                (limit && !limit->Take(messages_[i].msg_len, now))) {
+                NoteDropped(&s); // cut, or over the bandwidth
                 continue;
             }
             if (kept != i) {

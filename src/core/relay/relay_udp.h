@@ -91,8 +91,9 @@ private:
     // drops datagrams from any other). Family 0 on a socket bound to one address.
     struct Local {
         std::uint8_t family = 0;
+        bool everyCopy = false; // sent to a broadcast or multicast address: every socket on the port got it
         std::uint32_t ifindex = 0;
-        std::array<std::uint8_t, 16> address{};
+        std::array<std::uint8_t, 16> address{}; // zero: the system picks the address
     };
     static constexpr std::size_t kControlSize = CMSG_SPACE(sizeof(in6_pktinfo));
     static Local LocalOf(const msghdr& h);
@@ -142,6 +143,7 @@ private:
     std::vector<int> fds_;
     bool closed_ = false;
     std::vector<bool> wildcard_; // per listening socket: bound to every address
+    std::vector<bool> lead_;     // per listening socket: the one of its address that takes broadcasts
 
     // Receive buffers and headers, shared by every socket of this thread: one system call fills them and
     // the next one sends from them.

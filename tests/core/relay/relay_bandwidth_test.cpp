@@ -1,6 +1,8 @@
 // A mapping's bandwidth limit through a real listener: it reaches a link already relaying, holds it near
-// the limit without starving it, and links that share it get a fair part each.
+// the limit without starving it, and links that share it get a fair part each; UDP datagrams over it
+// are dropped.
 #include "relay_harness.h"
+#include "support/udp_probe.h"
 
 #include <sys/socket.h>
 #include <thread>
@@ -87,9 +89,44 @@ TEST_P(RelayBandwidthTest, LinksKeepToTheLimitAndShareItFairly) {
         EXPECT_GE(rate, 0.25 * kLimit) << "first " << both[0] << ", second " << both[1];
 }
 
-INSTANTIATE_TEST_SUITE_P(Directions, RelayBandwidthTest,
-                         ::testing::Values(Direction{"ClientToDestination", true},
-                                           Direction{"DestinationToClient", false}),
+const auto kDirections =
+    ::testing::Values(Direction{"ClientToDestination", true}, Direction{"DestinationToClient", false});
+INSTANTIATE_TEST_SUITE_P(Directions, RelayBandwidthTest, kDirections,
+                         [](const auto& info) { return std::string(info.param.name); });
+
+class RelayUdpBandwidthTest : public ::testing::TestWithParam<Direction> {};
+
+// Datagrams are never held back for bandwidth: those over the limit are dropped whole and counted, and
+// what comes through keeps to the limit, give or take a second's worth.
+TEST_P(RelayUdpBandwidthTest, DatagramsOverTheLimitAreDroppedAndCounted) {
+    constexpr std::uint64_t kRate = 1024;
+    constexpr std::uint64_t kSent = 50;
+    const bool up = GetParam().up;
+    UdpEcho echo("127.0.0.1");
+    EventLog log;
+    qv::TRelayListener listener;
+    listener.SetProtocol(qv::RelayProtocol::Udp);
+    listener.SetBandwidth(up ? kRate : 0, up ? 0 : kRate);
+    StartRelay(listener, log, echo.Port());
+    Fd client = UdpSocket("127.0.0.1", 0, listener.ListeningPort());
+    const std::string datagram(200, 'd');
+    const auto start = std::chrono::steady_clock::now();
+    for (std::uint64_t i = 0; i < kSent; ++i)
+        ASSERT_EQ(::send(client.Get(), datagram.data(), datagram.size(), 0), 200);
+    std::uint64_t back = 0;
+    while (ReceiveDatagram(client.Get(), 300ms))
+        back += datagram.size();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_GT(back, 0u);
+    EXPECT_LE(static_cast<double>(back), kRate * (seconds + 1));
+    EXPECT_TRUE(WaitUntil([&] {
+        const qv::RelayLinkFigures f = listener.Snapshot().at(0);
+        return (up ? f.datagramsUp : f.datagramsDown) + f.datagramsDropped == kSent;
+    }));
+    listener.SetActive(false);
+}
+
+INSTANTIATE_TEST_SUITE_P(Directions, RelayUdpBandwidthTest, kDirections,
                          [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

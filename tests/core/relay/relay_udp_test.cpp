@@ -6,6 +6,7 @@
 #include "support/udp_probe.h"
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <optional>
 #include <sys/resource.h>
@@ -32,7 +33,8 @@ struct Route {
     const char* client;      // where the clients are, and the address of the mapping they send to
     const char* destination; // where the echo is
     std::vector<std::size_t> sizes;
-    bool relayed; // false: every datagram is too large for the way to the destination
+    bool relayed;                 // false: every datagram is too large for the way to the destination
+    const char* sendTo = nullptr; // a broadcast address the clients send to, from unconnected sockets
 };
 
 class RelayUdpRouteTest : public ::testing::TestWithParam<Route> {};
@@ -47,11 +49,22 @@ TEST_P(RelayUdpRouteTest, DatagramsComeBackWholeToTheirOwnClient) {
     StartUdp(listener, log, r.destination, echo.Port(), On(r.listenOn));
     std::vector<Fd> clients;
     for (int c = 0; c < 3; ++c)
-        clients.push_back(UdpSocket(r.client, 0, listener.ListeningPort()));
+        clients.push_back(UdpSocket(r.client, 0, r.sendTo ? 0 : listener.ListeningPort()));
+    sockaddr_in broadcast{AF_INET, htons(static_cast<std::uint16_t>(listener.ListeningPort())), {}, {}};
+    if (r.sendTo) {
+        ::inet_pton(AF_INET, r.sendTo, &broadcast.sin_addr);
+        const int one = 1;
+        for (Fd& client : clients)
+            ::setsockopt(client.Get(), SOL_SOCKET, SO_BROADCAST, &one, sizeof one);
+    }
     for (std::size_t size : r.sizes)
         for (int c = 0; c < 3; ++c) {
             const std::string datagram(size, static_cast<char>('a' + c));
-            ASSERT_EQ(::send(clients[c].Get(), datagram.data(), size, 0), static_cast<ssize_t>(size)) << size;
+            ASSERT_EQ(::sendto(clients[c].Get(), datagram.data(), size, 0,
+                               r.sendTo ? reinterpret_cast<const sockaddr*>(&broadcast) : nullptr,
+                               r.sendTo ? sizeof broadcast : 0),
+                      static_cast<ssize_t>(size))
+                << size;
             const auto back = ReceiveDatagram(clients[c].Get(), r.relayed ? 3s : 300ms);
             if (r.relayed) {
                 ASSERT_TRUE(back) << "client " << c << ", " << size << " bytes";
@@ -98,6 +111,10 @@ INSTANTIATE_TEST_SUITE_P(
                       Route{"SecondAddress", Kind::AllIPv4, "127.0.0.2", "127.0.0.1", {1, 1400}, true},
                       Route{"SecondAddressOnDualStack", Kind::AllAddresses, "127.0.0.2", "::1", {1}, true},
                       Route{"IPv6OnDualStack", Kind::AllAddresses, "::1", "::1", {1}, true},
+                      // Every relay thread's socket gets a broadcast; one session answers, from the
+                      // address that took it in.
+                      Route{
+                          "Broadcast", Kind::AllIPv4, "127.0.0.1", "127.0.0.1", {1}, true, "127.255.255.255"},
                       // Beyond 65,507 bytes no IPv4 datagram can carry it.
                       Route{"TooLargeForIPv4", Kind::ThisMachine, "::1", "127.0.0.1", {65508, 65527}, false}),
     [](const auto& info) { return std::string(info.param.name); });
