@@ -130,7 +130,7 @@ void TRelayLink::ConnectNext() {
     own_.Release(); // the socket of the last attempt is closed
     // Asked as late as this: the relay's socket that is this link's client became known just after its
     // connect, which the accept of this link may have overtaken.
-    if (TRelayOwnSocket::GoesRound(client_, false, &listener_))
+    if (TRelayOwnSocket::GoesRound(client_, false, listener_))
         return Finish(false, RelayEndReason::Loop);
     while (nextAddress_ < addresses_.size()) {
         const RelayAddress& address = addresses_[nextAddress_++];
@@ -140,12 +140,13 @@ void TRelayLink::ConnectNext() {
             continue;
         }
         bool connected = false;
+        const TRelayOwnSocket::Connecting connecting(address, port_);
         outFd_ = BeginConnect(address, port_, connected);
         if (outFd_ < 0) {
             lastConnectError_ = errno;
             continue;
         }
-        if (const int itself = own_.Take(outFd_, address, port_, false, client_, &listener_); itself != 0) {
+        if (const int itself = own_.Take(outFd_, address, port_, false, client_, listener_); itself != 0) {
             CloseFd(outFd_);
             lastConnectError_ = itself;
             continue;

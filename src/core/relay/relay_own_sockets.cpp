@@ -1,16 +1,19 @@
 #include "core/relay/relay_own_sockets.h"
 
+#include "core/relay/relay_listener.h"
 #include "core/relay/relay_socket.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <functional>
 #include <mutex>
 #include <netinet/in.h>
 #include <new>
 #include <sys/socket.h>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -20,9 +23,10 @@ namespace {
 using Key = TRelayOwnSocket::Key;
 
 // An IPv4 address in its IPv6-mapped form (a client of a dual-stack socket) is read as IPv4.
-Key KeyOf(const sockaddr_storage& a, bool udp) {
+Key KeyOf(const sockaddr_storage& a, bool udp, int to = 0) {
     Key key;
     key.udp = udp;
+    key.to = htons(static_cast<std::uint16_t>(to));
     if (a.ss_family == AF_INET) {
         const auto& v4 = reinterpret_cast<const sockaddr_in&>(a);
         key.family = AF_INET;
@@ -97,24 +101,60 @@ struct Registry {
     std::mutex mutex;
     std::unordered_map<Key, Held, KeyHash> held;
     std::atomic<std::size_t> count{0};
+    // Connects to this machine under way, by the port they go to (a few ports share a counter).
+    std::array<std::atomic<int>, 1024> towards{};
 };
 Registry& Own() {
     static Registry* registry = new Registry;
     return *registry;
 }
 
+std::atomic<int>& Towards(int port) {
+    return Own().towards[static_cast<std::size_t>(port) % 1024];
+}
+
+// The entry of `key`, a client of a mapping on `port`. A connect towards that port that is still under
+// way may be this very client, taken in by the mapping before its connect returned: it is waited for,
+// a few milliseconds at most.
+auto Find(std::unique_lock<std::mutex>& lock, const Key& key, int port) {
+    Registry& own = Own();
+    auto found = own.held.find(key);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(5);
+    while (found == own.held.end() && Towards(port).load(std::memory_order_acquire) > 0 &&
+           std::chrono::steady_clock::now() < until) {
+        lock.unlock();
+        std::this_thread::yield();
+        lock.lock();
+        found = own.held.find(key);
+    }
+    return found;
+}
+
 } // namespace
 
+TRelayOwnSocket::Connecting::Connecting(const RelayAddress& destination, int port) {
+    const Key to = KeyOf(destination.addr, false);
+    if (Loopback(to) || Unspecified(to)) {
+        port_ = port;
+        Towards(port).fetch_add(1, std::memory_order_acq_rel);
+    }
+}
+
+TRelayOwnSocket::Connecting::~Connecting() {
+    if (port_ != 0)
+        Towards(port_).fetch_sub(1, std::memory_order_acq_rel);
+}
+
 int TRelayOwnSocket::Take(int fd, RelayAddress destination, int port, bool udp, const RelayAddress& client,
-                          const void* mapping) {
+                          const TRelayListener& mapping) {
     Release();
     sockaddr_storage local{};
     socklen_t length = sizeof local;
     if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) != 0)
         return errno;
-    const Key mine = KeyOf(local, udp);
-    Key theirs = KeyOf(destination.addr, udp);
-    theirs.port = htons(static_cast<std::uint16_t>(port));
+    const Key mine = KeyOf(local, udp, port);
+    Key theirs = KeyOf(destination.addr, udp, port);
+    theirs.port = mine.to;
     if (mine == theirs)
         return ECONNREFUSED;
     // Only a destination on this machine can bring the socket back as a client.
@@ -123,10 +163,12 @@ int TRelayOwnSocket::Take(int fd, RelayAddress destination, int port, bool udp, 
         return 0;
     Registry& own = Own();
     try {
-        std::lock_guard lock(own.mutex);
-        std::vector<const void*> through{mapping};
-        if (auto from = own.held.find(KeyOf(client.addr, udp)); client.length != 0 && from != own.held.end())
-            through.insert(through.end(), from->second.through.begin(), from->second.through.end());
+        std::unique_lock lock(own.mutex);
+        std::vector<const void*> through{&mapping};
+        const Key from = KeyOf(client.addr, udp, mapping.ListeningPort());
+        if (auto came = Find(lock, from, mapping.ListeningPort());
+            client.length != 0 && came != own.held.end())
+            through.insert(through.end(), came->second.through.begin(), came->second.through.end());
         Held& entry = own.held[mine];
         for (const void* m : through)
             if (std::find(entry.through.begin(), entry.through.end(), m) == entry.through.end())
@@ -153,15 +195,17 @@ void TRelayOwnSocket::Release() {
     own.count.fetch_sub(1, std::memory_order_relaxed);
 }
 
-bool TRelayOwnSocket::GoesRound(const RelayAddress& client, bool udp, const void* mapping) {
+bool TRelayOwnSocket::GoesRound(const RelayAddress& client, bool udp, const TRelayListener& mapping) {
     Registry& own = Own();
-    if (own.count.load(std::memory_order_relaxed) == 0 || client.length == 0)
+    const int port = mapping.ListeningPort();
+    if (client.length == 0 || (own.count.load(std::memory_order_relaxed) == 0 &&
+                               Towards(port).load(std::memory_order_acquire) == 0))
         return false;
-    const Key key = KeyOf(client.addr, udp);
-    std::lock_guard lock(own.mutex);
-    auto found = own.held.find(key);
+    const Key key = KeyOf(client.addr, udp, port);
+    std::unique_lock lock(own.mutex);
+    auto found = Find(lock, key, port);
     return found != own.held.end() && std::find(found->second.through.begin(), found->second.through.end(),
-                                                mapping) != found->second.through.end();
+                                                &mapping) != found->second.through.end();
 }
 
 bool ReachesBound(const RelayAddress& destination, const RelayAddress& bound) {

@@ -6,6 +6,8 @@
 
 namespace qv {
 
+class TRelayListener;
+
 // An outgoing socket of the relay towards this machine, known for as long as it is held, with the mappings
 // its bytes have come through. A client that is one of them comes from the relay itself: one that has
 // already come through the mapping it reaches is going round (two mappings that are each other's
@@ -24,15 +26,28 @@ public:
     // client would get its own bytes back), or why its own address cannot be told. A socket that may go on
     // is known until released, before the other end can take it in.
     int Take(int fd, RelayAddress destination, int port, bool udp, const RelayAddress& client,
-             const void* mapping);
+             const TRelayListener& mapping);
     void Release();
-    // Any thread: whether `client` is one of the relay's own sockets held now whose bytes have already
-    // come through `mapping`.
-    static bool GoesRound(const RelayAddress& client, bool udp, const void* mapping);
+    // Held from before a socket's connect to `destination`:`port` until Take: a mapping on that port
+    // that takes in a client meanwhile waits to tell whether it is this socket.
+    class Connecting {
+    public:
+        Connecting(const RelayAddress& destination, int port);
+        ~Connecting();
+        Connecting(const Connecting&) = delete;
+        Connecting& operator=(const Connecting&) = delete;
+
+    private:
+        int port_ = 0;
+    };
+    // Any thread: whether `client` of `mapping` is one of the relay's own sockets held now whose bytes
+    // have already come through that mapping.
+    static bool GoesRound(const RelayAddress& client, bool udp, const TRelayListener& mapping);
 
     struct Key {
         std::array<std::uint8_t, 16> address{};
         std::uint16_t port = 0;
+        std::uint16_t to = 0; // the port it connects to: connected TCP sockets share a local port
         std::uint8_t family = 0;
         bool udp = false;
         bool operator==(const Key&) const = default;

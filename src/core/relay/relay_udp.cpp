@@ -381,7 +381,7 @@ TRelayUdp::Session* TRelayUdp::Admit(std::size_t listen, const Peer& peer, sockl
         Refuse(peer, length, RelayEndReason::DeniedByRule, now);
         return nullptr;
     }
-    if (TRelayOwnSocket::GoesRound(client, true, &listener_)) {
+    if (TRelayOwnSocket::GoesRound(client, true, listener_)) {
         sessions.fetch_sub(1, std::memory_order_relaxed);
         Refuse(peer, length, RelayEndReason::Loop, now);
         return nullptr;

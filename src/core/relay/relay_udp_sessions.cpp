@@ -90,6 +90,7 @@ void TRelayUdp::ConnectNext(Session& s) {
             t.lastError = ECONNREFUSED;
             continue;
         }
+        const TRelayOwnSocket::Connecting connecting(address, t.port);
         int fd = ::socket(address.addr.ss_family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
         if (fd < 0 || !loop_.AllowsSession(fd)) {
             CloseFd(fd);
@@ -103,7 +104,7 @@ void TRelayUdp::ConnectNext(Session& s) {
         RelayAddress client;
         std::memcpy(&client.addr, &s.client, sizeof s.client);
         client.length = s.clientLength;
-        if (const int itself = s.own.Take(fd, address, t.port, true, client, &listener_); itself != 0) {
+        if (const int itself = s.own.Take(fd, address, t.port, true, client, listener_); itself != 0) {
             t.lastError = itself;
             CloseFd(fd);
             continue;
