@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <net/if.h>
+#include <optional>
 #include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -22,13 +23,14 @@ enum class Way {
     OwnPort,        // the mapping's destination is its own port
     ThroughAnother, // two mappings, each the other's destination
     ByChance,       // nothing listens at the destination, whose port is the only automatic one
+    OnToAnother,    // one mapping sends on to another, which sends to an echo: no loop, it relays
 };
 
 struct Itself {
     const char* name;
     qv::RelayProtocol protocol;
     Way way;
-    qv::RelayEndReason reason; // of one of the links or refusals
+    qv::RelayEndReason reason; // of one of the links or refusals; None: it relays, no loop seen
 };
 
 // The port an outgoing socket gets in the namespace of ByChance, and the fixed ones around it.
@@ -90,6 +92,9 @@ void Bound(qv::TRelayListener& listener, qv::RelayProtocol protocol, int port) {
 void Reach(const Itself& t) {
     const bool udp = t.protocol == qv::RelayProtocol::Udp;
     const bool narrow = t.way == Way::ByChance;
+    const bool relays = t.reason == qv::RelayEndReason::None;
+    std::optional<LocalServer> tcpEcho; // none in the narrow namespace, where they would take its port
+    std::optional<UdpEcho> udpEcho;
     EventLog log;
     EventLog otherLog;
     std::mutex mutex;
@@ -105,10 +110,12 @@ void Reach(const Itself& t) {
     // In the narrow namespace any port the system picks would be the destination's.
     Bound(listener, t.protocol, narrow ? kOnlyAutomatic + 1 : FreePort());
     listener.SetMappedPort(narrow ? kOnlyAutomatic : listener.DefaultPort());
-    if (t.way == Way::ThroughAnother) {
+    if (t.way == Way::ThroughAnother || relays) {
         otherLog.Attach(other);
         Bound(other, t.protocol, FreePort());
-        other.SetMappedPort(listener.DefaultPort());
+        other.SetMappedPort(
+            relays ? (udp ? udpEcho.emplace("127.0.0.1").Port() : tcpEcho.emplace(ServerMode::Echo).Port())
+                   : listener.DefaultPort());
         listener.SetMappedPort(other.DefaultPort());
         other.SetActive(true);
     }
@@ -117,13 +124,15 @@ void Reach(const Itself& t) {
     if (udp) {
         Fd client = UdpSocket("127.0.0.1", narrow ? kOnlyAutomatic + 2 : 0, listener.ListeningPort());
         ASSERT_EQ(::send(client.Get(), "ping", 4, 0), 4);
-        EXPECT_FALSE(ReceiveDatagram(client.Get(), 500ms));
+        const auto back = ReceiveDatagram(client.Get(), relays ? 3s : 500ms);
+        EXPECT_EQ(back, relays ? std::optional<std::string>("ping") : std::nullopt);
     } else {
         Fd client(ConnectLoopback(listener.ListeningPort()));
         ASSERT_GE(client.Get(), 0);
         ASSERT_TRUE(SendAll(client.Get(), "ping"));
-        bool eof = false;
-        EXPECT_EQ(ReadToEnd(client.Get(), 5s, &eof), "");
+        bool eof = relays;
+        EXPECT_EQ(relays ? ReadExactly(client.Get(), 4, 5s) : ReadToEnd(client.Get(), 5s, &eof),
+                  relays ? "ping" : "");
         EXPECT_TRUE(eof);
     }
     // Two mappings going round end at whichever of them sees the loop first.
@@ -134,7 +143,9 @@ void Reach(const Itself& t) {
                 reasons.push_back(f.reason);
         std::lock_guard lock(mutex);
         reasons.insert(reasons.end(), refusals.begin(), refusals.end());
-        return std::find(reasons.begin(), reasons.end(), t.reason) != reasons.end();
+        const bool loop =
+            std::find(reasons.begin(), reasons.end(), qv::RelayEndReason::Loop) != reasons.end();
+        return relays ? !loop : std::find(reasons.begin(), reasons.end(), t.reason) != reasons.end();
     })) << "no link or refusal with the reason "
         << qv::ReasonText(t.reason);
     EXPECT_LE(log.Connects() + otherLog.Connects(), 4);
@@ -173,7 +184,9 @@ INSTANTIATE_TEST_SUITE_P(Ways, RelayItselfTest,
                                            Itself{"TcpThroughAnother", P::Tcp, Way::ThroughAnother, R::Loop},
                                            Itself{"UdpThroughAnother", P::Udp, Way::ThroughAnother, R::Loop},
                                            Itself{"TcpByChance", P::Tcp, Way::ByChance, R::Refused},
-                                           Itself{"UdpByChance", P::Udp, Way::ByChance, R::Refused}),
+                                           Itself{"UdpByChance", P::Udp, Way::ByChance, R::Refused},
+                                           Itself{"TcpOnToAnother", P::Tcp, Way::OnToAnother, R::None},
+                                           Itself{"UdpOnToAnother", P::Udp, Way::OnToAnother, R::None}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
