@@ -60,7 +60,7 @@ struct TRelayUdp::Session {
     Peer destination{}; // under the mutex; length 0 until connected
     socklen_t destinationLength = 0;
     socklen_t triedLength = 0; // of `destination` as connected last, reached or not
-    TRelayOwnSocket own; // fd, while it is the relay's own towards this machine
+    TRelayOwnSocket own;       // fd, while it is the relay's own towards this machine
     std::atomic<RelayLinkState> state{RelayLinkState::Resolving};
     std::atomic<RelayEndReason> reason{RelayEndReason::None};
     std::atomic<std::uint64_t> bytesUp{0};
