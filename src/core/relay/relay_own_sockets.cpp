@@ -163,11 +163,12 @@ int TRelayOwnSocket::Take(int fd, RelayAddress destination, int port, bool udp, 
         return 0;
     Registry& own = Own();
     try {
-        std::unique_lock lock(own.mutex);
+        std::lock_guard lock(own.mutex);
         std::vector<const void*> through{&mapping};
+        // Known already when the link or session asked whether it goes round: no wait here, which could
+        // meet that of a connect going the other way.
         const Key from = KeyOf(client.addr, udp, mapping.ListeningPort());
-        if (auto came = Find(lock, from, mapping.ListeningPort());
-            client.length != 0 && came != own.held.end())
+        if (auto came = own.held.find(from); client.length != 0 && came != own.held.end())
             through.insert(through.end(), came->second.through.begin(), came->second.through.end());
         Held& entry = own.held[mine];
         for (const void* m : through)
