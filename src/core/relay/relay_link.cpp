@@ -204,7 +204,10 @@ void TRelayLink::OnOutgoingEvent(std::uint32_t events) {
         return;
     loop_.ClearDeadline(*this);
     const int error = ConnectError(outFd_);
-    if (!(events & EPOLLOUT) || ((events & (EPOLLERR | EPOLLHUP)) && error != 0)) {
+    // A reset needs a connection: the destination took it in and reset it before this event came, which
+    // is no failed connect and no reason to try a fallback.
+    const bool resetOnArrival = error == ECONNRESET || error == EPIPE;
+    if (!resetOnArrival && (!(events & EPOLLOUT) || ((events & (EPOLLERR | EPOLLHUP)) && error != 0))) {
         lastConnectError_ = error;
         CloseFd(outFd_); // which also takes it out of the loop's watch
         return ConnectNext();
@@ -212,6 +215,8 @@ void TRelayLink::OnOutgoingEvent(std::uint32_t events) {
     stage_ = Stage::Relaying;
     SetState(RelayLinkState::Relaying);
     loop_.SetDestination(*this, addresses_[nextAddress_ - 1], port_);
+    if (resetOnArrival)
+        return Finish(false, RelayEndReason::DestinationReset);
     if (!SendProxyHeader())
         return Finish(false, RelayEndReason::Failed);
     up_.SetEnds(inFd_, outFd_);
