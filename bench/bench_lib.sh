@@ -28,3 +28,17 @@ rounds() {
 }
 # figure KEY TARGET FIELD: the median of one field of the lines a run of rounds printed.
 figure() { field "$3" <"$WORK/$1.$2" | median; }
+
+# workspace NAME: a scratch folder WORK and a list PIDS for what the script starts in the background, both
+# cleared away when it ends; descriptors raised to the hard limit.
+workspace() {
+  WORK=$(mktemp -d "/tmp/$1.XXXXXX")
+  PIDS=()
+  trap clear_workspace EXIT
+  ulimit -n "$(ulimit -Hn)"
+}
+clear_workspace() {
+  for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$WORK"
+}

@@ -18,15 +18,7 @@ for t in old new; do
   cmake --build "${BIN[$t]%/bench}" --target relay_runner relay_bench_server relay_loadgen udp_bench >/dev/null
 done
 
-WORK=$(mktemp -d /tmp/relay-compare.XXXXXX)
-PIDS=()
-cleanup() {
-  for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
-ulimit -n "$(ulimit -Hn)"
+workspace relay-compare
 
 # Each relay has destinations of its own (the same programs, from the new tree).
 declare -A PORT=([old]=$BASE [new]=$((BASE + 1)) [old.udp]=$((BASE + 2)) [new.udp]=$((BASE + 3)))

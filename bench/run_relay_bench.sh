@@ -44,15 +44,7 @@ BENCH_TARGETS=(relay_runner relay_bench_server relay_loadgen)
 [ "$JUST_RULES" = 1 ] || BENCH_TARGETS+=(relay_soak)
 cmake --build "$BUILD" --target "${BENCH_TARGETS[@]}" >/dev/null
 
-WORK=$(mktemp -d /tmp/relay-bench.XXXXXX)
-PIDS=()
-cleanup() {
-  for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
-ulimit -n "$(ulimit -Hn)"
+workspace relay-bench
 
 # Each target relays to a destination server of its own (identical ones): every connection leaves a
 # port in TIME_WAIT for a minute, and a relay connecting where another relay or the direct run has just

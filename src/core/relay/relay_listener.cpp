@@ -212,6 +212,8 @@ void TRelayListener::Start() {
         startedProtocol_ = protocol;
         startedEndpoints_ = std::move(endpoints);
     }
+    noted_ = bound;
+    TRelayOwnSocket::NoteListening(noted_, 1);
     active_.store(true);
 }
 
@@ -257,6 +259,8 @@ void TRelayListener::FinishStop() {
         loops_.clear();
     }
     JoinFinishedLoops();
+    TRelayOwnSocket::NoteListening(noted_, -1);
+    noted_ = 0;
     active_.store(false);
 }
 

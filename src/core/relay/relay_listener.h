@@ -217,6 +217,7 @@ private:
     std::atomic<int> endpointPort_{0};
     RelayListenOn listenOn_;        // under hostMutex_
     std::vector<int> listenFds_;    // while active; the loops share them and the last one closes them
+    int noted_ = 0;                 // while active: the port counted as one this program listens on
     std::atomic<int> linkCount_{0}; // links of every loop, those of a past start included
     std::atomic<std::uint64_t> nextLinkId_{1};
     // Under hostMutex_: where and for what the running start listens.

@@ -103,6 +103,8 @@ struct Registry {
     std::atomic<std::size_t> count{0};
     // Connects to this machine under way, by the port they go to (a few ports share a counter).
     std::array<std::atomic<int>, 1024> towards{};
+    // How many mappings listen on each port.
+    std::array<std::atomic<std::uint16_t>, 65536> listening{};
 };
 Registry& Own() {
     static Registry* registry = new Registry;
@@ -111,6 +113,11 @@ Registry& Own() {
 
 std::atomic<int>& Towards(int port) {
     return Own().towards[static_cast<std::size_t>(port) % 1024];
+}
+
+bool Listened(int port) {
+    return port > 0 && port < 65536 &&
+           Own().listening[static_cast<std::size_t>(port)].load(std::memory_order_relaxed) != 0;
 }
 
 // The entry of `key`, a client of a mapping on `port`. A connect towards that port that is still under
@@ -132,7 +139,15 @@ auto Find(std::unique_lock<std::mutex>& lock, const Key& key, int port) {
 
 } // namespace
 
+void TRelayOwnSocket::NoteListening(int port, int change) {
+    if (port > 0 && port < 65536)
+        Own().listening[static_cast<std::size_t>(port)].fetch_add(static_cast<std::uint16_t>(change),
+                                                                  std::memory_order_relaxed);
+}
+
 TRelayOwnSocket::Connecting::Connecting(const RelayAddress& destination, int port) {
+    if (!Listened(port))
+        return;
     const Key to = KeyOf(destination.addr, false);
     if (Loopback(to) || Unspecified(to)) {
         port_ = port;
@@ -157,6 +172,10 @@ int TRelayOwnSocket::Take(int fd, RelayAddress destination, int port, bool udp, 
     theirs.port = mine.to;
     if (mine == theirs)
         return ECONNREFUSED;
+    // A port no mapping of this program listens on cannot bring the socket back: the usual case, told
+    // without a lock.
+    if (!Listened(port))
+        return 0;
     // Only a destination on this machine can bring the socket back as a client.
     theirs.port = mine.port;
     if (!Loopback(theirs) && !(mine == theirs))

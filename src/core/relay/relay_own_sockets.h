@@ -40,6 +40,9 @@ public:
     private:
         int port_ = 0;
     };
+    // The ports this program's mappings listen on, counted as they start (+1) and stop (-1): only a socket
+    // connecting to one of them can come back as a client of the relay, so only such sockets are known.
+    static void NoteListening(int port, int change);
     // Any thread: whether `client` of `mapping` is one of the relay's own sockets held now whose bytes
     // have already come through that mapping.
     static bool GoesRound(const RelayAddress& client, bool udp, const TRelayListener& mapping);
